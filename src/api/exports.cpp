@@ -1,0 +1,177 @@
+// The 29 exported functions: find the instance, hand it the call. No exception
+// crosses this boundary; an escaped one gives the function's failure result.
+#include <memory>
+
+#include "api/sdk_chain.h"
+#include "api/text_conversion.h"
+#include "kalvex.h"
+#include "thermal/kalvex_instance.h"
+
+using kalvex::CKalvex;
+
+namespace {
+
+// Runs work on the instance behind handle, or returns notFound.
+template <class R, class Work>
+R Dispatch(int handle, R notFound, Work work) noexcept {
+    try {
+        std::shared_ptr<CKalvex> instance = kalvex::Registry().Acquire(handle);
+        if (!instance) return notFound;
+        return work(*instance);
+    } catch (...) {
+        return notFound;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+KALVEX_API int KALVEX_CALL Kalvex_Initialize(KalvexHwnd hwnd) {
+    try {
+        int handle = kalvex::Registry().CreateInstance();
+        if (handle == 0) return 0;
+        Dispatch(handle, 0, [&](CKalvex &k) { return k.Initialize(hwnd); });
+        return handle;
+    } catch (...) {
+        return 0;
+    }
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_Release(int handle) {
+    try {
+        return kalvex::Registry().Release(handle);
+    } catch (...) {
+        return 0;
+    }
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_GetDllVersion(void) { return KALVEX_DLL_VERSION; }
+
+KALVEX_API int KALVEX_CALL Kalvex_GetLastError(int handle) {
+    return Dispatch(handle, 0, [](CKalvex &k) { return k.PopLastError(); });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_SetWindowHandle(int handle, KalvexHwnd hwnd) {
+    return Dispatch(handle, 0, [&](CKalvex &k) {
+        k.SetNotificationWindow(hwnd);
+        return 1;
+    });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_IsCameraEnableW(int handle, int index, wchar_t *name, int size) {
+    return Dispatch(handle, 0, [&](CKalvex &k) { return k.IsCameraEnable(index, name, size); });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_IsCameraEnableA(int handle, int index, char *name, int size) {
+    return Dispatch(handle, 0, [&](CKalvex &k) {
+        return kalvex::WithWideBuffer(name, size, [&](wchar_t *wide, int wideSize) {
+            return k.IsCameraEnable(index, wide, wideSize);
+        });
+    });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_SetCameraNumber(int handle, int) {
+    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_SetCameraType(int handle) {
+    return Dispatch(handle, 0, [](CKalvex &k) {
+        k.ReportError(KALVEX_EV_NOT_SUPPORTED);
+        return 0;
+    });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_SetTableW(int handle, const wchar_t *) {
+    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_SetTableA(int handle, const char *fileName) {
+    return Dispatch(handle, 0, [&](CKalvex &) {
+        return kalvex::WithWideText(fileName, 0, [&](const wchar_t *wide) {
+            return Kalvex_SetTableW(handle, wide);
+        });
+    });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_Preview(int handle) {
+    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_Close(int handle) {
+    return Dispatch(handle, 0, [](CKalvex &) { return 1; });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_Pause(int handle) {
+    return Dispatch(handle, 0, [](CKalvex &) { return 1; });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_Start(int handle) {
+    return Dispatch(handle, 0, [](CKalvex &) { return 1; });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_OneShot(int handle) {
+    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_Trigger(int handle) {
+    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_Nuc(int handle) {
+    return Dispatch(handle, 0, [](CKalvex &) { return 1; });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_GetNewID(int handle) {
+    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_GetColor(int handle, int, void *, int) {
+    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_GetRaw(int handle, int, void *, int) {
+    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_GetTemperature(int handle, int, float *, int) {
+    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+}
+
+KALVEX_API float KALVEX_CALL Kalvex_GetInternalTemperature(int handle, int *) {
+    return Dispatch(handle, 0.0f, [](CKalvex &) { return 0.0f; });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_GetParam(int handle, int) {
+    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_SetParam(int handle, int, int) {
+    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_SaveW(int handle, const wchar_t *, int) {
+    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_SaveA(int handle, const char *fileName, int type) {
+    return Dispatch(handle, 0, [&](CKalvex &) {
+        return kalvex::WithWideText(fileName, 0, [&](const wchar_t *wide) {
+            return Kalvex_SaveW(handle, wide, type);
+        });
+    });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_RecW(int handle, const wchar_t *, int) {
+    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+}
+
+KALVEX_API int KALVEX_CALL Kalvex_RecA(int handle, const char *fileName, int kind) {
+    return Dispatch(handle, 0, [&](CKalvex &) {
+        return kalvex::WithWideText(fileName, 0, [&](const wchar_t *wide) {
+            return Kalvex_RecW(handle, wide, kind);
+        });
+    });
+}
+
+}  // extern "C"

@@ -1,0 +1,3 @@
+/* The shared library's own translation unit. Loading it does nothing beyond
+ * what static construction does; the exports come from the core archive. */
+#include "kalvex.h"

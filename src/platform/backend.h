@@ -1,0 +1,21 @@
+// What each backend (posix/, win32/) supplies beneath the shared parts of the seam.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace kalvex::platform::backend {
+
+// The kernel-driver path for devices that no user-space driver serves.
+void *NativeDeviceOpen(const char *path);
+bool NativeDeviceIoControl(void *device, uint32_t code, uint32_t pipe, void *buffer,
+                           uint32_t length, uint32_t *returned);
+void NativeDeviceClose(void *device);
+
+// The clocks before any test offset.
+uint32_t RawTimeGetTime();
+uint32_t RawTickCount();
+LocalTime RawLocalTime();
+
+}  // namespace kalvex::platform::backend

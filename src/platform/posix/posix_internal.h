@@ -1,0 +1,13 @@
+// POSIX-only pieces behind the platform extension of the public header.
+#pragma once
+
+#include "kalvex.h"
+
+namespace kalvex::platform::posix {
+
+KalvexHwnd CreateWindowQueue();
+int GetWindowMessage(KalvexHwnd window, KalvexMessage *message, int timeoutMs);
+bool DestroyWindowQueue(KalvexHwnd window);
+void SetDebugListener(KalvexDebugListener listener, void *context);
+
+}  // namespace kalvex::platform::posix
