@@ -71,8 +71,8 @@ KALVEX_API int KALVEX_CALL Kalvex_IsCameraEnableA(int handle, int index, char *n
     });
 }
 
-KALVEX_API int KALVEX_CALL Kalvex_SetCameraNumber(int handle, int) {
-    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+KALVEX_API int KALVEX_CALL Kalvex_SetCameraNumber(int handle, int number) {
+    return Dispatch(handle, 0, [&](CKalvex &k) { return k.SetCameraNumber(number); });
 }
 
 KALVEX_API int KALVEX_CALL Kalvex_SetCameraType(int handle) {
@@ -95,59 +95,59 @@ KALVEX_API int KALVEX_CALL Kalvex_SetTableA(int handle, const char *fileName) {
 }
 
 KALVEX_API int KALVEX_CALL Kalvex_Preview(int handle) {
-    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+    return Dispatch(handle, 0, [](CKalvex &k) { return k.Preview(); });
 }
 
 KALVEX_API int KALVEX_CALL Kalvex_Close(int handle) {
-    return Dispatch(handle, 0, [](CKalvex &) { return 1; });
+    return Dispatch(handle, 0, [](CKalvex &k) { return k.CloseCamera(); });
 }
 
 KALVEX_API int KALVEX_CALL Kalvex_Pause(int handle) {
-    return Dispatch(handle, 0, [](CKalvex &) { return 1; });
+    return Dispatch(handle, 0, [](CKalvex &k) { return k.Pause(1); });
 }
 
 KALVEX_API int KALVEX_CALL Kalvex_Start(int handle) {
-    return Dispatch(handle, 0, [](CKalvex &) { return 1; });
+    return Dispatch(handle, 0, [](CKalvex &k) { return k.Pause(0); });
 }
 
 KALVEX_API int KALVEX_CALL Kalvex_OneShot(int handle) {
-    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+    return Dispatch(handle, 0, [](CKalvex &k) { return k.OneShot(); });
 }
 
 KALVEX_API int KALVEX_CALL Kalvex_Trigger(int handle) {
-    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+    return Dispatch(handle, 0, [](CKalvex &k) { return k.Trigger(); });
 }
 
 KALVEX_API int KALVEX_CALL Kalvex_Nuc(int handle) {
-    return Dispatch(handle, 0, [](CKalvex &) { return 1; });
+    return Dispatch(handle, 0, [](CKalvex &k) { return k.ApplyNuc(); });
 }
 
 KALVEX_API int KALVEX_CALL Kalvex_GetNewID(int handle) {
-    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+    return Dispatch(handle, 0, [](CKalvex &k) { return static_cast<int>(k.GetNewID()); });
 }
 
-KALVEX_API int KALVEX_CALL Kalvex_GetColor(int handle, int, void *, int) {
-    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+KALVEX_API int KALVEX_CALL Kalvex_GetColor(int handle, int frameId, void *buffer, int bufferSize) {
+    return Dispatch(handle, 0, [&](CKalvex &k) { return k.GetColor(frameId, buffer, bufferSize); });
 }
 
-KALVEX_API int KALVEX_CALL Kalvex_GetRaw(int handle, int, void *, int) {
-    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+KALVEX_API int KALVEX_CALL Kalvex_GetRaw(int handle, int frameId, void *buffer, int bufferSize) {
+    return Dispatch(handle, 0, [&](CKalvex &k) { return k.GetRaw(frameId, buffer, bufferSize); });
 }
 
 KALVEX_API int KALVEX_CALL Kalvex_GetTemperature(int handle, int, float *, int) {
     return Dispatch(handle, 0, [](CKalvex &) { return 0; });
 }
 
-KALVEX_API float KALVEX_CALL Kalvex_GetInternalTemperature(int handle, int *) {
-    return Dispatch(handle, 0.0f, [](CKalvex &) { return 0.0f; });
+KALVEX_API float KALVEX_CALL Kalvex_GetInternalTemperature(int handle, int *ok) {
+    return Dispatch(handle, 0.0f, [&](CKalvex &k) { return k.ReadInternalTemperature(ok); });
 }
 
-KALVEX_API int KALVEX_CALL Kalvex_GetParam(int handle, int) {
-    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+KALVEX_API int KALVEX_CALL Kalvex_GetParam(int handle, int id) {
+    return Dispatch(handle, 0, [&](CKalvex &k) { return k.GetParam(id); });
 }
 
-KALVEX_API int KALVEX_CALL Kalvex_SetParam(int handle, int, int) {
-    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+KALVEX_API int KALVEX_CALL Kalvex_SetParam(int handle, int id, int value) {
+    return Dispatch(handle, 0, [&](CKalvex &k) { return k.SetParam(id, value); });
 }
 
 KALVEX_API int KALVEX_CALL Kalvex_SaveW(int handle, const wchar_t *, int) {

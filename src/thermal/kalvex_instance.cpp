@@ -1,17 +1,427 @@
 #include "thermal/kalvex_instance.h"
 
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <cwchar>
+#include <new>
+#include <system_error>
+
+#include "api/log.h"
 #include "platform/platform.h"
 
 namespace kalvex {
 
-CKalvex::CKalvex() = default;
+namespace {
+constexpr uint32_t kPauseSleepMs = 10;
+}  // namespace
 
-CKalvex::~CKalvex() = default;
+CKalvex::CKalvex() : frameRateStart_(platform::TimeGetTime()) { BuildHueTable(hue_); }
+
+CKalvex::~CKalvex() { Uninitialize(); }
+
+float CKalvex::InternalTemperatureFromRaw(uint16_t raw) {
+    return static_cast<float>(static_cast<double>(raw) * 3.0 / 32767.0 * (-207.9) + 478.17);
+}
+
+// ---- Lifecycle ---------------------------------------------------------------------------
 
 int CKalvex::Initialize(KalvexHwnd window) {
+    try {
+        previewImage_ = std::make_unique<CDibImage>();
+    } catch (const std::bad_alloc &) {
+        previewImage_.reset();
+    }
+    ring_.clear();
+    ring_.resize(static_cast<size_t>(std::max(ringLength_.load(), 0)));
     SetNotificationWindow(window);
+    if (!previewImage_) {
+        ReportError(KALVEX_EV_NO_MEMORY);
+        return 0;
+    }
+    uint16_t raw = 0;
+    float temperature = 0.0f;
+    if (device_.ReadInternalTemperatureRaw(&raw) == 1) temperature = InternalTemperatureFromRaw(raw);
+    if (temperature == 0.0f) ReportError(KALVEX_EV_COMMUNICATION);
+    reference_.store(temperature);
+    LogDebug(L"GetInternalTemp %.2f", static_cast<double>(temperature));
     return 1;
 }
+
+int CKalvex::IsCameraEnable(int index, wchar_t *name, int size) {
+    if (size < 15) {
+        ReportError(KALVEX_EV_INVALID_ARGUMENT);
+        return 0;
+    }
+    if (index < 0 || index >= device_.GetCameraCount()) {
+        ReportError(KALVEX_EV_INVALID_ARGUMENT);
+        return 0;
+    }
+    if (device_.IsCameraPresent(index) == 0) return 0;
+    if (name == nullptr) {
+        ReportError(KALVEX_EV_INVALID_ARGUMENT);
+        return 0;
+    }
+    std::swprintf(name, static_cast<size_t>(size), L"%ls_%02d", L"KalvexN7K", index + 1);
+    return 1;
+}
+
+int CKalvex::SetCameraNumber(int number) {
+    // Reconfiguring the device while its streaming thread fills buffers would
+    // pull them from under it: the camera cannot be selected now.
+    if (mode_.load() == 1 || device_.IsCameraPresent(number) == 0) {
+        ReportError(KALVEX_EV_NO_CAMERA);
+        return 0;
+    }
+    if (device_.InitCamera(number) != 0) {
+        ReportError(KALVEX_EV_NO_CAMERA);
+        return 0;
+    }
+    return 1;
+}
+
+float CKalvex::ReadInternalTemperature(int *ok) {
+    uint16_t raw = 0;
+    if (device_.ReadInternalTemperatureRaw(&raw) == 1) {
+        float temperature = InternalTemperatureFromRaw(raw);
+        if (temperature != 0.0f) {
+            if (ok != nullptr) *ok = 1;
+            return temperature;
+        }
+    }
+    if (ok != nullptr) *ok = 0;
+    ReportError(KALVEX_EV_COMMUNICATION);
+    return 0.0f;
+}
+
+int CKalvex::ApplyNuc() {
+    nucStartTime_.store(platform::TimeGetTime());
+    device_.PerformNuc();
+    reference_.store(0.0f);
+    return 1;
+}
+
+int CKalvex::PrepareAcquisition() {
+    if (device_.IsCameraPresent(device_.GetCameraIndex()) == 0) {
+        ReportError(KALVEX_EV_NO_CAMERA);
+        return 0;
+    }
+    for (RingSlot &slot : ring_) {
+        slot.id.store(0);
+        if (slot.raw.Create(frameWidth_, frameHeight_, 16) == 0 ||
+            slot.colour.Create(frameWidth_, frameHeight_, 24) == 0) {
+            ReportError(KALVEX_EV_NO_MEMORY);
+            return 0;
+        }
+    }
+    discard_.Create(frameWidth_, frameHeight_, 16);
+    device_.SetWindow(0, 0, frameWidth_, frameHeight_, 0);
+    device_.SetPixelDepth(1);
+    uint16_t raw = 0;
+    if (device_.ReadInternalTemperatureRaw(&raw) != 1 || InternalTemperatureFromRaw(raw) == 0.0f)
+        ReportError(KALVEX_EV_COMMUNICATION);
+    return 1;
+}
+
+int CKalvex::StartCapture() {
+    if (mode_.load() == 1) return 1;
+    if (PrepareAcquisition() == 0) return 0;
+    run_.store(1);
+    threadEnded_.store(false);
+    try {
+        captureThread_ = std::thread([this] { CaptureThreadMain(); });
+    } catch (const std::system_error &) {
+        StopCapture();
+        ReportError(KALVEX_EV_THREAD);
+        return 0;
+    }
+    SetParam(KALVEX_PARAM_AUTO_NUC, autoNuc_.load());
+    SetParam(KALVEX_PARAM_RESERVED, reserved_.load());
+    device_.SetWaitLimitEnabled(0);
+    if (device_.StartStreaming() != 0) {
+        StopCapture();
+        ReportError(KALVEX_EV_COMMUNICATION);
+        return 0;
+    }
+    mode_.store(1);
+    return 1;
+}
+
+int CKalvex::StopCapture() {
+    {
+        std::lock_guard guard(stopLock_);
+        run_.store(0);
+    }
+    stopWake_.notify_all();
+    if (captureThread_.joinable()) {
+        // A pass blocked on the camera ends at once when streaming is stopped.
+        device_.WakeStreamWaiters();
+        captureThread_.join();
+    }
+    if (mode_.load() != 0) {
+        mode_.store(0);
+        device_.SetWaitLimitEnabled(0);
+        if (device_.StopStreaming() != 0) {
+            ReportError(KALVEX_EV_COMMUNICATION);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int CKalvex::CloseCamera() {
+    StopCapture();
+    return 1;
+}
+
+int CKalvex::Preview() {
+    if (StartCapture() == 0) {
+        CloseCamera();
+        return 0;
+    }
+    return 1;
+}
+
+void CKalvex::Uninitialize() {
+    CloseCamera();
+    recordingImage_.reset();
+    previewImage_.reset();
+    discard_.Release();
+    ring_.clear();
+}
+
+// ---- Capture thread --------------------------------------------------------------------------
+
+void CKalvex::CaptureThreadMain() {
+    platform::RaiseThreadPriority();
+    CaptureLoop();
+    threadEnded_.store(true);
+}
+
+bool CKalvex::SleepWhileRunning(uint32_t ms) {
+    std::unique_lock lock(stopLock_);
+    return !stopWake_.wait_for(lock, std::chrono::milliseconds(ms),
+                               [this] { return run_.load() == 0; });
+}
+
+bool CKalvex::InHoldWindow() {
+    const uint32_t start = nucStartTime_.load();
+    return start != 0 && platform::TimeGetTime() - start < nucHoldTime_.load();
+}
+
+uint32_t CKalvex::NewFrameId() {
+    return platform::TimeGetTime() * static_cast<uint32_t>(platform::Rand()) + 1u;
+}
+
+void CKalvex::DriftCheck() {
+    const uint32_t now = platform::TimeGetTime();
+    if (now - lastDriftCheck_.load() <= kDriftCheckMs) return;
+    uint16_t raw = 0;
+    float temperature = 0.0f;
+    if (device_.ReadInternalTemperatureRaw(&raw) == 1) temperature = InternalTemperatureFromRaw(raw);
+    if (std::fabs(temperature - reference_.load()) > 1.0f) {
+        if (autoNuc_.load() != 0) {
+            device_.PerformNuc();
+            LogDebug(L"Nuc");
+        }
+        reference_.store(temperature);
+        // The table rebuild reads the new reference, so that it always matches
+        // the internal temperature just read.
+        nucStartTime_.store(platform::TimeGetTime());
+        LogDebug(L"RecreateTable");
+    }
+    LogDebug(L"AutoNuc fTemp=%.2f", static_cast<double>(temperature));
+    lastDriftCheck_.store(now);
+}
+
+void CKalvex::ColorizeSlot(RingSlot &slot) {
+    if (slot.raw.Empty() || slot.colour.Empty()) return;
+    ColourFrame frame{reinterpret_cast<const uint16_t *>(slot.raw.Pixels()),
+                      slot.raw.Stride(),
+                      slot.colour.Pixels(),
+                      slot.colour.Stride(),
+                      slot.raw.Width(),
+                      slot.raw.Height()};
+    mapper_.ColorizeFrame(frame, range_);
+}
+
+void CKalvex::CaptureLoop() {
+    while (run_.load() != 0) {
+        if (!SleepWhileRunning(frameInterval_.load())) break;
+        if (run_.load() != 1) continue;
+        DriftCheck();
+        const int state = device_.GetStreamState();
+        if (state == 1) {
+            run_.store(0);
+            ReportError(KALVEX_EV_CAPTURE_ENDED);
+            break;
+        }
+        if (state != 3) continue;
+        if (pause_.load() != 0) {
+            SleepWhileRunning(kPauseSleepMs);
+            continue;
+        }
+        if (InHoldWindow()) {
+            device_.ReadStreamFrame(discard_.Pixels());
+            continue;
+        }
+        {
+            std::lock_guard guard(ringLock_);
+            if (ring_.empty()) continue;
+            int32_t m = currentIndex_.load() + 1;
+            if (m >= static_cast<int32_t>(ring_.size())) m = 0;
+            RingSlot &slot = ring_[static_cast<size_t>(m)];
+            slot.id.store(NewFrameId());
+            if (device_.ReadStreamFrame(slot.raw.Pixels()) != 0) {
+                ReportError(KALVEX_EV_ACQUISITION);
+                continue;
+            }
+            if (InHoldWindow()) continue;
+            currentIndex_.store(m);
+        }
+        RingSlot &current = ring_[static_cast<size_t>(currentIndex_.load())];
+        ColorizeSlot(current);
+
+        ++frameCount_;
+        const uint32_t elapsed = platform::TimeGetTime() - frameRateStart_;
+        if (elapsed > 1000) {
+            frameRate_.store(static_cast<int32_t>(static_cast<double>(frameCount_) * 100000.0 /
+                                                  static_cast<double>(elapsed)));
+            frameCount_ = 0;
+            frameRateStart_ = platform::TimeGetTime();
+        }
+
+        KalvexHwnd window = NotificationWindow();
+        if (window != nullptr)
+            platform::PostWindowMessage(window, KALVEX_WM_FRAME, 0,
+                                        static_cast<int32_t>(current.id.load()));
+    }
+}
+
+// ---- Frames ----------------------------------------------------------------------------------
+
+uint32_t CKalvex::GetNewID() {
+    std::lock_guard guard(ringLock_);
+    const int32_t index = currentIndex_.load();
+    if (index < 0 || static_cast<size_t>(index) >= ring_.size()) return 0;
+    return ring_[static_cast<size_t>(index)].id.load();
+}
+
+const CDibImage &CKalvex::CurrentRawImage() {
+    std::lock_guard guard(ringLock_);
+    return ring_.at(static_cast<size_t>(currentIndex_.load())).raw;
+}
+
+const CDibImage &CKalvex::CurrentColorImage() {
+    std::lock_guard guard(ringLock_);
+    return ring_.at(static_cast<size_t>(currentIndex_.load())).colour;
+}
+
+RingSlot *CKalvex::FindSlot(uint32_t id) {
+    if (id != 0) {
+        for (RingSlot &slot : ring_)
+            if (slot.id.load() == id) return &slot;
+    }
+    ReportError(KALVEX_EV_INVALID_ARGUMENT);
+    return nullptr;
+}
+
+namespace {
+// Copies an image out, either as stored or with its rows in reverse order.
+void CopyImageOut(const CDibImage &image, void *buffer, bool reversed) {
+    auto *out = static_cast<uint8_t *>(buffer);
+    if (!reversed) {
+        std::memcpy(out, image.Pixels(), image.ByteSize());
+        return;
+    }
+    const auto stride = static_cast<size_t>(image.Stride());
+    for (int32_t r = 0; r < image.Height(); ++r)
+        std::memcpy(out + static_cast<size_t>(r) * stride, image.Row(image.Height() - 1 - r),
+                    stride);
+}
+}  // namespace
+
+int CKalvex::GetColor(int frameId, void *buffer, int bufferSize) {
+    RingSlot *slot = FindSlot(static_cast<uint32_t>(frameId));
+    if (slot == nullptr) return 0;
+    if (buffer == nullptr) {
+        ReportError(KALVEX_EV_INVALID_ARGUMENT);
+        return 0;
+    }
+    if (bufferSize < 0 || static_cast<size_t>(bufferSize) < slot->colour.ByteSize() ||
+        slot->colour.Empty()) {
+        ReportError(KALVEX_EV_NO_MEMORY);
+        return 0;
+    }
+    CopyImageOut(slot->colour, buffer, rowOrder_.load() != 0);
+    return 1;
+}
+
+int CKalvex::GetRaw(int frameId, void *buffer, int bufferSize) {
+    RingSlot *slot = FindSlot(static_cast<uint32_t>(frameId));
+    if (slot == nullptr) return 0;
+    if (buffer == nullptr) {
+        ReportError(KALVEX_EV_INVALID_ARGUMENT);
+        return 0;
+    }
+    if (bufferSize < 0 || static_cast<size_t>(bufferSize) < slot->raw.ByteSize() ||
+        slot->raw.Empty()) {
+        ReportError(KALVEX_EV_NO_MEMORY);
+        return 0;
+    }
+    CopyImageOut(slot->raw, buffer, rowOrder_.load() != 0);
+    return 1;
+}
+
+int CKalvex::SingleFrameAcquisition(bool) {
+    device_.SetWaitLimitEnabled(0);
+    if (device_.CaptureSingleFrame() != 0) return 0;
+    if (ring_.empty()) return 0;
+    int32_t m = currentIndex_.load() + 1;
+    if (m >= static_cast<int32_t>(ring_.size())) m = 0;
+    {
+        std::lock_guard guard(ringLock_);
+        currentIndex_.store(m);
+    }
+    RingSlot &slot = ring_[static_cast<size_t>(m)];
+    uint32_t id = platform::TimeGetTime() * static_cast<uint32_t>(platform::Rand());
+    // An id of 0 names no frame: no getter would accept the frame just taken.
+    if (id == 0) id = 1;
+    slot.id.store(id);
+    if (device_.ReadSingleFrame(slot.raw.Pixels()) != 0) {
+        ReportError(KALVEX_EV_ACQUISITION);
+        return 0;
+    }
+    ColorizeSlot(slot);
+    return static_cast<int>(GetNewID());
+}
+
+int CKalvex::OneShot() {
+    if (mode_.load() == 1) return 0;
+    if (PrepareAcquisition() == 0) return 0;
+    return SingleFrameAcquisition(true);
+}
+
+int CKalvex::Trigger() {
+    if (mode_.load() == 1) return 0;
+    ReportError(KALVEX_EV_NOT_SUPPORTED);
+    if (PrepareAcquisition() == 0) return 0;
+    const uint32_t start = platform::TimeGetTime();
+    int previous = 0;
+    for (;;) {
+        if (platform::TimeGetTime() - start >= kTriggerWaitMs) {
+            ReportError(KALVEX_EV_ACQUISITION);
+            return 0;
+        }
+        int current = 0;
+        device_.ReadRegister(7, &current);
+        if ((previous & 0x04) != 0 && (current & 0x04) == 0) break;
+        previous = current;
+    }
+    return SingleFrameAcquisition(true);
+}
+
+// ---- Events ----------------------------------------------------------------------------------
 
 int CKalvex::ReportError(int32_t code) {
     errors_.Push(code);
@@ -19,7 +429,5 @@ int CKalvex::ReportError(int32_t code) {
     if (window != nullptr) platform::PostWindowMessage(window, KALVEX_WM_EVENT, 0, code);
     return 1;
 }
-
-int CKalvex::IsCameraEnable(int, wchar_t *, int) { return 0; }
 
 }  // namespace kalvex

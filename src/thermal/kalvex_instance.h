@@ -1,34 +1,161 @@
-// CKalvex: the object behind one instance handle.
+// CKalvex: the object behind one instance handle. It owns the camera link,
+// the frame ring, the colour mapping and, while it previews, the capture thread.
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "api/error_stack.h"
+#include "device/zorcam_sdk.h"
 #include "kalvex.h"
+#include "output/dib_image.h"
+#include "thermal/colour_map.h"
 
 namespace kalvex {
 
+// One entry of the frame ring. The id is read by application threads while
+// the capture thread writes it, hence atomic; copies deep-copy the images.
+struct RingSlot {
+    std::atomic<uint32_t> id{0};
+    CDibImage raw;
+    CDibImage colour;
+
+    RingSlot() = default;
+    RingSlot(const RingSlot &other) : id(other.id.load()), raw(other.raw), colour(other.colour) {}
+    RingSlot &operator=(const RingSlot &other) {
+        id.store(other.id.load());
+        raw = other.raw;
+        colour = other.colour;
+        return *this;
+    }
+};
+
 class CKalvex {
 public:
+    static constexpr int32_t kFrameWidth = 640;
+    static constexpr int32_t kFrameHeight = 480;
+    static constexpr uint32_t kDriftCheckMs = 30000;
+    static constexpr uint32_t kTriggerWaitMs = 3000;
+
     CKalvex();
     CKalvex(const CKalvex &) = delete;
     CKalvex &operator=(const CKalvex &) = delete;
     virtual ~CKalvex();
 
+    // ---- Lifecycle ----------------------------------------------------------------
     int Initialize(KalvexHwnd window);
+    int IsCameraEnable(int index, wchar_t *name, int size);
+    int SetCameraNumber(int number);
+    float ReadInternalTemperature(int *ok);
+    int ApplyNuc();
+    int PrepareAcquisition();
+    int StartCapture();
+    int StopCapture();
+    int CloseCamera();
+    void Uninitialize();
 
+    // Kalvex_Preview: StartCapture, closing again on failure.
+    int Preview();
+    int Pause(int on) {
+        pause_.store(on);
+        return 1;
+    }
+
+    // ---- Frames ----------------------------------------------------------------------
+    uint32_t GetNewID();
+    const CDibImage &CurrentRawImage();
+    const CDibImage &CurrentColorImage();
+    // The slot holding id; null with code 5 for id 0 or an id no slot holds.
+    RingSlot *FindSlot(uint32_t id);
+    int GetColor(int frameId, void *buffer, int bufferSize);
+    int GetRaw(int frameId, void *buffer, int bufferSize);
+    int OneShot();
+    int Trigger();
+
+    // ---- Events ----------------------------------------------------------------------
     // Records an event code: pushes it and posts it to the notification window.
     int ReportError(int32_t code);
     int32_t PopLastError() { return errors_.Pop(); }
-
     void SetNotificationWindow(KalvexHwnd window) { window_.store(window); }
     KalvexHwnd NotificationWindow() const { return window_.load(); }
 
-    int IsCameraEnable(int index, wchar_t *name, int size);
+    // ---- Parameters --------------------------------------------------------------------
+    int GetParam(int id);
+    int SetParam(int id, int value);
+
+    // ---- For tests and tools ---------------------------------------------------------------
+    CZorcamN7KTHERMOSdk &Device() { return device_; }
+    int Mode() const { return mode_.load(); }
+    int CurrentIndex() const { return currentIndex_.load(); }
+    size_t RingSize() const { return ring_.size(); }
+    RingSlot &Slot(size_t index) { return ring_[index]; }
+    float ReferenceTemperature() const { return reference_.load(); }
+    uint32_t NucStartTime() const { return nucStartTime_.load(); }
+    const HueTable &Hue() const { return hue_; }
+    ColourRange &Range() { return range_; }
+    // Whether the capture thread has ended by itself (capture ended by the camera).
+    bool CaptureThreadEnded() const { return threadEnded_.load(); }
 
 private:
+    void CaptureThreadMain();
+    void CaptureLoop();
+    // Sleeps up to ms, waking early when the run flag is cleared; false then.
+    bool SleepWhileRunning(uint32_t ms);
+    void DriftCheck();
+    uint32_t NewFrameId();
+    int SingleFrameAcquisition(bool captureFirst);
+    void ColorizeSlot(RingSlot &slot);
+    bool InHoldWindow();
+    static float InternalTemperatureFromRaw(uint16_t raw);
+
+    CZorcamN7KTHERMOSdk device_;
+    std::unique_ptr<CDibImage> recordingImage_;
+    std::unique_ptr<CDibImage> previewImage_;
+    CDibImage discard_;
+    std::vector<RingSlot> ring_;
+    HueTable hue_{};
+    ColourRange range_;
+    CColourMapper mapper_{hue_};
+    std::mutex ringLock_;
+
+    std::atomic<int32_t> mode_{0};
+    std::atomic<uint32_t> frameInterval_{10};
+    std::atomic<uint32_t> nucStartTime_{0};
+    std::atomic<uint32_t> nucHoldTime_{1200};
+    std::atomic<int32_t> ringLength_{30};
+    std::atomic<int32_t> currentIndex_{0};
+    std::atomic<int32_t> autoNuc_{1};
+    std::atomic<int32_t> reserved_{0};
+    std::atomic<int32_t> pause_{0};
+    std::atomic<int32_t> rowOrder_{0};
+    std::atomic<int32_t> outputRowOrder_{0};
+    std::atomic<int32_t> recordKind_{0};
+    std::atomic<uint32_t> recordStart_{0};
+    std::atomic<int32_t> splitLimit_{2000};
+    const int32_t frameWidth_ = kFrameWidth;
+    const int32_t frameHeight_ = kFrameHeight;
+
+    // Capture thread: the run flag is cleared under stopLock_ so that the
+    // thread's waits wake at once.
+    std::atomic<int32_t> run_{0};
+    std::mutex stopLock_;
+    std::condition_variable stopWake_;
+    std::thread captureThread_;
+    std::atomic<bool> threadEnded_{false};
+
     std::atomic<KalvexHwnd> window_{nullptr};
+    std::atomic<int32_t> frameRate_{0};
+    int32_t frameCount_ = 0;
+    uint32_t frameRateStart_;
+    std::atomic<uint32_t> lastDriftCheck_{0};
+    std::atomic<float> reference_{0.0f};
     CErrorStack errors_;
 };
 
