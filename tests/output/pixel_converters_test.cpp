@@ -150,6 +150,39 @@ TEST(PixelKernels, WidenAndNarrowLoseTheHighBits) {
     EXPECT_EQ(ReadSample(narrow, 0, 2, 0), 0x00u);
 }
 
+TEST(PixelKernels, EverySixteenBitValueMatchesTheLiteralShifts) {
+    // All 65536 samples (less the last, which does not fill a 48-bit pixel) as 16-bit, 48-bit and
+    // 64-bit pixels, so every word-wide fast path meets every value in every lane.
+    for (uint32_t bits : {16u, 48u, 64u}) {
+        SCOPED_TRACE(bits);
+        const int32_t width = static_cast<int32_t>(65536 / (bits / 16));
+        TestImage src(width, 1, bits, 0), wide(width, 1, bits, 1), flip(width, 1, bits, 2);
+        for (uint32_t v = 0; v < 65536; ++v) {
+            src.bytes[2 * v] = static_cast<uint8_t>(v & 0xFF);
+            src.bytes[2 * v + 1] = static_cast<uint8_t>(v >> 8);
+        }
+        IMAGEVIEW sv = src.View(), wv = wide.View(), fv = flip.View();
+        ASSERT_EQ(ConvScaleSamples(&wv, &sv, nullptr, 0, 0), 0);
+        ASSERT_EQ(ConvFlipRgb(&fv, &sv, nullptr, 0, 0), 0);
+        const uint32_t samples = bits / 16;
+        for (uint32_t v = 0; v < static_cast<uint32_t>(width) * samples; ++v) {
+            const uint32_t pixel = v / samples, lane = v % samples;
+            // The flip swaps lanes 0 and 2 of multi-sample pixels.
+            const uint32_t flipped = samples > 1 && lane != 1 && lane != 3 ? 2 - lane : lane;
+            const uint32_t want = (v << 6) & 0xFFFF;
+            ASSERT_EQ(ReadSample(wide, 0, static_cast<int32_t>(pixel), static_cast<int>(lane)),
+                      want);
+            ASSERT_EQ(ReadSample(flip, 0, static_cast<int32_t>(pixel), static_cast<int>(flipped)),
+                      want);
+        }
+    }
+    TestImage src(65536, 1, 16, 0), narrow(65536, 1, 8, 1);
+    for (uint32_t v = 0; v < 65536; ++v) WriteSample(src, 0, static_cast<int32_t>(v), 0, v);
+    IMAGEVIEW sv = src.View(), nv = narrow.View();
+    ASSERT_EQ(ConvReduceDepth(&nv, &sv, nullptr, 0, 0), 0);
+    for (uint32_t v = 0; v < 65536; ++v) ASSERT_EQ(narrow.bytes[v], (v >> 2) & 0xFF);
+}
+
 TEST(PixelKernels, FlipSwapOfOnePixelPerRow) {
     // 48-bit rows (a, b, c) in buffer order become (c, b, a) << 6, last row first.
     TestImage src(1, 2, 48, 0), dst(1, 2, 48, 0);
