@@ -95,4 +95,39 @@ void SeedRand(uint32_t seed);
 // every image lives in a heap block.
 bool DibSurfacesAvailable();
 
+// Opaque GDI handles: a memory device context (HDC) and any object that can be
+// selected into one (HGDIOBJ; a DIB section is an HBITMAP).
+struct DibDc;
+struct GdiObject;
+
+struct RgbQuad {
+    uint8_t blue, green, red, reserved;
+};
+
+// CreateDIBSection (source, info, DIB_RGB_COLORS, bits, no section, offset 0).
+// `info` is a 40-byte BITMAPINFOHEADER; for 8 bits or fewer the backend puts a
+// zeroed 256-entry colour table behind it (the caller sets the real one).
+// Null when refused, and always on POSIX.
+GdiObject *DibCreateSection(DibDc *source, const void *info, void **bits);
+// CreateCompatibleDC (NULL); null on failure.
+DibDc *DibCreateMemoryDc();
+// SelectObject: the displaced object, or null on failure.
+GdiObject *DibSelectObject(DibDc *dc, GdiObject *object);
+bool DibDeleteObject(GdiObject *object);
+bool DibDeleteDc(DibDc *dc);
+// BitBlt with SRCCOPY; 0 on failure (a null context fails).
+int DibBlit(DibDc *destination, int32_t x, int32_t y, int32_t width, int32_t height, DibDc *source,
+            int32_t sourceX, int32_t sourceY);
+// Get/SetDIBColorTable: the number of entries read or set, 0 on failure.
+uint32_t DibGetColorTable(DibDc *dc, uint32_t start, uint32_t count, RgbQuad *table);
+uint32_t DibSetColorTable(DibDc *dc, uint32_t start, uint32_t count, const RgbQuad *table);
+// DrawDibClose on a video-for-windows draw handle.
+void DibCloseDrawHandle(void *drawDib);
+
+// ---- Module resources -----------------------------------------------------------------
+// FindResourceW / LoadResource / LockResource / SizeofResource: the resource's
+// bytes, owned by the module. False when it is not found (always on POSIX).
+bool LoadModuleResource(void *module, const wchar_t *name, const wchar_t *type,
+                        const uint8_t **data, uint32_t *size);
+
 }  // namespace kalvex::platform
