@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <deque>
 #include <vector>
 
 #include "thermal/thermo_table.h"
@@ -13,7 +12,8 @@ namespace kalvex::literal {
 
 inline float InterpolateTemperature(const std::vector<CalibrationPoint> &active, int32_t x) {
     // Walk the list, keeping the ten newest points below x, newest first.
-    std::deque<CalibrationPoint> history;
+    CalibrationPoint history[10];
+    size_t held = 0;
     size_t i = 0;
     bool above = false;
     for (; i < active.size(); ++i) {
@@ -21,8 +21,9 @@ inline float InterpolateTemperature(const std::vector<CalibrationPoint> &active,
         if (p.temperature == -999.0f) continue;
         if (p.raw == x) continue;
         if (p.raw < x) {
-            history.push_front(p);
-            if (history.size() > 10) history.pop_back();
+            if (held < 10) ++held;
+            for (size_t h = held - 1; h > 0; --h) history[h] = history[h - 1];
+            history[0] = p;
             continue;
         }
         above = true;
@@ -30,9 +31,9 @@ inline float InterpolateTemperature(const std::vector<CalibrationPoint> &active,
     }
     if (!above) return -999.0f;
     // Upper points from position i on, as they come.
-    std::vector<CalibrationPoint> upper;
-    for (size_t u = i; u < active.size() && upper.size() < 10; ++u) upper.push_back(active[u]);
-    size_t j = std::min<size_t>({10, upper.size(), history.size()});
+    const CalibrationPoint *upper = active.data() + i;
+    size_t upperCount = std::min<size_t>(10, active.size() - i);
+    size_t j = std::min<size_t>({10, upperCount, held});
     if (j == 0) return -999.0f;
     float sum = 0.0f;
     for (size_t k = 0; k < j; ++k) {
