@@ -25,8 +25,12 @@ uint32_t ReadU32(const uint8_t *p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
-int32_t ReadI32(const uint8_t *p) { return static_cast<int32_t>(ReadU32(p)); }
-float ReadF32(const uint8_t *p) { return std::bit_cast<float>(ReadU32(p)); }
+int32_t ReadI32(const uint8_t *p) {
+    return static_cast<int32_t>(ReadU32(p));
+}
+float ReadF32(const uint8_t *p) {
+    return std::bit_cast<float>(ReadU32(p));
+}
 
 // Raw values come from files: differences wrap instead of overflowing.
 int32_t WrapSub(int32_t a, int32_t b) {
@@ -74,7 +78,8 @@ void FillSegment(std::span<const CalibrationPoint> points, const std::vector<int
     if (low < 0 || low >= outSize) return;
     held = 0;
     for (int32_t q = prevValid[end]; q >= 0 && held < kMaxPairs; q = prevValid[q]) {
-        if (points[static_cast<size_t>(q)].raw != low) lower[held++] = points[static_cast<size_t>(q)];
+        if (points[static_cast<size_t>(q)].raw != low)
+            lower[held++] = points[static_cast<size_t>(q)];
     }
     pairs = std::min(upperCount, held);
     out[static_cast<size_t>(low)] =
@@ -97,34 +102,34 @@ bool ParseThermoTable(const uint8_t *data, size_t size, int32_t tableNumber, Par
     }
     size_t countAt = 0;
     switch (layout) {
-    case 1:
-        countAt = 24;
-        break;
-    case 2: {
-        if (size < 28 || tableNumber < 0) return false;
-        if (ReadI32(data + 24) <= tableNumber) return false;
-        size_t slot = 28 + 4 * static_cast<size_t>(tableNumber);
-        if (slot > size - 4) return false;
-        int32_t offset = ReadI32(data + slot);
-        if (offset < 0) return false;
-        countAt = static_cast<size_t>(offset);
-        break;
-    }
-    case 3:
-        countAt = 28;
-        break;
-    case 4:
-        if (size < 48) return false;
-        out.reservedA = ReadI32(data + 24);
-        out.reservedB = ReadI32(data + 28);
-        out.calibrationTemperature = ReadF32(data + 32);
-        out.driftSlope = ReadF32(data + 36);
-        out.driftIntercept = ReadF32(data + 40);
-        countAt = 44;
-        break;
-    default:
-        countAt = 0;
-        break;
+        case 1:
+            countAt = 24;
+            break;
+        case 2: {
+            if (size < 28 || tableNumber < 0) return false;
+            if (ReadI32(data + 24) <= tableNumber) return false;
+            size_t slot = 28 + 4 * static_cast<size_t>(tableNumber);
+            if (slot > size - 4) return false;
+            int32_t offset = ReadI32(data + slot);
+            if (offset < 0) return false;
+            countAt = static_cast<size_t>(offset);
+            break;
+        }
+        case 3:
+            countAt = 28;
+            break;
+        case 4:
+            if (size < 48) return false;
+            out.reservedA = ReadI32(data + 24);
+            out.reservedB = ReadI32(data + 28);
+            out.calibrationTemperature = ReadF32(data + 32);
+            out.driftSlope = ReadF32(data + 36);
+            out.driftIntercept = ReadF32(data + 40);
+            countAt = 44;
+            break;
+        default:
+            countAt = 0;
+            break;
     }
     if (countAt > size - 4) return false;
     int32_t count = ReadI32(data + countAt);
@@ -222,14 +227,38 @@ void FillLookup(CThermoTableState &state, bool interpolate) {
         if (interpolate) {
             state.lookup[m] = state.interpolated[m];
         } else {
-            state.lookup[m] = m < state.loaded.size() ? state.loaded[m].temperature : kNoTemperature;
+            state.lookup[m] =
+                m < state.loaded.size() ? state.loaded[m].temperature : kNoTemperature;
         }
     }
 }
 
 }  // namespace
 
-CThermoTable::CThermoTable() { state_.store(std::make_shared<const CThermoTableState>()); }
+namespace {
+std::atomic<uint64_t> nextTableId{1};
+}  // namespace
+
+CThermoTable::CThermoTable() : id_(nextTableId.fetch_add(1)) {
+    state_.store(std::make_shared<const CThermoTableState>());
+}
+
+const CThermoTableState &CThermoTable::ReaderState() const {
+    struct Held {
+        uint64_t table = 0;
+        uint64_t generation = 0;
+        std::shared_ptr<const CThermoTableState> state;
+    };
+    thread_local Held held;
+    // A table published after this read is seen at the next call.
+    const uint64_t generation = generation_.load(std::memory_order_acquire);
+    if (held.table != id_ || held.generation != generation || !held.state) {
+        held.state = state_.load();
+        held.table = id_;
+        held.generation = generation;
+    }
+    return *held.state;
+}
 
 int CThermoTable::LoadTable(const wchar_t *path, int32_t tableNumber) {
     try {
@@ -365,6 +394,7 @@ void CThermoTable::SetCorrectionMode(int32_t mode) {
 
 void CThermoTable::Publish(std::shared_ptr<CThermoTableState> state) {
     state_.store(std::shared_ptr<const CThermoTableState>(std::move(state)));
+    generation_.fetch_add(1, std::memory_order_release);
 }
 
 }  // namespace kalvex

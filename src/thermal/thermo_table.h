@@ -68,7 +68,7 @@ int32_t ShiftRawValue(int32_t raw, float temperature, float slope, float interce
 
 // One published table. Immutable once readers can reach it.
 class CThermoTableState {
-public:
+  public:
     float LookupTemperature(uint16_t raw) const {
         return raw < kLookupEntries ? lookup[raw] : kNoTemperature;
     }
@@ -95,11 +95,12 @@ public:
     bool useCompensated = false;
     std::vector<float> lookup = std::vector<float>(kLookupEntries, kNoTemperature);
     // InterpolateTemperature for raw values 0 to 65535 over the active points.
-    std::vector<float> interpolated = std::vector<float>(kInterpolationCacheEntries, kNoTemperature);
+    std::vector<float> interpolated =
+        std::vector<float>(kInterpolationCacheEntries, kNoTemperature);
 };
 
 class CThermoTable {
-public:
+  public:
     CThermoTable();
     CThermoTable(const CThermoTable &) = delete;
     CThermoTable &operator=(const CThermoTable &) = delete;
@@ -119,8 +120,11 @@ public:
     // temperatures; 0 and no change for tables of fewer than two points.
     int BuildLookup(bool interpolate);
 
-    float InterpolateTemperature(int32_t x) const { return State()->InterpolateTemperature(x); }
-    float LookupTemperature(uint16_t raw) const { return State()->LookupTemperature(raw); }
+    // Per-pixel conversions; cheap enough to call for every pixel of a frame.
+    float InterpolateTemperature(int32_t x) const {
+        return ReaderState().InterpolateTemperature(x);
+    }
+    float LookupTemperature(uint16_t raw) const { return ReaderState().LookupTemperature(raw); }
 
     // The instance's reference temperature, read at each rebuild. It must
     // outlive the table (or be unlinked with null first).
@@ -136,13 +140,19 @@ public:
     // for every pixel.
     std::shared_ptr<const CThermoTableState> State() const { return state_.load(); }
 
-private:
+  private:
     static bool CompensationOn(int32_t mode) { return mode == 12 || mode == 13; }
     // Recomputes the compensated points of a version-4 state for the
     // reference; returns false when there is no usable reference.
     bool ApplyDrift(CThermoTableState &state) const;
     void Publish(std::shared_ptr<CThermoTableState> state);
+    // The current table through a per-thread copy of the pointer, refreshed
+    // when the generation moves: one atomic read per call instead of a
+    // reference-count round trip.
+    const CThermoTableState &ReaderState() const;
 
+    const uint64_t id_;
+    std::atomic<uint64_t> generation_{0};
     std::mutex writer_;
     const std::atomic<float> *reference_ = nullptr;  // guarded by writer_
     std::atomic<int32_t> correctionMode_{-1};

@@ -25,7 +25,9 @@ void PutI32(Bytes &b, int32_t v) {
     auto u = static_cast<uint32_t>(v);
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(u >> (8 * i)));
 }
-void PutF32(Bytes &b, float v) { PutI32(b, std::bit_cast<int32_t>(v)); }
+void PutF32(Bytes &b, float v) {
+    PutI32(b, std::bit_cast<int32_t>(v));
+}
 void PutPoints(Bytes &b, const Points &points) {
     for (const CalibrationPoint &p : points) {
         PutI32(b, p.raw);
@@ -108,7 +110,9 @@ Points Indexed(size_t n, float base) {
     return p;
 }
 
-uint32_t Bits(float f) { return std::bit_cast<uint32_t>(f); }
+uint32_t Bits(float f) {
+    return std::bit_cast<uint32_t>(f);
+}
 
 // ---- Interpolation ----------------------------------------------------------------
 
@@ -152,7 +156,8 @@ TEST(ThermoTableInterpolation, AtMostTenBrackets) {
     CThermoTable t;
     ASSERT_EQ(Load(t, Headerless(p)), 1);
     Points active(p.begin(), p.end());
-    EXPECT_EQ(Bits(t.InterpolateTemperature(155)), Bits(literal::InterpolateTemperature(active, 155)));
+    EXPECT_EQ(Bits(t.InterpolateTemperature(155)),
+              Bits(literal::InterpolateTemperature(active, 155)));
     // Built by hand: ten pairs (150 - 10k, 160 + 10k).
     float sum = 0.0f;
     for (int k = 0; k < 10; ++k) {
@@ -190,8 +195,8 @@ TEST(ThermoTableLayout, MagicDecidesTheLayout) {
     EXPECT_EQ(t.LookupTemperature(1500), 30.0f);
     EXPECT_EQ(t.LookupTemperature(1000), kNoTemperature);
 
-    ASSERT_EQ(t.LoadTable(WriteTable("v4", Version4(30.0f, 0, 0, {{10, 1.0f}, {20, 2.0f}})).c_str()),
-              1);
+    ASSERT_EQ(
+        t.LoadTable(WriteTable("v4", Version4(30.0f, 0, 0, {{10, 1.0f}, {20, 2.0f}})).c_str()), 1);
     EXPECT_EQ(t.Version(), 4);
     auto s = t.State();
     EXPECT_EQ(s->reservedA, 11);
@@ -311,8 +316,8 @@ TEST(ThermoTableDrift, Version4ShiftFollowsTheReference) {
 
 TEST(ThermoTableDrift, ShiftEdgeCases) {
     EXPECT_EQ(ShiftRawValue(1000, 50.0f, 0.01f, 1.0f, -2.0f), 997);
-    EXPECT_EQ(ShiftRawValue(3, 0.0f, 0.0f, 1.0f, -3.0f), 3);  // exactly 0
-    EXPECT_EQ(ShiftRawValue(3, 0.0f, 0.0f, 1.0f, -2.5f), 0);  // 0.5 truncates to 0
+    EXPECT_EQ(ShiftRawValue(3, 0.0f, 0.0f, 1.0f, -3.0f), 3);   // exactly 0
+    EXPECT_EQ(ShiftRawValue(3, 0.0f, 0.0f, 1.0f, -2.5f), 0);   // 0.5 truncates to 0
     EXPECT_EQ(ShiftRawValue(7, 0.0f, 0.0f, 1e30f, 1e30f), 7);  // beyond int32
     EXPECT_EQ(ShiftRawValue(7, 0.0f, std::numeric_limits<float>::quiet_NaN(), 1.0f, 1.0f), 7);
 }
@@ -344,8 +349,8 @@ TEST(ThermoTableDrift, RecreateTableConditions) {
     EXPECT_EQ(t.State()->compensated[0].raw, 997);
     EXPECT_EQ(t.InterpolateTemperature(1500), 55.0f);  // loaded points
     t.SetCorrectionMode(12);
-    EXPECT_EQ(t.InterpolateTemperature(1500), literal::InterpolateTemperature(
-                                                  {{997, 50.0f}, {1996, 60.0f}}, 1500));
+    EXPECT_EQ(t.InterpolateTemperature(1500),
+              literal::InterpolateTemperature({{997, 50.0f}, {1996, 60.0f}}, 1500));
 }
 
 TEST(ThermoTableDrift, Version4WithoutReadingStartsUnshifted) {
@@ -392,14 +397,14 @@ TEST(ThermoTableHostile, RefusedFilesKeepThePreviousTable) {
     };
     const Points two = {{1, 1.0f}, {2, 2.0f}};
     std::vector<Bytes> hostile = {
-        {},                                      // empty
-        {1, 0, 0},                               // shorter than a count
-        truncated(Version1(two), 17),            // header cut inside the count
-        truncated(Version3(two), 17),            // count missing
-        truncated(Version4(1, 1, 1, two), 17),   // coefficients cut off
-        truncated(Version1(two), 1),             // points run past the end
-        truncated(Headerless(two), 4),           // points run past the end
-        truncated(Version2({two}), 1),           // points run past the end
+        {},                                     // empty
+        {1, 0, 0},                              // shorter than a count
+        truncated(Version1(two), 17),           // header cut inside the count
+        truncated(Version3(two), 17),           // count missing
+        truncated(Version4(1, 1, 1, two), 17),  // coefficients cut off
+        truncated(Version1(two), 1),            // points run past the end
+        truncated(Headerless(two), 4),          // points run past the end
+        truncated(Version2({two}), 1),          // points run past the end
     };
     Bytes offsetOutside = Magic(2);
     PutI32(offsetOutside, 1);
@@ -493,7 +498,8 @@ Points RandomTable(std::mt19937 &rng, size_t n, int32_t spread, bool sorted, int
     for (size_t i = 0; i < n; ++i) p[i] = {raw(rng), temp(rng)};
     if (sorted) std::sort(p.begin(), p.end(), [](auto a, auto b) { return a.raw < b.raw; });
     if (missingEvery > 0) {
-        for (size_t i = 0; i < n; i += static_cast<size_t>(missingEvery)) p[i].temperature = -999.0f;
+        for (size_t i = 0; i < n; i += static_cast<size_t>(missingEvery))
+            p[i].temperature = -999.0f;
     }
     return p;
 }
@@ -509,7 +515,7 @@ TEST(ThermoTableFastPath, MatchesTheLiteralWalkBitForBit) {
     };
     const Case cases[] = {
         {2, 16383, true, 0, 65535},     {100, 16383, true, 7, 65535},
-        {100, 300, true, 0, 65535},     // many equal raw values
+        {100, 300, true, 0, 65535},  // many equal raw values
         {1000, 20000, true, 13, 65535}, {1000, 65535, false, 5, 65535},
         {1000, 500, false, 0, 65535},   {3, 10, false, 0, 65535},
     };
