@@ -240,7 +240,7 @@ std::atomic<uint64_t> nextTableId{1};
 }  // namespace
 
 CThermoTable::CThermoTable() : id_(nextTableId.fetch_add(1)) {
-    state_.store(std::make_shared<const CThermoTableState>());
+    state_ = std::make_shared<const CThermoTableState>();
 }
 
 const CThermoTableState &CThermoTable::ReaderState() const {
@@ -253,7 +253,7 @@ const CThermoTableState &CThermoTable::ReaderState() const {
     // A table published after this read is seen at the next call.
     const uint64_t generation = generation_.load(std::memory_order_acquire);
     if (held.table != id_ || held.generation != generation || !held.state) {
-        held.state = state_.load();
+        held.state = State();
         held.table = id_;
         held.generation = generation;
     }
@@ -290,7 +290,7 @@ int CThermoTable::LoadTableFromMemory(const uint8_t *data, size_t size, int32_t 
         if (!ParseThermoTable(data, size, tableNumber, parsed)) return 0;
 
         std::lock_guard<std::mutex> lock(writer_);
-        auto current = state_.load();
+        auto current = State();
         auto next = std::make_shared<CThermoTableState>();
         next->loaded = std::move(parsed.points);
         next->count = parsed.count;
@@ -342,7 +342,7 @@ bool CThermoTable::ApplyDrift(CThermoTableState &state) const {
 int CThermoTable::RecreateTable() {
     try {
         std::lock_guard<std::mutex> lock(writer_);
-        auto current = state_.load();
+        auto current = State();
         if (current->layout != kTableVersion4) return 0;
         if (!CompensationOn(correctionMode_.load())) return 1;
         auto next = std::make_shared<CThermoTableState>(*current);
@@ -360,7 +360,7 @@ int CThermoTable::RecreateTable() {
 int CThermoTable::BuildLookup(bool interpolate) {
     try {
         std::lock_guard<std::mutex> lock(writer_);
-        auto current = state_.load();
+        auto current = State();
         if (!CanBuildLookup(*current)) return 0;
         auto next = std::make_shared<CThermoTableState>(*current);
         FillLookup(*next, interpolate);
@@ -379,7 +379,7 @@ void CThermoTable::LinkReferenceTemperature(const std::atomic<float> *reference)
 void CThermoTable::SetCorrectionMode(int32_t mode) {
     std::lock_guard<std::mutex> lock(writer_);
     correctionMode_.store(mode);
-    auto current = state_.load();
+    auto current = State();
     const bool use = current->layout == kTableVersion4 && CompensationOn(mode);
     if (use == current->useCompensated) return;
     try {
@@ -393,7 +393,10 @@ void CThermoTable::SetCorrectionMode(int32_t mode) {
 }
 
 void CThermoTable::Publish(std::shared_ptr<CThermoTableState> state) {
-    state_.store(std::shared_ptr<const CThermoTableState>(std::move(state)));
+    {
+        std::lock_guard<std::mutex> lock(stateLock_);
+        state_ = std::move(state);
+    }
     generation_.fetch_add(1, std::memory_order_release);
 }
 

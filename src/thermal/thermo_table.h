@@ -1,9 +1,9 @@
 // CThermoTable: the calibration table that turns raw sensor values into
 // temperatures, with drift compensation for version-4 tables.
 //
-// Readers never lock: every change builds a new immutable CThermoTableState
-// and publishes it atomically, so a reader sees either the whole old table or
-// the whole new one. Writers (loads, rebuilds, mode changes) are serialised.
+// Every change builds a new immutable CThermoTableState and then swaps it in,
+// so a reader sees either the whole old table or the whole new one, and never
+// waits for a rebuild. Writers (loads, rebuilds, mode changes) are serialised.
 #pragma once
 
 #include <atomic>
@@ -138,7 +138,10 @@ class CThermoTable {
 
     // The current table; whole-frame conversions take it once and read it
     // for every pixel.
-    std::shared_ptr<const CThermoTableState> State() const { return state_.load(); }
+    std::shared_ptr<const CThermoTableState> State() const {
+        std::lock_guard<std::mutex> lock(stateLock_);
+        return state_;
+    }
 
   private:
     static bool CompensationOn(int32_t mode) { return mode == 12 || mode == 13; }
@@ -156,7 +159,9 @@ class CThermoTable {
     std::mutex writer_;
     const std::atomic<float> *reference_ = nullptr;  // guarded by writer_
     std::atomic<int32_t> correctionMode_{-1};
-    std::atomic<std::shared_ptr<const CThermoTableState>> state_;
+    // Held only to copy or swap the pointer, never while building.
+    mutable std::mutex stateLock_;
+    std::shared_ptr<const CThermoTableState> state_;
 };
 
 }  // namespace kalvex
