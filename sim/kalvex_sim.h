@@ -63,14 +63,16 @@
  *     base(T)     = GAIN * (T - T0) + R0                 (40 raw per degree,
  *                                                          22 degrees -> 8000)
  *     drift(T,Ti) = (a * T + b) * (Tcal - Ti)
- *     raw         = clamp(round(base(T) + drift(T, Ti)) + fpn(x, y) + noise,
- *                         0, 16383)
+ *     raw         = clamp(floor(base(T) + drift(T, Ti) + 1e-6) + fpn(x, y)
+ *                         + noise, 0, 16383)
+ *   (floor, like the library's truncation of shifted points; the 1e-6 keeps
+ *   decimal temperatures such as 36.6 on their raw value).
  *   a, b and Tcal are the drift model (KalvexSim_SetDriftModel; defaults
  *   a = 0.1, b = 4.0, Tcal = the Ti of v = 23808, so the default camera has no
  *   drift). A version-4 table written by KalvexSim_WriteTable carries the same
  *   a, b and Tcal; the library's shift of its points, r' = (a t + b)(Tcal - Ti)
- *   + r, is then exactly this drift (to within the library's truncation of r'
- *   to an integer, one raw value).
+ *   + r truncated, then equals the raw value the camera sends at temperature t
+ *   (float rounding aside: within one raw value).
  *   fpn(x, y): a fixed per-pixel offset, uniform in -A..A, a hash of
  *   (x, y, seed). A NUC (core write of item 6) zeroes it until the next
  *   KalvexSim_SetFixedPatternNoise.
