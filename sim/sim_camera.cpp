@@ -155,7 +155,9 @@ void Camera::ResetSettings() {
         pulseDelay_ = pulseHigh_ = 0;
         faults_.fill(0);
         ++stallRelease_;
+        long openHandles = counters_.openHandles;  // handles opened before still close
         counters_ = KalvexSimCounters{};
+        counters_.openHandles = openHandles;
         logCount_ = logNext_ = 0;
         PowerOn();
         SceneChanged();

@@ -357,6 +357,8 @@ TEST_F(SimCamera, UnplugKillsOpenHandlesAndPlugPowersOn) {
     ASSERT_TRUE(after.ok());
     EXPECT_EQ(after.ReadRegister(5), 0);
     EXPECT_EQ(Counters().openHandles, 2);
+    KalvexSim_Reset();  // counts the handles still open across a reset
+    EXPECT_EQ(Counters().openHandles, 2);
     EXPECT_FALSE(Link("\\\\.\\ZcamN7KTHM-1").ok());
     EXPECT_EQ(KalvexSim_Plug(8), 0);
     EXPECT_EQ(KalvexSim_Plug(-1), 0);
