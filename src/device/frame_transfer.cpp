@@ -79,6 +79,7 @@ void StreamTransferMain(std::shared_ptr<StreamTransferJob> job) {
             }
             {
                 std::lock_guard guard(job->indexLock);
+                job->newestIndex.store(write);
                 job->writeIndex.store(
                     StreamNextWriteIndex(write, job->readIndex.load(), slotCount));
             }
@@ -110,39 +111,42 @@ int CZCMSdkLib::SetWaitLimitEnabled(int on) {
 }
 
 int CZCMSdkLib::CaptureSingleFrame() {
-    std::lock_guard guard(singleLock_);
-    std::shared_ptr<SingleTransferJob> previous;
+    std::shared_ptr<SingleTransferJob> job;
     {
-        std::lock_guard state(stateLock_);
-        previous = singleJob_;
-    }
-    if (previous->idle.load() != 1) return kDevBusy;
-    if (singleThread_.joinable()) singleThread_.join();
+        // Held only while starting: a second caller must see 21, not block.
+        std::lock_guard guard(singleLock_);
+        {
+            std::lock_guard state(stateLock_);
+            job = singleJob_;
+        }
+        if (job->idle.load() != 1) return kDevBusy;
+        // The previous thread has finished its job; collect it.
+        if (singleThread_.joinable()) singleThread_.join();
 
-    auto job = std::make_shared<SingleTransferJob>();
-    job->target = CurrentBuffers();
-    job->lengthBytes =
-        static_cast<uint32_t>(transferSamples_) * (sixteenBit_.load() == 1 ? 2u : 1u);
-    job->sixteenBit = sixteenBit_.load();
-    job->large = largeTransfer_.load();
-    job->devicePath = DevicePath();
-    job->idle.store(0);
-    {
-        std::lock_guard state(stateLock_);
-        singleJob_ = job;
-    }
-    try {
-        singleThread_ = std::thread(SingleTransferMain, job);
-    } catch (const std::system_error &) {
-        job->idle.store(1);
-        return kDevFrameFailed;
+        job = std::make_shared<SingleTransferJob>();
+        job->target = CurrentBuffers();
+        job->lengthBytes =
+            static_cast<uint32_t>(transferSamples_) * (sixteenBit_.load() == 1 ? 2u : 1u);
+        job->sixteenBit = sixteenBit_.load();
+        job->large = largeTransfer_.load();
+        job->devicePath = DevicePath();
+        job->idle.store(0);
+        {
+            std::lock_guard state(stateLock_);
+            singleJob_ = job;
+        }
+        try {
+            singleThread_ = std::thread(SingleTransferMain, job);
+        } catch (const std::system_error &) {
+            job->idle.store(1);
+            return kDevFrameFailed;
+        }
     }
     const bool finished =
         job->completion.Wait(waitLimitEnabled_.load() != 0 ? waitLimitMs_ : kWaitInfinite);
     lastTransferMs_.store(job->elapsedMs.load());
-    if (!finished) return kDevFrameFailed;  // the thread runs on and keeps its job
-    singleThread_.join();
-    return job->status.load();
+    // After a wait cut short the thread runs on with its own job and buffer.
+    return finished ? job->status.load() : kDevFrameFailed;
 }
 
 int CZCMSdkLib::ReadSingleFrame(uint8_t *destination) {
@@ -208,7 +212,8 @@ int CZCMSdkLib::GetStreamState() {
         const int write = job->writeIndex.load();
         const int read = job->readIndex.load();
         if (StreamFramesAvailable(write, read, job->slotCount) >= 1) {
-            job->readIndex.store(StreamNewestSlot(write, job->slotCount));
+            const int newest = job->newestIndex.load();
+            job->readIndex.store(newest >= 0 ? newest : StreamNewestSlot(write, job->slotCount));
             return kStreamFrameReady;
         }
     }

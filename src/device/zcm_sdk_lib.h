@@ -87,6 +87,9 @@ struct StreamTransferJob {
     std::shared_ptr<FrameBuffers> slots;
     std::atomic<int32_t> writeIndex{0};
     std::atomic<int32_t> readIndex{0};
+    // The slot that received the newest frame (-1 before the first). It is
+    // writeIndex - 1 except right after the writer passed over the read slot.
+    std::atomic<int32_t> newestIndex{-1};
     // Serialises index updates, so the writer can never pick the slot that the
     // reader has just been pointed at (the skip rule) while it is being read.
     std::mutex indexLock;
