@@ -27,6 +27,14 @@ uint8_t Low8(int v) {
     return static_cast<uint8_t>(v & 0xFF);
 }
 
+// A camera queues its replies per camera, not per handle: two exchanges that
+// interleave would take each other's replies. One lock for the process keeps
+// every command-and-reply exchange whole (they take microseconds).
+std::mutex &ExchangeLock() {
+    static std::mutex lock;
+    return lock;
+}
+
 }  // namespace
 
 // ---- Slot arithmetic ------------------------------------------------------------------
@@ -118,6 +126,7 @@ int CZCMSdkLib::SendCommand(const CommandBlock &block) {
 
 // Sends a command that is answered by two reply blocks; only the second counts.
 int CZCMSdkLib::ReadWithReplies(const CommandBlock &command, CommandBlock *second) {
+    std::lock_guard exchange(ExchangeLock());
     DeviceHandle handle = OpenCurrent();
     CommandBlock copy = command;
     int ok = 0;
