@@ -35,7 +35,7 @@ uint64_t Mix(uint64_t z) {
 // Uniform in -amplitude..amplitude.
 int Spread(uint64_t random, int amplitude) {
     auto span = static_cast<uint64_t>(2 * amplitude + 1);
-    return static_cast<int>(random % span) - amplitude;
+    return static_cast<int>(((random >> 32) * span) >> 32) - amplitude;
 }
 
 uint16_t Clamp14(int64_t value) {
