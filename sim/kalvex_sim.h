@@ -34,8 +34,8 @@
  *   asking for more than the frame is a short transfer.
  *   Window: X = 2 * reg16, Y = 2 * reg17, H = 2 * (reg19 + 1),
  *   W = 2 * reg18 or 2 * reg18 + 512 (register 18 keeps 8 bits of width / 2):
- *   the larger candidate with X + W <= 640 and W * H <= L. Lines beyond the
- *   sensor (Y + line >= 480) repeat line 479.
+ *   the larger candidate with X + W <= 640 and W * H <= L. Coordinates
+ *   beyond the sensor are clamped to its last line and column.
  *   Frames are paced at the frame rate: a request waits for the next frame
  *   time (frame period after the previous frame served).
  *   An 8-bit sample is the 14-bit value shifted right by 6.
