@@ -150,8 +150,9 @@ TEST_F(DeviceConcurrencyTest, SingleFramesFromTwoThreads) {
         else
             EXPECT_EQ(r, kDevBusy);
     }
-    EXPECT_GE(other.get(), 0);
-    EXPECT_GE(ok, 1);
+    const int others = other.get();
+    EXPECT_GE(others, 0);       // only 0 and 21 seen there
+    EXPECT_GE(ok + others, 1);  // the first request of all found the job idle
 }
 
 }  // namespace
