@@ -1,0 +1,241 @@
+/*
+ * Kalvex simulated camera: a user-space stand-in for the camera and its
+ * kernel driver. Each plugged camera n serves the device path
+ * "\\.\ZcamN7KTHM-<n>" with the real protocol (command blocks on pipe 0,
+ * replies on pipe 1, frames on pipe 2), so the library runs against it
+ * unmodified. This header is the control API for tests, benchmarks and tools.
+ *
+ * All functions are thread-safe. Functions returning int give 1 on success and
+ * 0 for an unknown camera or a bad argument unless noted otherwise. Cameras
+ * are numbered 0 to 7. After start-up and after KalvexSim_Reset no camera is
+ * plugged and every setting has its default.
+ *
+ * ---- Protocol as served -------------------------------------------------
+ * Pipe 0, code 0x00222051 (0x0022204E for the start-frame opcode 0x02): one
+ *   64-byte command block; any other code or length fails the request and the
+ *   block is not executed. Opcodes: 0x02 start frame, 0x06 init, 0x09 transfer
+ *   length (bytes 1-4, little-endian; stored in registers 0-3), 0x0A pixel
+ *   mode (recorded only), 0x0C read core value (byte 1), 0x25 write register
+ *   (bytes 1, 2), 0x26 read register (byte 1), 0x40 write core value (bytes
+ *   3 item, 4 high, 5 low; a write of item 6 is a NUC). Unknown opcodes are
+ *   accepted and ignored.
+ * Pipe 1, code 0x0022204E, 64 bytes: the next queued reply block. 0x26 and
+ *   0x0C queue two blocks: the first echoes the opcode and item in bytes 0 and
+ *   1, the second holds the register value in byte 0, or the core value high
+ *   byte in byte 0 and low byte in byte 1. Reading with nothing queued fails.
+ *   Replies are queued per camera, not per handle.
+ * Pipe 2, code 0x00222051, or 0x002220A9 when the transfer length is
+ *   3,072,000 samples or more (the other code fails the request): one frame.
+ *   Transfer length L = registers 0-3 (little-endian) in samples; sample
+ *   depth from register 14 (8: 8-bit samples, anything else: 16-bit
+ *   little-endian). The frame is H lines of W samples of the window, then
+ *   filler samples (KALVEX_SIM_FILLER) up to L. The request is filled with
+ *   min(request length, frame bytes) bytes and completes with that count, so
+ *   asking for more than the frame is a short transfer.
+ *   Window: X = 2 * reg16, Y = 2 * reg17, H = 2 * (reg19 + 1),
+ *   W = 2 * reg18 or 2 * reg18 + 512 (register 18 keeps 8 bits of width / 2):
+ *   the larger candidate with X + W <= 640 and W * H <= L. Coordinates
+ *   beyond the sensor are clamped to its last line and column.
+ *   Frames are paced at the frame rate: a request waits for the next frame
+ *   time (frame period after the previous frame served).
+ *   An 8-bit sample is the 14-bit value shifted right by 6.
+ * Core value 32 is the internal temperature; all other items read back what
+ *   was last written (0 at power-on).
+ * Register 7 bit 2 is the trigger input level; all other register bits read
+ *   back what was last written.
+ * Power-on registers (on every plug): all 0 except the full 640 x 480 window
+ *   (16: 0, 17: 0, 18: 64, 19: 239), transfer length 307200 (0: 0x00,
+ *   1: 0xB0, 2: 0x04, 3: 0x00) and 16-bit samples (14: 9). Plugging also
+ *   empties the reply queue and undoes a NUC; scene, noise, rate, faults and
+ *   counters are settings of the simulation and survive unplug and plug.
+ * An unplugged camera fails every open and every transfer, also through
+ *   handles opened before the unplug and requests already waiting.
+ *
+ * ---- Sensor model -------------------------------------------------------
+ * Internal temperature: core value v <-> Ti = v * 3.0 / 32767.0 * (-207.9) +
+ *   478.17 (double, then float). Setting a temperature in degrees stores
+ *   v = round((478.17 - T) * 32767 / 623.7) clamped to 0..65535, and the model
+ *   uses the Ti decoded from v, as the library sees it. Default v = 23808
+ *   (24.99914 degrees).
+ * Scene temperature T(x, y): the background, or the last added spot whose
+ *   disc (x - sx)^2 + (y - sy)^2 <= r^2 holds the pixel (sensor coordinates).
+ * Raw value:
+ *     base(T)     = GAIN * (T - T0) + R0                 (40 raw per degree,
+ *                                                          22 degrees -> 8000)
+ *     drift(T,Ti) = (a * T + b) * (Tcal - Ti)
+ *     raw         = clamp(floor(base(T) + drift(T, Ti) + 1e-6) + fpn(x, y)
+ *                         + noise, 0, 16383)
+ *   (floor, like the library's truncation of shifted points; the 1e-6 keeps
+ *   decimal temperatures such as 36.6 on their raw value).
+ *   a, b and Tcal are the drift model (KalvexSim_SetDriftModel; defaults
+ *   a = 0.1, b = 4.0, Tcal = the Ti of v = 23808, so the default camera has no
+ *   drift). A version-4 table written by KalvexSim_WriteTable carries the same
+ *   a, b and Tcal; the library's shift of its points, r' = (a t + b)(Tcal - Ti)
+ *   + r truncated, then equals the raw value the camera sends at temperature t
+ *   (float rounding aside: within one raw value).
+ *   fpn(x, y): a fixed per-pixel offset, uniform in -A..A, a hash of
+ *   (x, y, seed). A NUC (core write of item 6) zeroes it until the next
+ *   KalvexSim_SetFixedPatternNoise.
+ *   noise: temporal noise, uniform in -N..N per sample and frame, from a
+ *   generator seeded with (seed, frames served); off when N = 0 (default).
+ * Test pattern (when on it replaces the scene; no fpn, no noise): the sample
+ *   at sensor line y and column x is
+ *     KALVEX_SIM_PATTERN(y, x) = (y * 1031 + x) & 0x3FFF.
+ *   Every line differs from every other, and the line is recovered from any
+ *   sample as ((sample - x) * 10679) & 0x3FFF (10679 * 1031 = 1 mod 16384).
+ * Calibration line: the temperature of raw value r is
+ *   KalvexSim_TemperatureForRaw(r) = (r - R0) / GAIN + T0, exact in float for
+ *   the raw values of whole and quarter degrees (37.0 degrees <-> 8600).
+ */
+#ifndef KALVEX_SIM_H
+#define KALVEX_SIM_H
+
+#include "kalvex.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define KALVEX_SIM_CAMERAS 8
+#define KALVEX_SIM_MAX_SPOTS 16
+#define KALVEX_SIM_LOG_BLOCKS 64
+#define KALVEX_SIM_BLOCK_BYTES 64
+#define KALVEX_SIM_SENSOR_WIDTH 640
+#define KALVEX_SIM_SENSOR_HEIGHT 480
+/* Filler sample after the window's lines (8-bit: 0x1234 >> 6 = 0x48). */
+#define KALVEX_SIM_FILLER 0x1234
+#define KALVEX_SIM_PATTERN(line, column) ((((line)*1031) + (column)) & 0x3FFF)
+#define KALVEX_SIM_PATTERN_LINE(sample, column) ((((sample) - (column)) * 10679) & 0x3FFF)
+#define KALVEX_SIM_GAIN 40.0
+#define KALVEX_SIM_T0 22.0
+#define KALVEX_SIM_R0 8000.0
+#define KALVEX_SIM_DEFAULT_CORE_TEMPERATURE 23808
+#define KALVEX_SIM_DEFAULT_DRIFT_SLOPE 0.1
+#define KALVEX_SIM_DEFAULT_DRIFT_INTERCEPT 4.0
+#define KALVEX_SIM_DEFAULT_FRAME_RATE 30.0
+#define KALVEX_SIM_DEFAULT_BACKGROUND 22.0
+
+/* Faults, each armed per camera for the next `times` occurrences, or until
+ * cleared with KALVEX_SIM_UNTIL_CLEARED; times 0 clears it. A failed transfer
+ * returns failure with 0 bytes; a short one succeeds with fewer bytes than
+ * asked (half the request). A failed or short command is not executed; a
+ * failed or short reply read consumes the reply block. Each reply block read
+ * counts as one occurrence (a register read reads two). A stalled frame
+ * request blocks until KalvexSim_ReleaseStalls, clearing the stall fault or
+ * KalvexSim_ClearFaults (then it is served normally) or until the camera is
+ * unplugged (then it fails). */
+#define KALVEX_SIM_FAULT_OPEN 1
+#define KALVEX_SIM_FAULT_COMMAND_FAIL 2
+#define KALVEX_SIM_FAULT_COMMAND_SHORT 3
+#define KALVEX_SIM_FAULT_REPLY_FAIL 4
+#define KALVEX_SIM_FAULT_REPLY_SHORT 5
+#define KALVEX_SIM_FAULT_FRAME_FAIL 6
+#define KALVEX_SIM_FAULT_FRAME_SHORT 7
+#define KALVEX_SIM_FAULT_FRAME_STALL 8
+#define KALVEX_SIM_UNTIL_CLEARED (-1)
+
+typedef struct KalvexSimCounters {
+    long opens;         /* successful opens */
+    long openHandles;   /* handles open now */
+    long commands;      /* command blocks executed (start-frame included) */
+    long startFrames;   /* start-frame commands (0x02) */
+    long replies;       /* reply blocks delivered in full */
+    long nucCommands;   /* core writes of item 6 */
+    long frameRequests; /* requests on pipe 2 */
+    long framesServed;  /* frames delivered in full */
+} KalvexSimCounters;
+
+/* ---- Lifetime ------------------------------------------------------------ */
+/* Unplugs every camera (failing requests in flight), then restores every
+ * default and zeroes counters and logs. */
+void KALVEX_CALL KalvexSim_Reset(void);
+/* Registers the camera's driver (a power-on: see "Power-on registers"). */
+int KALVEX_CALL KalvexSim_Plug(int camera);
+int KALVEX_CALL KalvexSim_Unplug(int camera);
+/* 1 when plugged, 0 otherwise. */
+int KALVEX_CALL KalvexSim_IsPlugged(int camera);
+
+/* ---- Frames and scene ------------------------------------------------------ */
+/* Frames per second; 0 serves each request at once. Default 30. */
+int KALVEX_CALL KalvexSim_SetFrameRate(int camera, double hz);
+int KALVEX_CALL KalvexSim_SetTestPattern(int camera, int on);
+int KALVEX_CALL KalvexSim_SetBackground(int camera, double celsius);
+/* Index of the new spot, or -1 when KALVEX_SIM_MAX_SPOTS are set, radius < 0
+ * or the camera is unknown. */
+int KALVEX_CALL KalvexSim_AddSpot(int camera, int x, int y, int radius, double celsius);
+int KALVEX_CALL KalvexSim_ClearSpots(int camera);
+/* amplitude N >= 0 raw values; 0 turns temporal noise off. */
+int KALVEX_CALL KalvexSim_SetTemporalNoise(int camera, int amplitude, unsigned int seed);
+/* amplitude A >= 0 raw values; re-arms the pattern after a NUC. */
+int KALVEX_CALL KalvexSim_SetFixedPatternNoise(int camera, int amplitude, unsigned int seed);
+
+/* ---- Internal temperature and drift ------------------------------------------ */
+int KALVEX_CALL KalvexSim_SetInternalTemperature(int camera, double celsius);
+/* coreValue 0..65535. */
+int KALVEX_CALL KalvexSim_SetInternalTemperatureRaw(int camera, int coreValue);
+/* The temperature the camera reports (decoded core value); 0.0 if unknown. */
+double KALVEX_CALL KalvexSim_GetInternalTemperature(int camera);
+/* Core value 32 as served; -1 for an unknown camera. */
+int KALVEX_CALL KalvexSim_GetInternalTemperatureRaw(int camera);
+/* Degrees added to the internal temperature after each frame served. */
+int KALVEX_CALL KalvexSim_SetInternalTemperatureDrift(int camera, double celsiusPerFrame);
+/* The drift model shared by all cameras and the table writer. */
+int KALVEX_CALL KalvexSim_SetDriftModel(double slope, double intercept, double calibrationCelsius);
+/* Noise-free raw value of a scene temperature at the camera's internal
+ * temperature, before fpn; -1 for an unknown camera. */
+int KALVEX_CALL KalvexSim_RawForTemperature(int camera, double celsius);
+/* The calibration line: (raw - R0) / GAIN + T0. */
+double KALVEX_CALL KalvexSim_TemperatureForRaw(int raw);
+
+/* ---- Trigger input ----------------------------------------------------------- */
+/* Sets the level of register 7 bit 2 (nonzero: set) and cancels a pulse. */
+int KALVEX_CALL KalvexSim_SetTriggerLevel(int camera, int high);
+/* The next afterReads reads of register 7 show the current level, the
+ * following highReads (>= 1) reads show bit 2 set, and later reads show it
+ * clear (the level is then clear). */
+int KALVEX_CALL KalvexSim_ScheduleTriggerPulse(int camera, int afterReads, int highReads);
+
+/* ---- Faults ------------------------------------------------------------------ */
+int KALVEX_CALL KalvexSim_InjectFault(int camera, int fault, int times);
+/* Clears every fault of the camera and releases stalled requests. */
+int KALVEX_CALL KalvexSim_ClearFaults(int camera);
+/* Lets stalled requests go on (served normally); the fault stays armed. */
+int KALVEX_CALL KalvexSim_ReleaseStalls(int camera);
+/* Waits until at least count frame requests are blocked in a stall: 1, or 0
+ * on time-out (timeoutMs < 0: no limit). */
+int KALVEX_CALL KalvexSim_WaitStalled(int camera, int count, int timeoutMs);
+
+/* ---- Read-back ----------------------------------------------------------------- */
+/* Register 0..255: its value as the camera would answer (register 7 without
+ * consuming a pulse step); -1 for bad arguments. */
+int KALVEX_CALL KalvexSim_ReadRegister(int camera, int reg);
+/* Sets a register as a command would. */
+int KALVEX_CALL KalvexSim_WriteRegister(int camera, int reg, int value);
+/* Core item 0..255 as the camera would answer; -1 for bad arguments. */
+int KALVEX_CALL KalvexSim_ReadCoreValue(int camera, int item);
+int KALVEX_CALL KalvexSim_GetCounters(int camera, KalvexSimCounters *counters);
+/* Copies up to maxBlocks of the last KALVEX_SIM_LOG_BLOCKS executed command
+ * blocks, oldest first, 64 bytes each; returns the number copied, -1 for bad
+ * arguments. */
+int KALVEX_CALL KalvexSim_GetCommandLog(int camera, unsigned char *blocks, int maxBlocks);
+int KALVEX_CALL KalvexSim_ClearCommandLog(int camera);
+
+/* ---- Calibration tables -------------------------------------------------------- */
+/* Writes a temperature table file (narrow path: UTF-8 on POSIX) matching the
+ * model at the calibration temperature.
+ * layout 0 (headerless) and 4: count >= 2 points whose raw values are evenly
+ *   spaced (rounded) from base(minCelsius) to base(maxCelsius), each with the
+ *   temperature of its raw value on the calibration line; count must not
+ *   exceed the number of distinct raw values in that range. Version 4 also
+ *   carries Tcal, a and b of the drift model (reserved fields 0).
+ * layouts 1 to 3: count points (1..16384), point m for raw value m with its
+ *   temperature, or -999.0 outside minCelsius..maxCelsius. Version 2 holds one
+ *   table (N = 1, at offset 32); version 3's reserved word is 0. */
+int KALVEX_CALL KalvexSim_WriteTable(const char *path, int layout, int count, double minCelsius,
+                                     double maxCelsius);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KALVEX_SIM_H */

@@ -1,0 +1,183 @@
+// One simulated camera: registers, core values, reply queue, scene and frame
+// rendering, faults and counters, behind one mutex.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+#include "kalvex_sim.h"
+
+namespace kalvex::sim {
+
+constexpr uint32_t kCommandCode = 0x00222051;
+constexpr uint32_t kReplyCode = 0x0022204E;
+constexpr uint32_t kLargeFrameCode = 0x002220A9;
+constexpr uint32_t kLargeTransferSamples = 3072000;
+constexpr int kSensorWidth = KALVEX_SIM_SENSOR_WIDTH;
+constexpr int kSensorHeight = KALVEX_SIM_SENSOR_HEIGHT;
+constexpr size_t kBlock = KALVEX_SIM_BLOCK_BYTES;
+
+using Block = std::array<uint8_t, kBlock>;
+
+// Shared by all cameras and the table writer.
+struct DriftModel {
+    double slope = KALVEX_SIM_DEFAULT_DRIFT_SLOPE;
+    double intercept = KALVEX_SIM_DEFAULT_DRIFT_INTERCEPT;
+    float calibration = 0.0f;  // set from the default core value at start-up
+};
+DriftModel CurrentDriftModel();
+void SetDriftModel(const DriftModel &model);
+
+// The camera's reading of a core value and its inverse (clamped).
+float DecodeInternalTemperature(int coreValue);
+int EncodeInternalTemperature(double celsius);
+// floor(base(T) + drift(T, Ti) + 1e-6), unclamped.
+int64_t ModelRaw(double celsius, float internal, const DriftModel &model);
+double TemperatureForRaw(int raw);
+
+struct Spot {
+    int x, y, radius;
+    double celsius;
+};
+
+class Camera {
+  public:
+    explicit Camera(int number);
+    Camera(const Camera &) = delete;
+    Camera &operator=(const Camera &) = delete;
+
+    // Control side.
+    bool Plug();
+    bool Unplug();
+    bool IsPlugged();
+    void ResetSettings();
+    void SetFrameRate(double hz);
+    void SetTestPattern(bool on);
+    void SetBackground(double celsius);
+    int AddSpot(const Spot &spot);
+    void ClearSpots();
+    void SetTemporalNoise(int amplitude, uint32_t seed);
+    void SetFixedPatternNoise(int amplitude, uint32_t seed);
+    void SetInternalTemperatureRaw(int coreValue);
+    void SetInternalTemperature(double celsius);
+    int InternalTemperatureRaw();
+    void SetInternalTemperatureDrift(double perFrame);
+    void ModelChanged();
+    int RawForTemperature(double celsius);
+    void SetTriggerLevel(bool high);
+    void ScheduleTriggerPulse(int afterReads, int highReads);
+    bool InjectFault(int fault, int times);
+    void ClearFaults();
+    void ReleaseStalls();
+    bool WaitStalled(int count, int timeoutMs);
+    int PeekRegister(int reg);
+    void PokeRegister(int reg, int value);
+    int PeekCore(int item);
+    KalvexSimCounters Counters();
+    int CommandLog(uint8_t *blocks, int maxBlocks);
+    void ClearCommandLog();
+
+    // Driver side: the generation identifies one plugged period; a handle
+    // opened in an earlier one is dead.
+    bool Open(uint64_t *generation);
+    void Close();
+    bool IoControl(uint64_t generation, uint32_t code, uint32_t pipe, void *buffer, uint32_t length,
+                   uint32_t *returned);
+
+    const char *Path() const { return path_; }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    using Lock = std::unique_lock<std::mutex>;
+
+    bool Alive(uint64_t generation) const { return plugged_ && generation == generation_; }
+    bool TakeFault(int fault);
+    void PowerOn();
+    bool Command(uint32_t code, uint8_t *buffer, uint32_t length, uint32_t *returned);
+    bool Reply(uint8_t *buffer, uint32_t length, uint32_t *returned);
+    bool Frame(Lock &lock, uint64_t generation, uint32_t code, uint8_t *buffer, uint32_t length,
+               uint32_t *returned);
+    void Execute(const Block &block);
+    void QueueReplies(uint8_t opcode, uint8_t item, uint8_t byte0, uint8_t byte1);
+    uint8_t ReadStatusRegister(bool consume);
+    uint32_t TransferSamples() const;
+    void RebuildSensor();
+    void Render(uint8_t *out, size_t bytes, bool noise, uint64_t frameIndex);
+    void SceneChanged() { ++sceneVersion_; }
+
+    std::mutex plugLock_;  // serialises Plug and Unplug with their registration
+    std::mutex lock_;
+    std::condition_variable changed_;
+    const int number_;
+    char path_[32];
+
+    bool plugged_ = false;
+    uint64_t generation_ = 0;
+    std::array<uint8_t, 256> registers_{};
+    std::array<uint16_t, 256> core_{};
+    std::deque<Block> replies_;
+
+    // Settings.
+    double frameRate_ = KALVEX_SIM_DEFAULT_FRAME_RATE;
+    bool pattern_ = false;
+    double background_ = KALVEX_SIM_DEFAULT_BACKGROUND;
+    std::vector<Spot> spots_;
+    int noiseAmplitude_ = 0;
+    uint32_t noiseSeed_ = 0;
+    int fpnAmplitude_ = 0;
+    uint32_t fpnSeed_ = 0;
+    bool fpnCorrected_ = false;
+    int coreTemperature_ = KALVEX_SIM_DEFAULT_CORE_TEMPERATURE;  // core value 32
+    double internal_ = 0.0;  // degrees; accumulates drift, the core value follows it
+    double driftPerFrame_ = 0.0;
+    bool triggerLevel_ = false;
+    int pulseDelay_ = 0;
+    int pulseHigh_ = 0;
+    std::array<int, 9> faults_{};
+    uint64_t stallRelease_ = 0;
+    int stalled_ = 0;
+
+    KalvexSimCounters counters_{};
+    std::array<Block, KALVEX_SIM_LOG_BLOCKS> log_{};
+    size_t logCount_ = 0;
+    size_t logNext_ = 0;
+
+    bool haveLastFrame_ = false;
+    Clock::time_point lastFrame_{};
+
+    // The noise-free sensor image and the last rendered transfer.
+    uint64_t sceneVersion_ = 1;
+    uint64_t sensorVersion_ = 0;
+    std::vector<uint16_t> sensor_;
+    struct RenderKey {
+        uint64_t version;
+        uint32_t samples;
+        uint8_t depth;
+        std::array<uint8_t, 4> window;
+        size_t bytes;
+        bool operator==(const RenderKey &) const = default;
+    };
+    RenderKey cacheKey_{};
+    bool cacheValid_ = false;
+    std::vector<uint8_t> cache_;
+};
+
+// The eight cameras; never destroyed, so late handles stay safe.
+Camera &CameraAt(int number);
+
+// Binds a camera's device path to the driver callbacks (platform specific).
+bool RegisterCameraDriver(Camera &camera);
+void UnregisterCameraDriver(Camera &camera);
+
+// The driver callbacks a registration forwards to.
+void *DriverOpen(void *context);
+bool DriverIoControl(void *context, void *device, uint32_t code, uint32_t pipe, void *buffer,
+                     uint32_t length, uint32_t *returned);
+void DriverClose(void *context, void *device);
+
+}  // namespace kalvex::sim

@@ -1,0 +1,67 @@
+// The link to the camera's driver: device handles, the raw I/O control request
+// and the two pipe transfer wrappers, plus the layout of the 64-byte command
+// blocks that travel over it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace kalvex {
+
+using DeviceHandle = platform::DeviceLink *;
+
+// I/O control codes (device type 0x22, any access).
+inline constexpr uint32_t kIoctlOutDirect = 0x0022204E;      // function 0x813, METHOD_OUT_DIRECT
+inline constexpr uint32_t kIoctlInDirect = 0x00222051;       // function 0x814, METHOD_IN_DIRECT
+inline constexpr uint32_t kIoctlLargeInDirect = 0x002220A9;  // function 0x82A, METHOD_IN_DIRECT
+
+// Pipes: commands to the camera, replies from it, frame data from it.
+inline constexpr uint32_t kCommandPipe = 0;
+inline constexpr uint32_t kReplyPipe = 1;
+inline constexpr uint32_t kFramePipe = 2;
+
+inline constexpr uint32_t kBlockBytes = 64;
+using CommandBlock = std::array<uint8_t, kBlockBytes>;
+
+// Opcodes (byte 0 of a command block).
+inline constexpr uint8_t kOpStartFrame = 0x02;
+inline constexpr uint8_t kOpInit = 0x06;
+inline constexpr uint8_t kOpTransferLength = 0x09;
+inline constexpr uint8_t kOpPixelDepth = 0x0A;
+inline constexpr uint8_t kOpReadCore = 0x0C;
+inline constexpr uint8_t kOpWriteRegister = 0x25;
+inline constexpr uint8_t kOpReadRegister = 0x26;
+inline constexpr uint8_t kOpWriteCore = 0x40;
+
+// Transfer wrapper results.
+inline constexpr int kTransferOk = 0;
+inline constexpr int kTransferNoHandle = 10;
+inline constexpr int kTransferFailed = 12;
+
+// A zeroed block with the opcode and the given bytes after it.
+CommandBlock MakeCommand(uint8_t opcode, std::initializer_list<uint8_t> bytes = {});
+
+// Opens a device path for writing; null when the path does not open.
+DeviceHandle OpenDeviceHandle(const char *path);
+// Closes a non-null handle and clears it; a null handle (or null pointer) is left alone.
+void CloseDeviceHandle(DeviceHandle *handle);
+
+// One I/O control request whose input is the 32-bit pipe number and whose output
+// is the caller's buffer. 0 when the driver completed it, -1 when it failed, -2
+// for a null buffer, -3 for a null handle. *returned (if not null) receives the
+// byte count, 0 unless the request completed.
+int RawDeviceRequest(DeviceHandle handle, uint32_t code, uint32_t pipe, void *buffer,
+                     uint32_t length, uint32_t *returned);
+
+// Both wrappers: 0 when the request completed with exactly length bytes, 10 for a
+// null handle, 12 for a failed or short request. *returned (if not null) receives
+// the byte count. OutDirect uses code 0x0022204E; InDirect uses 0x00222051 unless
+// another code is given (0x002220A9 for large frame transfers).
+int PipeTransferOutDirect(DeviceHandle handle, uint32_t pipe, uint32_t length, void *buffer,
+                          uint32_t *returned = nullptr);
+int PipeTransferInDirect(DeviceHandle handle, uint32_t pipe, uint32_t length, void *buffer,
+                         uint32_t *returned = nullptr, uint32_t code = kIoctlInDirect);
+
+}  // namespace kalvex
