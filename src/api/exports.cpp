@@ -46,7 +46,9 @@ KALVEX_API int KALVEX_CALL Kalvex_Release(int handle) {
     }
 }
 
-KALVEX_API int KALVEX_CALL Kalvex_GetDllVersion(void) { return KALVEX_DLL_VERSION; }
+KALVEX_API int KALVEX_CALL Kalvex_GetDllVersion(void) {
+    return KALVEX_DLL_VERSION;
+}
 
 KALVEX_API int KALVEX_CALL Kalvex_GetLastError(int handle) {
     return Dispatch(handle, 0, [](CKalvex &k) { return k.PopLastError(); });
@@ -82,15 +84,14 @@ KALVEX_API int KALVEX_CALL Kalvex_SetCameraType(int handle) {
     });
 }
 
-KALVEX_API int KALVEX_CALL Kalvex_SetTableW(int handle, const wchar_t *) {
-    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+KALVEX_API int KALVEX_CALL Kalvex_SetTableW(int handle, const wchar_t *fileName) {
+    return Dispatch(handle, 0, [&](CKalvex &k) { return k.SetTable(fileName); });
 }
 
 KALVEX_API int KALVEX_CALL Kalvex_SetTableA(int handle, const char *fileName) {
     return Dispatch(handle, 0, [&](CKalvex &) {
-        return kalvex::WithWideText(fileName, 0, [&](const wchar_t *wide) {
-            return Kalvex_SetTableW(handle, wide);
-        });
+        return kalvex::WithWideText(
+            fileName, 0, [&](const wchar_t *wide) { return Kalvex_SetTableW(handle, wide); });
     });
 }
 
@@ -134,8 +135,10 @@ KALVEX_API int KALVEX_CALL Kalvex_GetRaw(int handle, int frameId, void *buffer, 
     return Dispatch(handle, 0, [&](CKalvex &k) { return k.GetRaw(frameId, buffer, bufferSize); });
 }
 
-KALVEX_API int KALVEX_CALL Kalvex_GetTemperature(int handle, int, float *, int) {
-    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+KALVEX_API int KALVEX_CALL Kalvex_GetTemperature(int handle, int frameId, float *buffer,
+                                                 int bufferSize) {
+    return Dispatch(handle, 0,
+                    [&](CKalvex &k) { return k.GetTemperature(frameId, buffer, bufferSize); });
 }
 
 KALVEX_API float KALVEX_CALL Kalvex_GetInternalTemperature(int handle, int *ok) {
@@ -156,9 +159,8 @@ KALVEX_API int KALVEX_CALL Kalvex_SaveW(int handle, const wchar_t *, int) {
 
 KALVEX_API int KALVEX_CALL Kalvex_SaveA(int handle, const char *fileName, int type) {
     return Dispatch(handle, 0, [&](CKalvex &) {
-        return kalvex::WithWideText(fileName, 0, [&](const wchar_t *wide) {
-            return Kalvex_SaveW(handle, wide, type);
-        });
+        return kalvex::WithWideText(
+            fileName, 0, [&](const wchar_t *wide) { return Kalvex_SaveW(handle, wide, type); });
     });
 }
 
@@ -168,9 +170,8 @@ KALVEX_API int KALVEX_CALL Kalvex_RecW(int handle, const wchar_t *, int) {
 
 KALVEX_API int KALVEX_CALL Kalvex_RecA(int handle, const char *fileName, int kind) {
     return Dispatch(handle, 0, [&](CKalvex &) {
-        return kalvex::WithWideText(fileName, 0, [&](const wchar_t *wide) {
-            return Kalvex_RecW(handle, wide, kind);
-        });
+        return kalvex::WithWideText(
+            fileName, 0, [&](const wchar_t *wide) { return Kalvex_RecW(handle, wide, kind); });
     });
 }
 

@@ -204,6 +204,14 @@ int CZCMSdkLib::StartStreaming() {
 }
 
 int CZCMSdkLib::GetStreamState() {
+    return GetStreamState({});
+}
+
+void CZCMSdkLib::WakeStreamWaiters() {
+    CurrentStreamJob()->frameEvent.Wake();
+}
+
+int CZCMSdkLib::GetStreamState(const std::function<bool()> &abandon) {
     const auto job = CurrentStreamJob();
     if (job->error.load() == 1) return kStreamFailed;
     if (job->stopped.load() == 1) return kStreamIdle;
@@ -217,9 +225,12 @@ int CZCMSdkLib::GetStreamState() {
             return kStreamFrameReady;
         }
     }
-    const bool signalled = job->frameEvent.Wait(
-        kFrameWaitMs, [&] { return job->stopped.load() == 1 || job->error.load() == 1; });
-    if (signalled) return kStreamNoFrame;
+    bool abandoned = false;
+    const bool signalled = job->frameEvent.Wait(kFrameWaitMs, [&] {
+        abandoned = abandon && abandon();
+        return abandoned || job->stopped.load() == 1 || job->error.load() == 1;
+    });
+    if (signalled || abandoned) return kStreamNoFrame;
     if (job->error.load() == 1) return kStreamFailed;
     if (job->stopped.load() == 1) return kStreamIdle;
     return kStreamFailed;  // no frame within 6000 ms

@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -202,6 +203,11 @@ class CZCMSdkLib {
     // and the read index points at the newest complete slot. Waits at most 6000 ms
     // and wakes at once when streaming stops or fails.
     int GetStreamState();
+    // The same, giving up with 2 (no new frame) as soon as abandon() is true, so
+    // that a caller asked to stop is not held by a silent camera.
+    int GetStreamState(const std::function<bool()> &abandon);
+    // Makes waiting GetStreamState calls look at their abandon condition now.
+    void WakeStreamWaiters();
     // Copies the slot at the read index, rows reversed, as width x height 16-bit
     // samples, then advances the read index. 0, or 14 for a null destination or
     // no buffer.

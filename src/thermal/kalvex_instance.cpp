@@ -16,9 +16,13 @@ namespace {
 constexpr uint32_t kPauseSleepMs = 10;
 }  // namespace
 
-CKalvex::CKalvex() : frameRateStart_(platform::TimeGetTime()) { BuildHueTable(hue_); }
+CKalvex::CKalvex() : frameRateStart_(platform::TimeGetTime()) {
+    BuildHueTable(hue_);
+}
 
-CKalvex::~CKalvex() { Uninitialize(); }
+CKalvex::~CKalvex() {
+    Uninitialize();
+}
 
 float CKalvex::InternalTemperatureFromRaw(uint16_t raw) {
     return static_cast<float>(static_cast<double>(raw) * 3.0 / 32767.0 * (-207.9) + 478.17);
@@ -41,10 +45,13 @@ int CKalvex::Initialize(KalvexHwnd window) {
     }
     uint16_t raw = 0;
     float temperature = 0.0f;
-    if (device_.ReadInternalTemperatureRaw(&raw) == 1) temperature = InternalTemperatureFromRaw(raw);
+    if (device_.ReadInternalTemperatureRaw(&raw) == 1)
+        temperature = InternalTemperatureFromRaw(raw);
     if (temperature == 0.0f) ReportError(KALVEX_EV_COMMUNICATION);
     reference_.store(temperature);
+    table_.LinkReferenceTemperature(&reference_);
     LogDebug(L"GetInternalTemp %.2f", static_cast<double>(temperature));
+    table_.SetCorrectionMode(13);
     return 1;
 }
 
@@ -92,6 +99,19 @@ float CKalvex::ReadInternalTemperature(int *ok) {
     if (ok != nullptr) *ok = 0;
     ReportError(KALVEX_EV_COMMUNICATION);
     return 0.0f;
+}
+
+int CKalvex::SetTable(const wchar_t *fileName) {
+    if (fileName == nullptr || fileName[0] == L'\0') {
+        ReportError(KALVEX_EV_FILE);
+        return 0;
+    }
+    if (table_.LoadTable(fileName, 0) == 0) {
+        ReportError(KALVEX_EV_FILE);
+        return 0;
+    }
+    ApplyNuc();
+    return 1;
 }
 
 int CKalvex::ApplyNuc() {
@@ -218,15 +238,17 @@ void CKalvex::DriftCheck() {
     if (now - lastDriftCheck_.load() <= kDriftCheckMs) return;
     uint16_t raw = 0;
     float temperature = 0.0f;
-    if (device_.ReadInternalTemperatureRaw(&raw) == 1) temperature = InternalTemperatureFromRaw(raw);
+    if (device_.ReadInternalTemperatureRaw(&raw) == 1)
+        temperature = InternalTemperatureFromRaw(raw);
     if (std::fabs(temperature - reference_.load()) > 1.0f) {
         if (autoNuc_.load() != 0) {
             device_.PerformNuc();
             LogDebug(L"Nuc");
         }
+        // The new reference goes first: the rebuild reads it, so the table
+        // matches the internal temperature just read, not the previous one.
         reference_.store(temperature);
-        // The table rebuild reads the new reference, so that it always matches
-        // the internal temperature just read.
+        table_.RecreateTable();
         nucStartTime_.store(platform::TimeGetTime());
         LogDebug(L"RecreateTable");
     }
@@ -250,7 +272,7 @@ void CKalvex::CaptureLoop() {
         if (!SleepWhileRunning(frameInterval_.load())) break;
         if (run_.load() != 1) continue;
         DriftCheck();
-        const int state = device_.GetStreamState();
+        const int state = device_.GetStreamState([this] { return run_.load() == 0; });
         if (state == 1) {
             run_.store(0);
             ReportError(KALVEX_EV_CAPTURE_ENDED);
@@ -370,6 +392,34 @@ int CKalvex::GetRaw(int frameId, void *buffer, int bufferSize) {
         return 0;
     }
     CopyImageOut(slot->raw, buffer, rowOrder_.load() != 0);
+    return 1;
+}
+
+void CKalvex::ConvertFrameToTemperatures(const CDibImage &raw, float *out) {
+    const std::shared_ptr<const CThermoTableState> table = table_.State();
+    const bool reversed = rowOrder_.load() != 0;
+    const int32_t width = raw.Width(), height = raw.Height();
+    for (int32_t r = 0; r < height; ++r) {
+        const auto *src =
+            reinterpret_cast<const uint16_t *>(raw.Row(reversed ? height - 1 - r : r));
+        float *dst = out + static_cast<size_t>(r) * static_cast<size_t>(width);
+        for (int32_t c = 0; c < width; ++c) dst[c] = table->LookupTemperature(src[c]);
+    }
+}
+
+int CKalvex::GetTemperature(int frameId, float *buffer, int bufferSize) {
+    RingSlot *slot = FindSlot(static_cast<uint32_t>(frameId));
+    if (slot == nullptr) return 0;
+    if (buffer == nullptr) {
+        ReportError(KALVEX_EV_INVALID_ARGUMENT);
+        return 0;
+    }
+    const int64_t needed = int64_t{slot->raw.Width()} * slot->raw.Height() * 4;
+    if (slot->raw.Empty() || bufferSize < needed) {
+        ReportError(KALVEX_EV_NO_MEMORY);
+        return 0;
+    }
+    ConvertFrameToTemperatures(slot->raw, buffer);
     return 1;
 }
 

@@ -17,6 +17,7 @@
 #include "kalvex.h"
 #include "output/dib_image.h"
 #include "thermal/colour_map.h"
+#include "thermal/thermo_table.h"
 
 namespace kalvex {
 
@@ -38,7 +39,7 @@ struct RingSlot {
 };
 
 class CKalvex {
-public:
+  public:
     static constexpr int32_t kFrameWidth = 640;
     static constexpr int32_t kFrameHeight = 480;
     static constexpr uint32_t kDriftCheckMs = 30000;
@@ -54,6 +55,7 @@ public:
     int IsCameraEnable(int index, wchar_t *name, int size);
     int SetCameraNumber(int number);
     float ReadInternalTemperature(int *ok);
+    int SetTable(const wchar_t *fileName);
     int ApplyNuc();
     int PrepareAcquisition();
     int StartCapture();
@@ -76,6 +78,10 @@ public:
     RingSlot *FindSlot(uint32_t id);
     int GetColor(int frameId, void *buffer, int bufferSize);
     int GetRaw(int frameId, void *buffer, int bufferSize);
+    int GetTemperature(int frameId, float *buffer, int bufferSize);
+    // Width x height temperatures of a raw image, rows in the order the
+    // row-order flag asks for.
+    void ConvertFrameToTemperatures(const CDibImage &raw, float *out);
     int OneShot();
     int Trigger();
 
@@ -99,11 +105,12 @@ public:
     float ReferenceTemperature() const { return reference_.load(); }
     uint32_t NucStartTime() const { return nucStartTime_.load(); }
     const HueTable &Hue() const { return hue_; }
+    CThermoTable &Table() { return table_; }
     ColourRange &Range() { return range_; }
     // Whether the capture thread has ended by itself (capture ended by the camera).
     bool CaptureThreadEnded() const { return threadEnded_.load(); }
 
-private:
+  private:
     void CaptureThreadMain();
     void CaptureLoop();
     // Sleeps up to ms, waking early when the run flag is cleared; false then.
@@ -123,6 +130,7 @@ private:
     HueTable hue_{};
     ColourRange range_;
     CColourMapper mapper_{hue_};
+    CThermoTable table_;
     std::mutex ringLock_;
 
     std::atomic<int32_t> mode_{0};
