@@ -77,6 +77,9 @@ LocalTime GetLocalTime();
 void AdvanceClock(int64_t milliseconds);
 void SetClockOffset(int64_t milliseconds);
 int64_t ClockOffset();
+// Stops both clocks where they stand (they then move only by AdvanceClock),
+// or lets them run again from where they were.
+void FreezeClock(bool frozen);
 // Pins the local time used by log lines; null restores the real clock.
 void SetLocalTimeOverride(const LocalTime *time);
 
