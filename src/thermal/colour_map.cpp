@@ -110,11 +110,11 @@ void CColourMapper::Rebuild(int32_t low, int32_t high) {
     // that follows the scene is a few thousand values wide.
     const int64_t blackEnd = std::clamp<int64_t>(static_cast<int64_t>(low) + 1, 0, 65536);
     const int64_t whiteStart = std::clamp<int64_t>(high, blackEnd, 65536);
-    std::fill(lut_.begin(), lut_.begin() + blackEnd, kBlack);
+    std::fill(lut_.begin(), lut_.begin() + static_cast<std::ptrdiff_t>(blackEnd), kBlack);
     for (int64_t g = blackEnd; g < whiteStart; ++g)
         lut_[static_cast<size_t>(g)] =
             BgrWord(LiteralColour(hue_, low, high, static_cast<uint32_t>(g)));
-    std::fill(lut_.begin() + whiteStart, lut_.end(), kWhite);
+    std::fill(lut_.begin() + static_cast<std::ptrdiff_t>(whiteStart), lut_.end(), kWhite);
     lutLow_ = low;
     lutHigh_ = high;
     lutValid_ = true;
