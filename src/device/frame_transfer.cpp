@@ -174,7 +174,7 @@ int CZCMSdkLib::StartStreaming() {
     if (previous->stopped.load() != 1) return kDevBusy;
     if (streamThread_.joinable()) {
         // A run that ended by itself and was never collected.
-        if (previous->doneEvent.Wait(stopWaitMs_.load()))
+        if (previous->doneEvent.WaitSteady(stopWaitMs_.load()))
             streamThread_.join();
         else
             retired_.emplace_back(std::move(streamThread_), previous);
@@ -257,7 +257,7 @@ int CZCMSdkLib::StopStreaming() {
     const auto job = CurrentStreamJob();
     if (job->stopped.load() == 1 && job->error.load() == 0) {
         if (streamThread_.joinable()) {
-            if (job->doneEvent.Wait(stopWaitMs_.load()))
+            if (job->doneEvent.WaitSteady(stopWaitMs_.load()))
                 streamThread_.join();
             else
                 retired_.emplace_back(std::move(streamThread_), job);
@@ -269,7 +269,7 @@ int CZCMSdkLib::StopStreaming() {
         job->frameEvent.Wake();
     }
     int status = kDevFrameFailed;
-    if (job->doneEvent.Wait(stopWaitMs_.load())) {
+    if (job->doneEvent.WaitSteady(stopWaitMs_.load())) {
         if (streamThread_.joinable()) streamThread_.join();
         status = job->status.load();
         lastTransferMs_.store(job->elapsedMs.load());
@@ -301,7 +301,7 @@ int CZCMSdkLib::StreamFramesTransferred() const {
 void CZCMSdkLib::ReapRetiredThreads(bool waitBounded) {
     for (auto it = retired_.begin(); it != retired_.end();) {
         const uint32_t limit = waitBounded ? stopWaitMs_.load() : 0;
-        if (it->second->doneEvent.Wait(limit)) {
+        if (it->second->doneEvent.WaitSteady(limit)) {
             it->first.join();
         } else if (waitBounded) {
             it->first.detach();  // it holds everything it touches

@@ -53,4 +53,12 @@ bool TransferEvent::Wait(uint32_t limitMs, const std::function<bool()> &abort) {
     }
 }
 
+bool TransferEvent::WaitSteady(uint32_t limitMs) {
+    std::unique_lock guard(lock_);
+    const bool set =
+        changed_.wait_for(guard, std::chrono::milliseconds(limitMs), [this] { return signalled_; });
+    if (set && !manualReset_) signalled_ = false;
+    return set;
+}
+
 }  // namespace kalvex

@@ -26,6 +26,9 @@ class TransferEvent {
     // is true, or until limitMs have passed on TimeGetTime (kWaitInfinite: no
     // limit). True only when the event was set.
     bool Wait(uint32_t limitMs, const std::function<bool()> &abort = {});
+    // The same on the real steady clock, for bounds that guard against a driver
+    // that never returns: moving or freezing the test clock must not stretch them.
+    bool WaitSteady(uint32_t limitMs);
 
   private:
     const bool manualReset_;

@@ -78,7 +78,7 @@ CZCMSdkLib::~CZCMSdkLib() {
             }();
             // The job and its buffer are shared with the thread, so one stuck in
             // the driver can be left behind safely.
-            if (job->completion.Wait(stopWaitMs_.load()))
+            if (job->completion.WaitSteady(stopWaitMs_.load()))
                 singleThread_.join();
             else
                 singleThread_.detach();

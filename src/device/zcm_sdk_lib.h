@@ -42,8 +42,10 @@ inline constexpr int kCameraCount = 8;
 inline constexpr int kLargeTransferSamples = 3072000;
 inline constexpr uint32_t kFrameWaitMs = 6000;
 // How long StopStreaming waits for a transfer stuck in the driver before it
-// leaves the thread behind (the thread keeps its job and buffers alive).
-inline constexpr uint32_t kStopWaitMs = 6000;
+// leaves the thread behind (the thread keeps its job and buffers alive). A
+// healthy transfer of the largest frame ends well within it; a longer wait
+// would only hold Kalvex_Close up on a camera that has gone silent.
+inline constexpr uint32_t kStopWaitMs = 1000;
 
 // One ring slot: a zeroed block held for its whole life.
 struct FrameSlot {

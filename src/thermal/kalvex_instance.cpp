@@ -285,6 +285,7 @@ void CKalvex::CaptureLoop() {
         }
         if (InHoldWindow()) {
             device_.ReadStreamFrame(discard_.Pixels());
+            framesTaken_.fetch_add(1);
             continue;
         }
         {
@@ -294,7 +295,9 @@ void CKalvex::CaptureLoop() {
             if (m >= static_cast<int32_t>(ring_.size())) m = 0;
             RingSlot &slot = ring_[static_cast<size_t>(m)];
             slot.id.store(NewFrameId());
-            if (device_.ReadStreamFrame(slot.raw.Pixels()) != 0) {
+            const int read = device_.ReadStreamFrame(slot.raw.Pixels());
+            framesTaken_.fetch_add(1);
+            if (read != 0) {
                 ReportError(KALVEX_EV_ACQUISITION);
                 continue;
             }

@@ -103,10 +103,13 @@ class CKalvex {
     size_t RingSize() const { return ring_.size(); }
     RingSlot &Slot(size_t index) { return ring_[index]; }
     float ReferenceTemperature() const { return reference_.load(); }
+    void SetReferenceTemperature(float celsius) { reference_.store(celsius); }
     uint32_t NucStartTime() const { return nucStartTime_.load(); }
     const HueTable &Hue() const { return hue_; }
     CThermoTable &Table() { return table_; }
     ColourRange &Range() { return range_; }
+    // Frames the capture loop has taken from the camera, dropped ones included.
+    uint32_t FramesTaken() const { return framesTaken_.load(); }
     // Whether the capture thread has ended by itself (capture ended by the camera).
     bool CaptureThreadEnded() const { return threadEnded_.load(); }
 
@@ -160,6 +163,7 @@ class CKalvex {
 
     std::atomic<KalvexHwnd> window_{nullptr};
     std::atomic<int32_t> frameRate_{0};
+    std::atomic<uint32_t> framesTaken_{0};
     int32_t frameCount_ = 0;
     uint32_t frameRateStart_;
     std::atomic<uint32_t> lastDriftCheck_{0};
