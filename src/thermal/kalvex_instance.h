@@ -105,6 +105,7 @@ class CKalvex {
     float ReferenceTemperature() const { return reference_.load(); }
     void SetReferenceTemperature(float celsius) { reference_.store(celsius); }
     uint32_t NucStartTime() const { return nucStartTime_.load(); }
+    uint32_t LastDriftCheck() const { return lastDriftCheck_.load(); }
     const HueTable &Hue() const { return hue_; }
     CThermoTable &Table() { return table_; }
     ColourRange &Range() { return range_; }
