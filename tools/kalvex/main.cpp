@@ -56,7 +56,8 @@ std::string UsageLine(const std::string &command) {
 int main(int argc, char **argv) {
     using namespace kalvex_tool;
     if (argc < 2) {
-        PrintMainHelp();
+        std::fprintf(stderr, "kalvex: no command (list, capture, snap, table, demo)\n%s\n",
+                     UsageLine("").c_str());
         return kExitUsage;
     }
     std::string name = argv[1];

@@ -39,7 +39,8 @@ int RunTable(const Args &args) {
         PrintHelp(help, options);
         return 0;
     }
-    if (positional.size() == 1) positional.insert(positional.begin(), "show");
+    if (positional.size() == 1 && positional[0] != "write" && positional[0] != "show")
+        positional.insert(positional.begin(), "show");
     if (positional.size() != 2 || (positional[0] != "write" && positional[0] != "show"))
         throw UsageError("expected 'write FILE' or 'show FILE'");
     const std::string &file = positional[1];
