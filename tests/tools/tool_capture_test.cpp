@@ -35,7 +35,8 @@ Picture DecodePng(const std::string &path) {
 // Frames of an AVI, checked against its own RIFF structure; -1 if malformed.
 long AviFrames(const std::string &path) {
     std::string avi = ReadFile(path);
-    if (avi.size() < 240 || avi.compare(0, 4, "RIFF") != 0 || avi.compare(8, 4, "AVI ") != 0) return -1;
+    if (avi.size() < 240 || avi.compare(0, 4, "RIFF") != 0 || avi.compare(8, 4, "AVI ") != 0)
+        return -1;
     if (Le32(avi, 4) + 8 != avi.size()) return -1;
     if (avi.compare(228, 4, "movi") != 0) return -1;
     uint32_t frames = Le32(avi, 48);
@@ -62,7 +63,8 @@ std::string Table(const std::string &dir) {
 // The common scene: 22 degrees, a 37-degree disc in the centre, an 80-degree
 // one in the upper left.
 std::vector<std::string> Scene(std::vector<std::string> args) {
-    for (const char *a : {"--sim", "--nuc-hold", "0", "--spot", "320,240,50,37", "--spot", "100,100,20,80"})
+    for (const char *a :
+         {"--sim", "--nuc-hold", "0", "--spot", "320,240,50,37", "--spot", "100,100,20,80"})
         args.push_back(a);
     return args;
 }
@@ -94,15 +96,16 @@ TEST(ToolCapture, SnapshotsAndATemperatureArrayHoldTheSpot) {
     std::string dir = Folder("capture_snapshots");
     std::string table = Table(dir);
     Result run = Kalvex(dir, Scene({"capture", "--frames", "5", "--table", table, "--out", "shots",
-                                 "--snapshot", "png", "--snapshot", "13", "--snapshot", "bmp",
-                                 "--snapshot", "raw16:sensor.bin", "--snapshot", "temp-u8"}));
+                                    "--snapshot", "png", "--snapshot", "13", "--snapshot", "bmp",
+                                    "--snapshot", "raw16:sensor.bin", "--snapshot", "temp-u8"}));
     ASSERT_EQ(run.status, 0) << run.err;
     std::string shots = dir + "/shots/";
     EXPECT_EQ(Size(shots + "frame.bmp"), 921654);
     EXPECT_EQ(Size(shots + "sensor.bin"), 614400);
     EXPECT_EQ(Size(shots + "frame.temp-u8"), 307200);
     ASSERT_EQ(Size(shots + "frame.temp-f32"), 1228800);
-    EXPECT_NE(run.out.find("saved    " + std::string("shots/frame.png")), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("saved    " + std::string("shots/frame.png")), std::string::npos)
+        << run.out;
 
     std::string temps = ReadFile(shots + "frame.temp-f32");
     EXPECT_FLOAT_EQ(TemperatureAt(temps, 240, 320), 37.0f);
@@ -127,7 +130,7 @@ TEST(ToolCapture, SnapshotsEveryNFramesAreNumbered) {
     if (!LibraryFeatures().saves) GTEST_SKIP() << "this build of the library does not save images";
     std::string dir = Folder("capture_every");
     Result run = Kalvex(dir, Scene({"capture", "--frames", "6", "--snapshot", "raw16", "--snapshot",
-                                 "jpeg70:j.jpg", "--snapshot-every", "3"}));
+                                    "jpeg70:j.jpg", "--snapshot-every", "3"}));
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(Size(dir + "/frame-000003.raw16"), 614400);
     EXPECT_EQ(Size(dir + "/frame-000006.raw16"), 614400);
@@ -156,7 +159,8 @@ TEST(ToolCapture, RawAndTemperatureStreamsAreWholeFrames) {
     int64_t raw = Size(dir + "/capture.raw16");
     EXPECT_GT(raw, 0);
     EXPECT_EQ(raw % 614400, 0);
-    run = Kalvex(dir, Scene({"capture", "--frames", "3", "--table", table, "--record", "temp:t.f32"}));
+    run = Kalvex(dir,
+                 Scene({"capture", "--frames", "3", "--table", table, "--record", "temp:t.f32"}));
     ASSERT_EQ(run.status, 0) << run.err;
     std::string temps = ReadFile(dir + "/t.f32");
     ASSERT_GT(temps.size(), 0u);
@@ -168,7 +172,8 @@ TEST(ToolCapture, RawAndTemperatureStreamsAreWholeFrames) {
 TEST(ToolCapture, UnwritableRecordingFailsWithItsEventCode) {
     if (!LibraryFeatures().records) GTEST_SKIP() << "this build of the library does not record";
     std::string dir = Folder("capture_unwritable");
-    Result run = Kalvex(dir, Scene({"capture", "--frames", "3", "--record", "avi:no/such/dir/x.avi"}));
+    Result run =
+        Kalvex(dir, Scene({"capture", "--frames", "3", "--record", "avi:no/such/dir/x.avi"}));
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("event 9 (file error)"), std::string::npos) << run.err;
 }
@@ -181,7 +186,8 @@ TEST(ToolSnap, OneShotAndTriggerTakeAFrame) {
         std::vector<std::string> args = Scene({"snap", "--table", table, "--snapshot", "temp-f32"});
         if (trigger) args.push_back("--trigger");
         Result run = Kalvex(dir, args);
-        EXPECT_NE(run.out.find("(simulated): min 22.00  max 80.00  centre 37.00"), std::string::npos)
+        EXPECT_NE(run.out.find("(simulated): min 22.00  max 80.00  centre 37.00"),
+                  std::string::npos)
             << run.out << run.err;
         if (LibraryFeatures().saves) {
             EXPECT_EQ(run.status, 0) << run.err;

@@ -123,15 +123,15 @@ TEST(ToolTable, RefusesWhatTheLibraryWouldRefuse) {
     std::string count2(4, '\0');
     count2[0] = 2;
     write("short4.bin", magic4 + std::string(10, '\0'));
-    write("truncated.bin", count2 + std::string(12, '\0')); // 2 points need 16 bytes
+    write("truncated.bin", count2 + std::string(12, '\0'));  // 2 points need 16 bytes
     write("zero.bin", std::string(4, '\0'));
-    std::string v2 = "VELKAR THERMO TABLE 2000" + std::string(4, '\0'); // no table at all
+    std::string v2 = "VELKAR THERMO TABLE 2000" + std::string(4, '\0');  // no table at all
     write("empty2.bin", v2);
     std::string v2far = "VELKAR THERMO TABLE 2000" + std::string("\x01\0\0\0", 4) +
-                        std::string("\xFF\xFF\0\0", 4); // table 0 beyond the end
+                        std::string("\xFF\xFF\0\0", 4);  // table 0 beyond the end
     write("far2.bin", v2far);
-    for (const char *name : {"short4.bin", "truncated.bin", "zero.bin", "empty2.bin", "far2.bin",
-                             "missing.bin"}) {
+    for (const char *name :
+         {"short4.bin", "truncated.bin", "zero.bin", "empty2.bin", "far2.bin", "missing.bin"}) {
         SCOPED_TRACE(name);
         Result run = Kalvex(dir, {"table", "show", name});
         EXPECT_EQ(run.status, 1);

@@ -46,7 +46,8 @@ inline std::string Folder(const std::string &name) {
 inline Result Kalvex(const std::string &dir, const std::vector<std::string> &args) {
     std::string command = "cd " + Quote(dir) + " && " + Quote(KALVEX_TOOL_PATH);
     for (const std::string &a : args) command += " " + Quote(a);
-    command += " >" + Quote(dir + "/stdout.txt") + " 2>" + Quote(dir + "/stderr.txt") + " </dev/null";
+    command +=
+        " >" + Quote(dir + "/stdout.txt") + " 2>" + Quote(dir + "/stderr.txt") + " </dev/null";
     Result run;
     int raw = std::system(command.c_str());
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -63,13 +64,15 @@ inline int64_t Size(const std::string &path) {
 
 inline uint32_t Le32(const std::string &bytes, size_t at) {
     uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(bytes[at + static_cast<size_t>(i)]);
+    for (int i = 3; i >= 0; --i)
+        v = v << 8 | static_cast<uint8_t>(bytes[at + static_cast<size_t>(i)]);
     return v;
 }
 
 inline float TemperatureAt(const std::string &array, int row, int column) {
     float t = 0;
-    std::memcpy(&t, array.data() + (static_cast<size_t>(row) * 640 + static_cast<size_t>(column)) * 4, 4);
+    std::memcpy(
+        &t, array.data() + (static_cast<size_t>(row) * 640 + static_cast<size_t>(column)) * 4, 4);
     return t;
 }
 

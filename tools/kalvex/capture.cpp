@@ -365,12 +365,13 @@ int RunDemo(const Args &args) {
     const CommandHelp help = {
         "kalvex demo [--out DIR] [--seconds S]",
         "Shows the SDK at work without a camera: writes a calibration table matching the\n"
-        "simulated camera, captures from it for a few seconds with three warm and cold\n"
-        "spots in view, and leaves a PNG snapshot, a temperature array (float32 per pixel)\n"
+        "simulated camera, captures from it for a few seconds with a warm body and a hot and\n"
+        "a cold disc in view, and leaves a PNG snapshot, a temperature array (float32 per pixel)\n"
         "and a short AVI in the folder. The same as:\n"
         "  kalvex table write DIR/table.bin\n"
         "  kalvex capture --sim --fps 10 --seconds 3 --table DIR/table.bin \\\n"
-        "      --spot 320,240,70,37 --spot 150,130,40,80 --spot 500,360,50,5 \\\n"
+        "      --spot 320,240,110,28 --spot 320,240,75,32 --spot 320,240,40,37 \\\n"
+        "      --spot 150,130,40,80 --spot 500,360,50,5 \\\n"
         "      --snapshot png:demo.png --snapshot temp-f32:demo.temp-f32 \\\n"
         "      --record avi:demo.avi --out DIR",
         ""};
@@ -384,27 +385,14 @@ int RunDemo(const Args &args) {
         throw Failure("cannot write the table '" + table + "'", KALVEX_EV_FILE);
     std::printf("wrote    %s (version-4 calibration table of the simulated camera)\n",
                 table.c_str());
-    return RunCapture({"--sim",
-                       "--fps",
-                       "10",
-                       "--seconds",
-                       seconds,
-                       "--table",
-                       table,
-                       "--spot",
-                       "320,240,70,37",
-                       "--spot",
-                       "150,130,40,80",
-                       "--spot",
-                       "500,360,50,5",
-                       "--snapshot",
-                       "png:demo.png",
-                       "--snapshot",
-                       "temp-f32:demo.temp-f32",
-                       "--record",
-                       "avi:demo.avi",
-                       "--out",
-                       out});
+    // clang-format off
+    return RunCapture({"--sim", "--fps", "10", "--seconds", seconds, "--table", table,
+                       "--spot", "320,240,110,28", "--spot", "320,240,75,32",
+                       "--spot", "320,240,40,37", "--spot", "150,130,40,80",
+                       "--spot", "500,360,50,5",
+                       "--snapshot", "png:demo.png", "--snapshot", "temp-f32:demo.temp-f32",
+                       "--record", "avi:demo.avi", "--out", out});
+    // clang-format on
 }
 
 }  // namespace kalvex_tool
