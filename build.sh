@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing (Debian 12, as root), builds, then runs one of:
-#   ./build.sh demo   the kalvex program on the simulated camera
+#   ./build.sh demo   `kalvex demo` on the simulated camera (files in kalvex-demo/);
+#                     arguments after demo go to it, e.g. ./build.sh demo --seconds 5
 #   ./build.sh test   the whole test suite
 # Optional: BUILD_DIR (default build), KALVEX_SANITIZE ('address,undefined' or 'thread'),
 # CTEST_ARGS (extra ctest arguments, e.g. '-L concurrency').
@@ -28,7 +29,7 @@ cmake --build "$build_dir" -j "$jobs"
 
 case "${1:-demo}" in
   demo)
-    "$build_dir/tools/kalvex" "${@:2}"
+    "$build_dir/tools/kalvex" demo "${@:2}"
     ;;
   test)
     # shellcheck disable=SC2086

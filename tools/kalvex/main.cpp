@@ -1,48 +1,95 @@
-// kalvex: a host application of the SDK that uses nothing but kalvex.h.
+// kalvex: the command-line face of the SDK and the reference host application.
+// It drives the library through kalvex.h only (and the simulated camera through
+// kalvex_sim.h), reading the frame and event messages from its own window.
 #include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
 
+#include "cli.h"
+#include "commands.h"
 #include "kalvex.h"
 
+namespace kalvex_tool {
 namespace {
 
-const char *EventName(long code) {
-    switch (code) {
-        case KALVEX_EV_NO_FRAME: return "no frame to save";
-        case KALVEX_EV_NO_CAMERA: return "camera not available";
-        case KALVEX_EV_ACQUISITION: return "frame acquisition failed";
-        case KALVEX_EV_CAPTURE_ENDED: return "capture ended by the camera";
-        case KALVEX_EV_INVALID_ARGUMENT: return "invalid argument";
-        case KALVEX_EV_NO_MEMORY: return "out of memory or buffer too small";
-        case KALVEX_EV_THREAD: return "capture thread not started";
-        case KALVEX_EV_COMMUNICATION: return "camera communication failed";
-        case KALVEX_EV_FILE: return "file error";
-        case KALVEX_EV_NOT_SUPPORTED: return "not supported";
-        default: return "unknown event";
-    }
+struct Command {
+    const char *name;
+    int (*run)(const Args &);
+    const char *usage;
+    const char *summary;
+};
+
+const Command kCommands[] = {
+    {"list", RunList, "kalvex list [--sim|--no-sim]",
+     "cameras found, names, internal temperatures"},
+    {"capture", RunCapture, "kalvex capture [--seconds S|--frames N] [options]",
+     "preview with a live status; snapshots, recording"},
+    {"snap", RunSnap, "kalvex snap [--trigger] [--snapshot TYPE[:FILE]]... [options]",
+     "one frame, on demand or on the trigger input"},
+    {"table", RunTable, "kalvex table write|show FILE [options]",
+     "write a table for the simulated camera, or summarise one"},
+    {"demo", RunDemo, "kalvex demo [--out DIR] [--seconds S]",
+     "a few seconds on the simulated camera, with files to look at"},
+};
+
+void PrintMainHelp() {
+    std::printf(
+        "usage: kalvex COMMAND [options]   (kalvex COMMAND --help for more)\n\n"
+        "Drives a Kalvex thermal camera through the SDK (library version %d);\n"
+        "without a real camera it uses the simulated one.\n\ncommands:\n",
+        Kalvex_GetDllVersion());
+    for (const Command &c : kCommands) std::printf("  %-9s %s\n", c.name, c.summary);
 }
 
 }  // namespace
 
-int main() {
-    std::printf("Kalvex SDK library version %d\n", Kalvex_GetDllVersion());
-    KalvexHwnd window = KalvexPosix_CreateWindow();
-    int handle = Kalvex_Initialize(window);
-    if (handle == 0) {
-        std::fprintf(stderr, "kalvex: no instance could be created\n");
-        return 1;
+std::string UsageLine(const std::string &command) {
+    for (const Command &c : kCommands)
+        if (command == c.name)
+            return std::string("usage: ") + c.usage + " (kalvex " + c.name + " --help for more)";
+    return "usage: kalvex COMMAND [options] (kalvex --help for more)";
+}
+
+}  // namespace kalvex_tool
+
+int main(int argc, char **argv) {
+    using namespace kalvex_tool;
+    if (argc < 2) {
+        std::fprintf(stderr, "kalvex: no command (list, capture, snap, table, demo)\n%s\n",
+                     UsageLine("").c_str());
+        return kExitUsage;
     }
-    std::printf("instance %d created\n", handle);
-    KalvexMessage message;
-    int events = 0;
-    while (KalvexPosix_GetMessage(window, &message, 0) == 1) {
-        if (message.message == KALVEX_WM_EVENT) {
-            std::printf("event %ld: %s\n", message.lParam, EventName(message.lParam));
-            ++events;
+    std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        PrintMainHelp();
+        return 0;
+    }
+    if (name == "--version") {
+        std::printf("kalvex (library version %d)\n", Kalvex_GetDllVersion());
+        return 0;
+    }
+    Args args(argv + 2, argv + argc);
+    for (const Command &c : kCommands) {
+        if (name != c.name) continue;
+        try {
+            return c.run(args);
+        } catch (const UsageError &e) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "kalvex %s: %s\n%s\n", c.name, e.what(), UsageLine(name).c_str());
+            return kExitUsage;
+        } catch (const Failure &e) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "kalvex %s: %s: %s\n", c.name, e.what(),
+                         EventText(e.event()).c_str());
+            return kExitFailure;
+        } catch (const std::exception &e) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "kalvex %s: %s: %s\n", c.name, e.what(),
+                         EventText(KALVEX_EV_NO_MEMORY).c_str());
+            return kExitFailure;
         }
     }
-    if (events == 0) std::printf("no events\n");
-    Kalvex_Release(handle);
-    KalvexPosix_DestroyWindow(window);
-    std::printf("instance released\n");
-    return 0;
+    std::fprintf(stderr, "kalvex: unknown command '%s'\n%s\n", name.c_str(), UsageLine("").c_str());
+    return kExitUsage;
 }

@@ -1,0 +1,398 @@
+// kalvex capture: continuous capture with a message loop over the frame and
+// event messages, a live status line, snapshots and a recording.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <optional>
+
+#include "commands.h"
+#include "frame_stats.h"
+#include "kalvex.h"
+#include "kalvex_sim.h"
+#include "outputs.h"
+#include "session.h"
+
+namespace kalvex_tool {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct CaptureOptions {
+    CameraOptions camera;
+    ParamOptions params;
+    std::optional<double> seconds;
+    std::optional<long> frames;
+    std::vector<Snapshot> snapshots;
+    long snapshotEvery = 0;
+    std::optional<Recording> record;
+    std::string out;
+    double nucEvery = 0;
+};
+
+std::vector<Option> CaptureOptionList(CaptureOptions *o) {
+    std::vector<Option> options;
+    options.push_back({"--seconds", "S", "capture for S seconds (default 3 unless --frames)",
+                       [o](const std::string &v) {
+                           o->seconds = ParseDouble(v, "--seconds");
+                           if (*o->seconds <= 0) throw UsageError("--seconds must be positive");
+                       }});
+    options.push_back(
+        {"--frames", "N", "capture until N frames have arrived",
+         [o](const std::string &v) { o->frames = ParseInt(v, "--frames", 1, 100000000); }});
+    options.push_back({"--snapshot", "TYPE[:FILE]",
+                       "save the newest frame at the end (repeatable; type by number or name)",
+                       [o](const std::string &v) { o->snapshots.push_back(ParseSnapshot(v)); }});
+    options.push_back({"--snapshot-every", "N",
+                       "save the snapshots every N frames instead, numbered",
+                       [o](const std::string &v) {
+                           o->snapshotEvery = ParseInt(v, "--snapshot-every", 1, 100000000);
+                       }});
+    options.push_back({"--record", "KIND[:FILE]", "record the stream: raw, avi or temp",
+                       [o](const std::string &v) {
+                           if (o->record) throw UsageError("only one --record");
+                           o->record = ParseRecording(v);
+                       }});
+    options.push_back({"--out", "DIR", "folder for the files (created if missing)",
+                       [o](const std::string &v) { o->out = v; }});
+    options.push_back(
+        {"--nuc-every", "S", "perform a NUC every S seconds", [o](const std::string &v) {
+             o->nucEvery = ParseDouble(v, "--nuc-every");
+             if (o->nucEvery <= 0) throw UsageError("--nuc-every must be positive");
+         }});
+    o->params.AddTo(&options);
+    o->camera.AddTo(&options);
+    return options;
+}
+
+const CommandHelp kHelp = {
+    "kalvex capture [options]",
+    "Previews for a time or a number of frames, showing frames, frames per second (as the\n"
+    "library measures them), the camera's internal temperature, dropped frames and, with a\n"
+    "table loaded, the minimum, maximum and centre temperatures of each frame; then prints\n"
+    "a summary and saves the requested snapshots.",
+    "Save types: bmp raw jpeg100 jpeg70 jpeg20 png tiff raw16 png16 tiff16 temp-s8 temp-u8\n"
+    "temp-i32 temp-f32 (or 0-13). Default names: frame.<type> and capture.<kind> in --out.\n"
+    "Dropped frames: frames the camera delivered from the first one the tool received on\n"
+    "that the tool did not read: frames the library skipped or held back after a NUC\n"
+    "(counted with the simulated camera only, from its frame counter) and frames whose\n"
+    "message arrived after the ring had already reused their slot.\n"
+    "Without a real camera the simulated one is used (see --sim, --no-sim)."};
+
+// The live one-line status: redrawn in place on a terminal, plain lines otherwise.
+class StatusLine {
+  public:
+    explicit StatusLine(bool terminal) : terminal_(terminal) {}
+    void Show(const std::string &text) {
+        if (terminal_) {
+            std::printf("\r%s\033[K", text.c_str());
+            shown_ = true;
+        } else {
+            std::printf("%s\n", text.c_str());
+        }
+        std::fflush(stdout);
+    }
+    void End() {
+        if (shown_) std::printf("\n");
+        shown_ = false;
+    }
+
+  private:
+    bool terminal_;
+    bool shown_ = false;
+};
+
+long SimFramesServed(const Session &session) {
+    KalvexSimCounters c{};
+    if (!session.simulated() || KalvexSim_GetCounters(session.camera(), &c) != 1) return -1;
+    return c.framesServed;
+}
+
+// Frames in a finished recording, from the file itself.
+long RecordedFrames(int kind, const std::string &path) {
+    int64_t size = FileSize(path);
+    if (size < 0) return -1;
+    if (kind == KALVEX_REC_RAW) return static_cast<long>(size / (kWidth * kHeight * 2));
+    if (kind == KALVEX_REC_TEMPERATURE) return static_cast<long>(size / (kWidth * kHeight * 4));
+    std::ifstream in(path, std::ios::binary);
+    unsigned char field[4] = {};
+    in.seekg(48);
+    in.read(reinterpret_cast<char *>(field), 4);
+    if (!in) return -1;
+    return static_cast<long>(field[0] | field[1] << 8 | field[2] << 16 |
+                             static_cast<unsigned long>(field[3]) << 24);
+}
+
+// The pieces of a split recording: name, name_1, name_2 ...
+std::vector<std::string> RecordingPieces(const std::string &path) {
+    std::vector<std::string> pieces;
+    if (FileSize(path) >= 0) pieces.push_back(path);
+    size_t slash = path.find_last_of('/');
+    size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
+    for (int k = 1;; ++k) {
+        std::string piece = path.substr(0, dot) + "_" + std::to_string(k) + path.substr(dot);
+        if (FileSize(piece) < 0) break;
+        pieces.push_back(piece);
+    }
+    return pieces;
+}
+
+std::string SnapshotPath(const CaptureOptions &o, const Snapshot &s) {
+    return InDirectory(o.out, s.file.empty() ? std::string("frame") + s.type->suffix : s.file);
+}
+
+}  // namespace
+
+int RunCaptureWith(CaptureOptions &o) {
+    if (!o.seconds && !o.frames) o.seconds = 3.0;
+    if (o.snapshotEvery > 0 && o.snapshots.empty())
+        throw UsageError("--snapshot-every needs at least one --snapshot");
+    MakeDirectory(o.out);
+
+    Session session(o.camera);
+    int h = session.handle();
+    session.Apply(o.params);
+    std::string recordPath;
+    if (o.record) {
+        recordPath = InDirectory(
+            o.out, o.record->file.empty() ? std::string("capture") + RecordingSuffix(o.record->kind)
+                                          : o.record->file);
+        if (Kalvex_RecA(h, recordPath.c_str(), o.record->kind) != 1)
+            session.Fail("cannot request the recording '" + recordPath +
+                         "' (this build of the library may not record)");
+    }
+    session.PopEvents();
+    session.window().Discard();
+
+    std::printf("capturing from camera %d%s%s\n", session.camera(),
+                session.simulated() ? " (simulated)" : "",
+                o.params.table.empty() ? ", no table: raw values" : "");
+    if (Kalvex_Preview(h) != 1) session.Fail("cannot start capture", true);
+    // Starting capture re-applies a reserved parameter, which always records
+    // "not supported"; anything else is worth a warning.
+    session.WarnPending(KALVEX_EV_NOT_SUPPORTED);
+
+    const bool celsius = !o.params.table.empty();
+    FrameReader reader(h, celsius, o.params.rowOrder.value_or(0));
+    StatusLine status(StdoutIsTerminal());
+    const auto tick = std::chrono::milliseconds(StdoutIsTerminal() ? 250 : 1000);
+    const auto start = Clock::now();
+    std::optional<Clock::time_point> deadline;
+    if (o.seconds)
+        deadline = start + std::chrono::duration_cast<Clock::duration>(
+                               std::chrono::duration<double>(*o.seconds));
+    const auto nucPeriod =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.nucEvery));
+    auto nextNuc = start + nucPeriod;
+    auto nextStatus = start + tick;
+    auto lastFrame = start;
+    const auto watchdog = std::chrono::milliseconds(10000 + o.params.nucHold.value_or(1200));
+
+    long announced = 0, fetched = 0, stale = 0, acquisitionErrors = 0;
+    long servedFirst = -1, servedLast = -1;
+    FrameStats last;
+    std::string stopReason;
+    std::optional<Failure> failure;
+
+    auto dropped = [&]() -> long {
+        long camera = servedFirst >= 0 ? servedLast - servedFirst + 1 : announced;
+        return std::max(0L, camera - fetched);
+    };
+    auto statusText = [&]() {
+        int ok = 0;
+        float internal = Kalvex_GetInternalTemperature(h, &ok);
+        if (!ok) session.PopEvents();  // reported as "-" instead
+        int rate = Kalvex_GetParam(h, KALVEX_PARAM_FRAME_RATE);
+        char text[256];
+        char inside[32] = "-";
+        if (ok)
+            std::snprintf(inside, sizeof inside,
+                          "%.2f \xC2\xB0"
+                          "C",
+                          static_cast<double>(internal));
+        std::snprintf(text, sizeof text, "frames %ld  %.2f fps  internal %s  dropped %ld  %s",
+                      announced, rate / 100.0, inside, dropped(),
+                      fetched > 0 ? DescribeStats(last).c_str() : "waiting for frames");
+        return std::string(text);
+    };
+
+    InstallInterruptHandler();
+    while (true) {
+        auto now = Clock::now();
+        if (Interrupted()) {
+            stopReason = "interrupted";
+            break;
+        }
+        if (deadline && now >= *deadline) break;
+        if (o.frames && announced >= *o.frames) break;
+        if (o.nucEvery > 0 && now >= nextNuc) {
+            Kalvex_Nuc(h);
+            nextNuc += nucPeriod;
+        }
+        if (now >= nextStatus) {
+            status.Show(statusText());
+            nextStatus += tick;
+        }
+        if (now - lastFrame > watchdog) {
+            failure.emplace(
+                "no frame arrived for " +
+                    std::to_string(
+                        std::chrono::duration_cast<std::chrono::seconds>(watchdog).count()) +
+                    " s",
+                KALVEX_EV_ACQUISITION);
+            break;
+        }
+        auto wake = std::min(nextStatus, deadline.value_or(nextStatus));
+        if (o.nucEvery > 0) wake = std::min(wake, nextNuc);
+        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
+        WindowMessage m;
+        int got = session.window().Next(&m, static_cast<int>(std::clamp<long long>(wait, 0, 100)));
+        if (got < 0) {
+            failure.emplace("the message window failed", KALVEX_EV_NO_MEMORY);
+            break;
+        }
+        if (got == 0) continue;
+        if (m.message == KALVEX_WM_FRAME) {
+            ++announced;
+            lastFrame = Clock::now();
+            FrameStats stats;
+            if (reader.Read(static_cast<int>(m.lParam), &stats)) {
+                ++fetched;
+                last = stats;
+                long served = SimFramesServed(session);
+                if (served >= 0) {
+                    if (servedFirst < 0) servedFirst = served;
+                    servedLast = served;
+                }
+            } else {
+                ++stale;
+                session.PopEvents();  // the refusal's code 5, counted as dropped
+            }
+            if (o.snapshotEvery > 0 && announced % o.snapshotEvery == 0) {
+                try {
+                    for (const Snapshot &s : o.snapshots)
+                        SaveFrame(h, Numbered(SnapshotPath(o, s), announced), *s.type);
+                } catch (const Failure &f) {
+                    failure.emplace(f);
+                    break;
+                }
+            }
+        } else if (m.message == KALVEX_WM_EVENT) {
+            int code = static_cast<int>(m.lParam);
+            if (code == KALVEX_EV_NOT_SUPPORTED || code == KALVEX_EV_INVALID_ARGUMENT) continue;
+            if (code == KALVEX_EV_CAPTURE_ENDED) {
+                failure.emplace("capture stopped", code);
+                break;
+            }
+            if (code == KALVEX_EV_FILE) {
+                failure.emplace("cannot write the recording '" + recordPath + "'", code);
+                break;
+            }
+            if (code == KALVEX_EV_ACQUISITION) {
+                if (acquisitionErrors++ == 0)
+                    std::fprintf(stderr, "\nkalvex: warning: %s (further ones only counted)\n",
+                                 EventText(code).c_str());
+                continue;
+            }
+            std::fprintf(stderr, "\nkalvex: warning: %s\n", EventText(code).c_str());
+        }
+    }
+    auto elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    int libraryRate = Kalvex_GetParam(h, KALVEX_PARAM_FRAME_RATE);
+    status.Show(statusText());
+    status.End();
+    Kalvex_Close(h);
+    session.PopEvents();
+    session.window().Discard();
+    if (failure) throw *failure;
+
+    std::printf("captured %ld frames in %.2f s (%.2f fps; library %.2f fps), dropped %ld%s\n",
+                announced, elapsed, elapsed > 0 ? static_cast<double>(announced) / elapsed : 0.0,
+                libraryRate / 100.0, dropped(), stopReason.empty() ? "" : " (interrupted)");
+    if (stale > 0) std::printf("  %ld of them overwritten before the tool read them\n", stale);
+    if (acquisitionErrors > 0)
+        std::printf("  %ld frame reads failed (event 3)\n", acquisitionErrors);
+    if (fetched > 0) std::printf("last frame: %s\n", DescribeStats(last).c_str());
+    if (announced == 0) throw Failure("no frame arrived", KALVEX_EV_ACQUISITION);
+
+    if (o.snapshotEvery == 0) {
+        for (const Snapshot &s : o.snapshots) {
+            std::string path = SnapshotPath(o, s);
+            SaveFrame(h, path, *s.type);
+            std::printf("saved    %s (%s, %lld bytes)\n", path.c_str(), s.type->name,
+                        static_cast<long long>(FileSize(path)));
+        }
+    } else {
+        std::printf("saved    %ld snapshots every %ld frames\n",
+                    static_cast<long>(o.snapshots.size()) * (announced / o.snapshotEvery),
+                    o.snapshotEvery);
+    }
+    if (o.record) {
+        std::vector<std::string> pieces = RecordingPieces(recordPath);
+        if (pieces.empty())
+            throw Failure("the recording '" + recordPath + "' was not written", KALVEX_EV_FILE);
+        for (const std::string &piece : pieces)
+            std::printf("recorded %s (%ld frames, %lld bytes)\n", piece.c_str(),
+                        RecordedFrames(o.record->kind, piece),
+                        static_cast<long long>(FileSize(piece)));
+    }
+    return 0;
+}
+
+int RunCapture(const Args &args) {
+    CaptureOptions o;
+    std::vector<Option> options = CaptureOptionList(&o);
+    if (!ParseOptions(args, options, nullptr)) {
+        PrintHelp(kHelp, options);
+        return 0;
+    }
+    return RunCaptureWith(o);
+}
+
+int RunDemo(const Args &args) {
+    std::string out = "kalvex-demo";
+    std::string seconds = "3";
+    Args rest;
+    std::vector<Option> options = {
+        {"--out", "DIR", "folder for the files (default kalvex-demo)",
+         [&](const std::string &v) { out = v; }},
+        {"--seconds", "S", "how long to capture (default 3)", [&](const std::string &v) {
+             ParseDouble(v, "--seconds");
+             seconds = v;
+         }}};
+    const CommandHelp help = {
+        "kalvex demo [--out DIR] [--seconds S]",
+        "Shows the SDK at work without a camera: writes a calibration table matching the\n"
+        "simulated camera, captures from it for a few seconds with a warm body and a hot and\n"
+        "a cold disc in view, and leaves a PNG snapshot, a temperature array (float32 per pixel)\n"
+        "and a short AVI in the folder. The same as:\n"
+        "  kalvex table write DIR/table.bin\n"
+        "  kalvex capture --sim --fps 10 --seconds 3 --table DIR/table.bin \\\n"
+        "      --spot 320,240,110,28 --spot 320,240,75,32 --spot 320,240,40,37 \\\n"
+        "      --spot 150,130,40,80 --spot 500,360,50,5 \\\n"
+        "      --snapshot png:demo.png --snapshot temp-f32:demo.temp-f32 \\\n"
+        "      --record avi:demo.avi --out DIR",
+        ""};
+    if (!ParseOptions(args, options, nullptr)) {
+        PrintHelp(help, options);
+        return 0;
+    }
+    MakeDirectory(out);
+    std::string table = InDirectory(out, "table.bin");
+    if (KalvexSim_WriteTable(table.c_str(), 4, 64, -20.0, 150.0) != 1)
+        throw Failure("cannot write the table '" + table + "'", KALVEX_EV_FILE);
+    std::printf("wrote    %s (version-4 calibration table of the simulated camera)\n",
+                table.c_str());
+    // clang-format off
+    return RunCapture({"--sim", "--fps", "10", "--seconds", seconds, "--table", table,
+                       "--spot", "320,240,110,28", "--spot", "320,240,75,32",
+                       "--spot", "320,240,40,37", "--spot", "150,130,40,80",
+                       "--spot", "500,360,50,5",
+                       "--snapshot", "png:demo.png", "--snapshot", "temp-f32:demo.temp-f32",
+                       "--record", "avi:demo.avi", "--out", out});
+    // clang-format on
+}
+
+}  // namespace kalvex_tool

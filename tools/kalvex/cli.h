@@ -1,0 +1,63 @@
+// Command-line plumbing shared by the commands: failures, usage errors and a
+// small option parser in the usual Unix style (--name VALUE, --name=VALUE).
+#pragma once
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kalvex_tool {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// The words for a library event code.
+const char *EventMeaning(int code);
+// "event 9 (file error)", or "no event code" for 0.
+std::string EventText(int code);
+
+// Something went wrong at run time; event is the library's event code (or the
+// code that names the same failure for the tool's own checks, 0 for none).
+class Failure : public std::runtime_error {
+  public:
+    Failure(const std::string &what, int event) : std::runtime_error(what), event_(event) {}
+    int event() const { return event_; }
+
+  private:
+    int event_;
+};
+
+// Bad command line: a short usage line follows and the exit status is 2.
+class UsageError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Option {
+    std::string name;   // "--seconds"
+    std::string value;  // name of the value in the help ("S"), empty for a flag
+    std::string help;
+    std::function<void(const std::string &)> apply;
+};
+
+// Help text of one command.
+struct CommandHelp {
+    std::string usage;    // "kalvex capture [options]"
+    std::string summary;  // a paragraph
+    std::string notes;    // printed after the options
+};
+
+// Parses args (after the command name) into options and positional
+// arguments. Returns false when --help or -h was given.
+bool ParseOptions(const std::vector<std::string> &args, const std::vector<Option> &options,
+                  std::vector<std::string> *positional);
+void PrintHelp(const CommandHelp &help, const std::vector<Option> &options);
+
+// Strict number parsing: the whole text must be a number in range.
+int ParseInt(const std::string &text, const std::string &what, long min, long max);
+double ParseDouble(const std::string &text, const std::string &what);
+// "a,b,c" into exactly count numbers.
+std::vector<double> ParseList(const std::string &text, const std::string &what, size_t count);
+
+}  // namespace kalvex_tool

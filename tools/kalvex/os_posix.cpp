@@ -1,0 +1,54 @@
+// POSIX side of os.h: the library's own message queues stand in for windows.
+#include <signal.h>
+#include <unistd.h>
+
+#include "os.h"
+
+namespace kalvex_tool {
+
+namespace {
+volatile sig_atomic_t g_interrupted = 0;
+
+extern "C" void OnInterrupt(int) {
+    g_interrupted = 1;
+}
+}  // namespace
+
+MessageWindow::MessageWindow() : hwnd_(KalvexPosix_CreateWindow()) {}
+
+MessageWindow::~MessageWindow() {
+    if (hwnd_ != nullptr) KalvexPosix_DestroyWindow(hwnd_);
+}
+
+int MessageWindow::Next(WindowMessage *out, int timeoutMs) {
+    KalvexMessage m;
+    int got = KalvexPosix_GetMessage(hwnd_, &m, timeoutMs);
+    if (got != 1) return got;
+    out->message = m.message;
+    out->lParam = m.lParam;
+    return 1;
+}
+
+void MessageWindow::Discard() {
+    KalvexMessage m;
+    while (KalvexPosix_GetMessage(hwnd_, &m, 0) == 1) {
+    }
+}
+
+bool StdoutIsTerminal() {
+    return isatty(STDOUT_FILENO) == 1;
+}
+
+void InstallInterruptHandler() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool Interrupted() {
+    return g_interrupted != 0;
+}
+
+}  // namespace kalvex_tool

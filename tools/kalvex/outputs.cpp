@@ -1,0 +1,120 @@
+#include "outputs.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "cli.h"
+#include "kalvex.h"
+
+namespace kalvex_tool {
+
+const std::vector<SaveType> &SaveTypes() {
+    static const std::vector<SaveType> types = {
+        {KALVEX_SAVE_BMP, "bmp", ".bmp", "colour image, BMP"},
+        {KALVEX_SAVE_COLOR_RAW, "raw", ".bgr", "colour image, raw BGR bytes"},
+        {KALVEX_SAVE_JPEG_100, "jpeg100", "-q100.jpg", "colour image, JPEG quality 100"},
+        {KALVEX_SAVE_JPEG_70, "jpeg70", "-q70.jpg", "colour image, JPEG quality 70"},
+        {KALVEX_SAVE_JPEG_20, "jpeg20", "-q20.jpg", "colour image, JPEG quality 20"},
+        {KALVEX_SAVE_COLOR_PNG, "png", ".png", "colour image, PNG"},
+        {KALVEX_SAVE_COLOR_TIFF, "tiff", ".tiff", "colour image, TIFF"},
+        {KALVEX_SAVE_RAW_BYTES, "raw16", ".raw16", "raw sensor values, 16-bit little-endian"},
+        {KALVEX_SAVE_RAW_PNG, "png16", "-raw16.png", "raw sensor values, 16-bit grey PNG"},
+        {KALVEX_SAVE_RAW_TIFF, "tiff16", "-raw16.tiff", "raw sensor values, 16-bit TIFF"},
+        {KALVEX_SAVE_TEMP_S8, "temp-s8", ".temp-s8", "temperatures, signed byte per pixel"},
+        {KALVEX_SAVE_TEMP_U8, "temp-u8", ".temp-u8", "temperatures, unsigned byte per pixel"},
+        {KALVEX_SAVE_TEMP_I32, "temp-i32", ".temp-i32", "temperatures, int32 per pixel"},
+        {KALVEX_SAVE_TEMP_F32, "temp-f32", ".temp-f32", "temperatures, float32 per pixel"},
+    };
+    return types;
+}
+
+const SaveType &FindSaveType(const std::string &text) {
+    for (const SaveType &t : SaveTypes())
+        if (text == t.name || text == std::to_string(t.code)) return t;
+    throw UsageError("unknown save type '" + text +
+                     "' (0-13 or bmp, raw, jpeg100, jpeg70, jpeg20, png, tiff, raw16, png16, "
+                     "tiff16, temp-s8, temp-u8, temp-i32, temp-f32)");
+}
+
+Snapshot ParseSnapshot(const std::string &text) {
+    size_t colon = text.find(':');
+    Snapshot s;
+    s.type = &FindSaveType(text.substr(0, colon));
+    if (colon != std::string::npos) {
+        s.file = text.substr(colon + 1);
+        if (s.file.empty()) throw UsageError("--snapshot " + text + ": empty file name");
+    }
+    return s;
+}
+
+Recording ParseRecording(const std::string &text) {
+    size_t colon = text.find(':');
+    std::string kind = text.substr(0, colon);
+    Recording r;
+    if (kind == "raw")
+        r.kind = KALVEX_REC_RAW;
+    else if (kind == "avi")
+        r.kind = KALVEX_REC_AVI;
+    else if (kind == "temp")
+        r.kind = KALVEX_REC_TEMPERATURE;
+    else
+        throw UsageError("unknown recording kind '" + kind + "' (raw, avi or temp)");
+    if (colon != std::string::npos) {
+        r.file = text.substr(colon + 1);
+        if (r.file.empty()) throw UsageError("--record " + text + ": empty file name");
+    }
+    return r;
+}
+
+const char *RecordingSuffix(int kind) {
+    switch (kind) {
+        case KALVEX_REC_RAW:
+            return ".raw16";
+        case KALVEX_REC_AVI:
+            return ".avi";
+        default:
+            return ".temp-f32";
+    }
+}
+
+std::string InDirectory(const std::string &dir, const std::string &name) {
+    if (dir.empty() || std::filesystem::path(name).is_absolute()) return name;
+    return (std::filesystem::path(dir) / name).string();
+}
+
+std::string Numbered(const std::string &path, long index) {
+    std::filesystem::path p(path);
+    char number[24];
+    std::snprintf(number, sizeof number, "-%06ld", index);
+    // Keep a compound suffix such as ".temp-f32" or "-q70.jpg" whole.
+    std::string name = p.filename().string();
+    size_t dot = name.find('.');
+    std::string base = dot == std::string::npos ? name : name.substr(0, dot);
+    std::string ext = dot == std::string::npos ? "" : name.substr(dot);
+    return (p.parent_path() / (base + number + ext)).string();
+}
+
+void MakeDirectory(const std::string &dir) {
+    if (dir.empty()) return;
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec)
+        throw Failure("cannot create the folder '" + dir + "': " + ec.message(), KALVEX_EV_FILE);
+}
+
+int64_t FileSize(const std::string &path) {
+    std::error_code ec;
+    auto size = std::filesystem::file_size(path, ec);
+    return ec ? -1 : static_cast<int64_t>(size);
+}
+
+void SaveFrame(int handle, const std::string &path, const SaveType &type) {
+    if (Kalvex_SaveA(handle, path.c_str(), type.code) == 1) return;
+    int code = Kalvex_GetLastError(handle);
+    throw Failure("cannot save '" + path + "' as " + type.name +
+                      (code == 0 ? " (this build of the library does not save images)" : ""),
+                  code);
+}
+
+}  // namespace kalvex_tool

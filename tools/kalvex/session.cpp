@@ -1,0 +1,226 @@
+#include "session.h"
+
+#include <cstdio>
+
+#include "kalvex.h"
+#include "kalvex_sim.h"
+
+namespace kalvex_tool {
+
+void CameraOptions::AddTo(std::vector<Option> *options) {
+    options->push_back({"--sim", "", "use the simulated camera even if a real one answers",
+                        [this](const std::string &) {
+                            if (source == Source::Real)
+                                throw UsageError("--sim and --no-sim exclude each other");
+                            source = Source::Sim;
+                        }});
+    options->push_back({"--no-sim", "", "use a real camera only, never the simulated one",
+                        [this](const std::string &) {
+                            if (source == Source::Sim)
+                                throw UsageError("--sim and --no-sim exclude each other");
+                            source = Source::Real;
+                        }});
+    options->push_back({"--camera", "N", "camera number 0-7 (default: the first found)",
+                        [this](const std::string &v) { camera = ParseInt(v, "--camera", 0, 7); }});
+    options->push_back(
+        {"--background", "CELSIUS", "simulated scene background (default 22)",
+         [this](const std::string &v) { background = ParseDouble(v, "--background"); }});
+    options->push_back({"--spot", "X,Y,R,CELSIUS",
+                        "simulated hot or cold disc (repeatable, up to 16)",
+                        [this](const std::string &v) {
+                            std::vector<double> n = ParseList(v, "--spot", 4);
+                            if (n[2] < 0) throw UsageError("--spot radius must not be negative");
+                            if (spots.size() >= KALVEX_SIM_MAX_SPOTS)
+                                throw UsageError("too many --spot options");
+                            spots.push_back({static_cast<int>(n[0]), static_cast<int>(n[1]),
+                                             static_cast<int>(n[2]), n[3]});
+                        }});
+    options->push_back({"--fps", "HZ", "simulated frame rate (default 30; 0: as fast as asked)",
+                        [this](const std::string &v) {
+                            fps = ParseDouble(v, "--fps");
+                            if (*fps < 0) throw UsageError("--fps must not be negative");
+                        }});
+    options->push_back(
+        {"--noise", "N", "simulated temporal noise, +-N raw values (default 0)",
+         [this](const std::string &v) { noise = ParseInt(v, "--noise", 0, 16383); }});
+    options->push_back({"--fpn", "N",
+                        "simulated fixed-pattern noise, +-N raw values (a NUC removes it)",
+                        [this](const std::string &v) { fpn = ParseInt(v, "--fpn", 0, 16383); }});
+    options->push_back({"--internal", "CELSIUS", "simulated internal temperature (default 25.0)",
+                        [this](const std::string &v) { internal = ParseDouble(v, "--internal"); }});
+    options->push_back({"--drift", "CELSIUS", "simulated internal-temperature change per frame",
+                        [this](const std::string &v) { drift = ParseDouble(v, "--drift"); }});
+}
+
+void ParamOptions::AddTo(std::vector<Option> *options) {
+    options->push_back({"--table", "FILE", "load a temperature table (then a NUC is performed)",
+                        [this](const std::string &v) {
+                            if (v.empty()) throw UsageError("--table needs a file name");
+                            table = v;
+                        }});
+    options->push_back({"--range", "LOW,HIGH",
+                        "fixed colour range in raw values (sets --auto-range 0)",
+                        [this](const std::string &v) {
+                            std::vector<double> n = ParseList(v, "--range", 2);
+                            rangeLow = static_cast<int>(n[0]);
+                            rangeHigh = static_cast<int>(n[1]);
+                            if (!autoRange) autoRange = 0;
+                        }});
+    options->push_back({"--auto-range", "N",
+                        "frames that still set the colour range: -1 every frame, 0 fixed",
+                        [this](const std::string &v) {
+                            autoRange = ParseInt(v, "--auto-range", -2147483647L, 2147483647L);
+                        }});
+    options->push_back(
+        {"--row-order", "0|1", "1: hand frames out in the camera's line order",
+         [this](const std::string &v) { rowOrder = ParseInt(v, "--row-order", 0, 1); }});
+    options->push_back({"--output-row-order", "0|1",
+                        "1: reverse the rows of saved and recorded files",
+                        [this](const std::string &v) {
+                            outputRowOrder = ParseInt(v, "--output-row-order", 0, 1);
+                        }});
+    options->push_back(
+        {"--nuc-hold", "MS", "frames dropped after a NUC, in ms (default 1200)",
+         [this](const std::string &v) { nucHold = ParseInt(v, "--nuc-hold", 0, 600000); }});
+    options->push_back(
+        {"--split", "MIB", "recording size at which a new file begins (default 2000)",
+         [this](const std::string &v) { split = ParseInt(v, "--split", 1, 1 << 20); }});
+    options->push_back({"--frame-interval", "MS", "capture loop sleep per pass (default 10)",
+                        [this](const std::string &v) {
+                            frameInterval = ParseInt(v, "--frame-interval", 0, 10000);
+                        }});
+    options->push_back({"--no-auto-nuc", "", "no NUC when the internal temperature drifts",
+                        [this](const std::string &) { autoNuc = 0; }});
+    options->push_back({"--nuc", "", "perform a NUC before acquiring",
+                        [this](const std::string &) { nucNow = true; }});
+}
+
+Session::Session(const CameraOptions &options) {
+    try {
+        Start(options);
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+void Session::Start(const CameraOptions &options) {
+    if (!window_.ok()) throw Failure("cannot create the message window", KALVEX_EV_NO_MEMORY);
+    if (options.source == CameraOptions::Source::Sim) PlugSimulator(options);
+    // The library probes the device paths when an instance is created, so the
+    // simulator has to be plugged before; try real cameras first.
+    if (!Open() && options.source == CameraOptions::Source::Auto) {
+        Kalvex_Release(handle_);
+        handle_ = 0;
+        window_.Discard();
+        PlugSimulator(options);
+        Open();
+    }
+    if (cameras_.empty())
+        throw Failure(options.source == CameraOptions::Source::Real
+                          ? "no camera answers (and --no-sim refuses the simulated one)"
+                          : "no camera answers",
+                      KALVEX_EV_NO_CAMERA);
+    // Codes from an initialisation that found cameras are worth a warning
+    // (an unreadable internal temperature, say).
+    WarnPending();
+    window_.Discard();
+    if (options.camera >= 0) {
+        camera_ = options.camera;
+    } else {
+        camera_ = cameras_.front();
+    }
+    if (camera_ != 0 || options.camera >= 0) {
+        if (Kalvex_SetCameraNumber(handle_, camera_) != 1)
+            Fail("cannot select camera " + std::to_string(camera_));
+    }
+}
+
+Session::~Session() {
+    Close();
+}
+
+void Session::Close() {
+    if (handle_ != 0) Kalvex_Release(handle_);
+    handle_ = 0;
+    if (simCamera_ >= 0) KalvexSim_Unplug(simCamera_);
+    simCamera_ = -1;
+}
+
+bool Session::Open() {
+    handle_ = Kalvex_Initialize(window_.hwnd());
+    if (handle_ == 0)
+        throw Failure("no instance of the library could be created", KALVEX_EV_NO_MEMORY);
+    cameras_.clear();
+    for (int i = 0; i < 8; ++i) {
+        wchar_t name[32];
+        if (Kalvex_IsCameraEnableW(handle_, i, name, 32) == 1) cameras_.push_back(i);
+    }
+    if (cameras_.empty()) PopEvents();  // a missing camera fails the temperature read: expected
+    return !cameras_.empty();
+}
+
+void Session::PlugSimulator(const CameraOptions &o) {
+    int cam = o.camera >= 0 ? o.camera : 0;
+    if (KalvexSim_Plug(cam) != 1)
+        throw Failure("cannot plug the simulated camera", KALVEX_EV_NO_CAMERA);
+    simCamera_ = cam;
+    simulated_ = true;
+    if (o.background) KalvexSim_SetBackground(cam, *o.background);
+    KalvexSim_ClearSpots(cam);
+    for (const Spot &s : o.spots) KalvexSim_AddSpot(cam, s.x, s.y, s.radius, s.celsius);
+    if (o.fps) KalvexSim_SetFrameRate(cam, *o.fps);
+    if (o.noise) KalvexSim_SetTemporalNoise(cam, *o.noise, 1);
+    if (o.fpn) KalvexSim_SetFixedPatternNoise(cam, *o.fpn, 1);
+    if (o.internal) KalvexSim_SetInternalTemperature(cam, *o.internal);
+    if (o.drift) KalvexSim_SetInternalTemperatureDrift(cam, *o.drift);
+}
+
+void Session::Apply(const ParamOptions &p) {
+    struct Setting {
+        const std::optional<int> &value;
+        int id;
+        const char *name;
+    };
+    const Setting settings[] = {
+        {p.rangeLow, KALVEX_PARAM_RANGE_LOW, "colour range low"},
+        {p.rangeHigh, KALVEX_PARAM_RANGE_HIGH, "colour range high"},
+        {p.autoRange, KALVEX_PARAM_AUTO_RANGE, "auto-range counter"},
+        {p.rowOrder, KALVEX_PARAM_ROW_ORDER, "row-order flag"},
+        {p.outputRowOrder, KALVEX_PARAM_OUTPUT_ROW_ORDER, "output row-order flag"},
+        {p.nucHold, KALVEX_PARAM_NUC_HOLD, "NUC hold time"},
+        {p.split, KALVEX_PARAM_SPLIT_LIMIT, "split limit"},
+        {p.frameInterval, KALVEX_PARAM_FRAME_INTERVAL, "frame interval"},
+        {p.autoNuc, KALVEX_PARAM_AUTO_NUC, "auto-NUC enable"},
+    };
+    for (const Setting &s : settings)
+        if (s.value && Kalvex_SetParam(handle_, s.id, *s.value) != 1)
+            Fail(std::string("cannot set the ") + s.name);
+    if (!p.table.empty() && Kalvex_SetTableA(handle_, p.table.c_str()) != 1)
+        Fail("cannot load the temperature table '" + p.table + "'");
+    if (p.nucNow) Kalvex_Nuc(handle_);
+}
+
+std::vector<int> Session::PopEvents() {
+    std::vector<int> codes;
+    for (int code; (code = Kalvex_GetLastError(handle_)) != 0;) codes.push_back(code);
+    return codes;
+}
+
+void Session::Fail(const std::string &what, bool ignoreNotSupported) {
+    int event = 0;
+    for (int code : PopEvents()) {
+        if (ignoreNotSupported && code == KALVEX_EV_NOT_SUPPORTED) continue;
+        event = code;
+        break;
+    }
+    throw Failure(what, event);
+}
+
+void Session::WarnPending(int ignored) {
+    std::vector<int> codes = PopEvents();
+    for (auto it = codes.rbegin(); it != codes.rend(); ++it)
+        if (*it != ignored) std::fprintf(stderr, "kalvex: warning: %s\n", EventText(*it).c_str());
+}
+
+}  // namespace kalvex_tool

@@ -1,0 +1,79 @@
+// One instance of the library on one camera: finds a camera (a simulated one
+// when no real camera answers, or when asked), selects it, applies settings.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "os.h"
+
+namespace kalvex_tool {
+
+struct Spot {
+    int x = 0, y = 0, radius = 0;
+    double celsius = 0.0;
+};
+
+// Which camera, and the simulated scene should the simulator be used.
+struct CameraOptions {
+    enum class Source { Auto, Sim, Real } source = Source::Auto;
+    int camera = -1;  // -1: the first one found
+    std::optional<double> background, fps, drift, internal;
+    std::optional<int> noise, fpn;
+    std::vector<Spot> spots;
+
+    void AddTo(std::vector<Option> *options);
+};
+
+// Library parameters set before acquisition.
+struct ParamOptions {
+    std::optional<int> rangeLow, rangeHigh, autoRange, rowOrder, outputRowOrder, nucHold, split,
+        frameInterval, autoNuc;
+    std::string table;
+    bool nucNow = false;
+
+    void AddTo(std::vector<Option> *options);
+};
+
+class Session {
+  public:
+    // Opens an instance on a camera; throws Failure when none can be used.
+    explicit Session(const CameraOptions &options);
+    ~Session();
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
+    int handle() const { return handle_; }
+    int camera() const { return camera_; }
+    bool simulated() const { return simulated_; }
+    MessageWindow &window() { return window_; }
+    // Present cameras as the instance found them.
+    const std::vector<int> &cameras() const { return cameras_; }
+
+    // Sets parameters, loads the table, performs a requested NUC.
+    void Apply(const ParamOptions &params);
+    // Pops every pending event code, newest first.
+    std::vector<int> PopEvents();
+    // Throws Failure(what) with the newest event code (skipping code 10 when
+    // ignoreNotSupported, which some calls record even when they succeed).
+    [[noreturn]] void Fail(const std::string &what, bool ignoreNotSupported = false);
+    // Prints a warning for every pending code except ignored ones.
+    void WarnPending(int ignored = 0);
+
+  private:
+    void Start(const CameraOptions &options);
+    void Close();
+    bool Open();
+    void PlugSimulator(const CameraOptions &options);
+
+    MessageWindow window_;
+    int handle_ = 0;
+    int camera_ = 0;
+    bool simulated_ = false;
+    int simCamera_ = -1;
+    std::vector<int> cameras_;
+};
+
+}  // namespace kalvex_tool
