@@ -9,6 +9,7 @@
 
 #include "api/log.h"
 #include "platform/platform.h"
+#include "thermal/temperature_rows.h"
 
 namespace kalvex {
 
@@ -406,7 +407,7 @@ void CKalvex::ConvertFrameToTemperatures(const CDibImage &raw, float *out) {
         const auto *src =
             reinterpret_cast<const uint16_t *>(raw.Row(reversed ? height - 1 - r : r));
         float *dst = out + static_cast<size_t>(r) * static_cast<size_t>(width);
-        for (int32_t c = 0; c < width; ++c) dst[c] = table->LookupTemperature(src[c]);
+        LookupTemperatureRow(table->lookup.data(), src, dst, width);
     }
 }
 

@@ -223,7 +223,7 @@ bool CanBuildLookup(const CThermoTableState &state) {
 }
 
 void FillLookup(CThermoTableState &state, bool interpolate) {
-    for (size_t m = 0; m < state.lookup.size(); ++m) {
+    for (size_t m = 0; m < static_cast<size_t>(kLookupEntries); ++m) {
         if (interpolate) {
             state.lookup[m] = state.interpolated[m];
         } else {

@@ -93,7 +93,9 @@ class CThermoTableState {
     // Layout of the loaded points themselves (headerless included).
     int32_t layout = kTableHeaderless;
     bool useCompensated = false;
-    std::vector<float> lookup = std::vector<float>(kLookupEntries, kNoTemperature);
+    // One entry per 14-bit raw value, then one more that stays kNoTemperature,
+    // so that whole-frame conversions can clamp instead of branching.
+    std::vector<float> lookup = std::vector<float>(kLookupEntries + 1, kNoTemperature);
     // InterpolateTemperature for raw values 0 to 65535 over the active points.
     std::vector<float> interpolated =
         std::vector<float>(kInterpolationCacheEntries, kNoTemperature);

@@ -69,7 +69,7 @@ TEST(ThermoTableConcurrency, ReadersSeeWholeTablesDuringRebuilds) {
             if (s->interpolated != warm->interpolated && s->interpolated != cool->interpolated) {
                 ++torn;
             }
-            for (size_t i = 0; i < s->lookup.size(); i += 127) {
+            for (size_t i = 0; i < static_cast<size_t>(kLookupEntries); i += 127) {
                 if (s->lookup[i] != s->interpolated[i]) ++torn;
             }
         } while (!done.load());
@@ -106,7 +106,8 @@ TEST(ThermoTableConcurrency, LoadsAndRebuildsDoNotInterleave) {
     EXPECT_EQ(s->count, 150);
     ASSERT_EQ(s->compensated.size(), 150u);
     EXPECT_EQ(s->compensated[0].raw, 97);  // (0.2 + 1) * -2 + 100 = 97.6
-    for (size_t i = 0; i < s->lookup.size(); ++i) ASSERT_EQ(s->lookup[i], s->interpolated[i]);
+    for (size_t i = 0; i < static_cast<size_t>(kLookupEntries); ++i)
+        ASSERT_EQ(s->lookup[i], s->interpolated[i]);
 }
 
 }  // namespace
