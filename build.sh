@@ -9,7 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake ninja-build g++ pkg-config binutils googletest libgtest-dev libgmock-dev
-          libbenchmark-dev libopencv-core-dev libopencv-imgproc-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev libtiff-dev)
+          libbenchmark-dev libopencv-core-dev libopencv-imgproc-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev libtiff-dev
+          ffmpeg)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

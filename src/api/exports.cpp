@@ -153,8 +153,8 @@ KALVEX_API int KALVEX_CALL Kalvex_SetParam(int handle, int id, int value) {
     return Dispatch(handle, 0, [&](CKalvex &k) { return k.SetParam(id, value); });
 }
 
-KALVEX_API int KALVEX_CALL Kalvex_SaveW(int handle, const wchar_t *, int) {
-    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+KALVEX_API int KALVEX_CALL Kalvex_SaveW(int handle, const wchar_t *fileName, int type) {
+    return Dispatch(handle, 0, [&](CKalvex &k) { return k.Save(fileName, type); });
 }
 
 KALVEX_API int KALVEX_CALL Kalvex_SaveA(int handle, const char *fileName, int type) {
@@ -164,8 +164,8 @@ KALVEX_API int KALVEX_CALL Kalvex_SaveA(int handle, const char *fileName, int ty
     });
 }
 
-KALVEX_API int KALVEX_CALL Kalvex_RecW(int handle, const wchar_t *, int) {
-    return Dispatch(handle, 0, [](CKalvex &) { return 0; });
+KALVEX_API int KALVEX_CALL Kalvex_RecW(int handle, const wchar_t *fileName, int kind) {
+    return Dispatch(handle, 0, [&](CKalvex &k) { return k.RequestRecording(fileName, kind); });
 }
 
 KALVEX_API int KALVEX_CALL Kalvex_RecA(int handle, const char *fileName, int kind) {

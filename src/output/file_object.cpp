@@ -97,6 +97,10 @@ int CFileObject::Seek(int64_t offset) {
     return file_ != nullptr && platform::FileSeek(file_, offset) ? 1 : 0;
 }
 
+int CFileObject::Truncate() {
+    return file_ != nullptr && platform::FileTruncate(file_) ? 1 : 0;
+}
+
 int CFileObject::SeekEnd() {
     return file_ != nullptr && platform::FileSeekEnd(file_) ? 1 : 0;
 }

@@ -36,6 +36,8 @@ class CFileObject {
     // Moves the write position (for patching headers, then back to the end).
     int Seek(int64_t offset);
     int SeekEnd();
+    // Cuts the file at the write position; 1 on success, 0 without a file.
+    int Truncate();
 
     bool IsOpen() const { return file_ != nullptr; }
     // The data held by OpenRead: [Begin(), End()).

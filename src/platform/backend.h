@@ -18,4 +18,8 @@ uint32_t RawTimeGetTime();
 uint32_t RawTickCount();
 LocalTime RawLocalTime();
 
+// Bytes that a write of length at file offset position may store under the
+// test write limit (SetFileWriteLimitForTests): all of them when no limit is set.
+uint32_t WriteAllowance(int64_t position, uint32_t length);
+
 }  // namespace kalvex::platform::backend

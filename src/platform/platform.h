@@ -60,6 +60,13 @@ bool FileWrite(File *file, const void *buffer, uint32_t length, uint32_t *writte
 bool FileSeek(File *file, int64_t offset);  // from the start
 bool FileSeekEnd(File *file);
 int64_t FileSize(File *file);  // -1 on failure
+// Cuts the file at the current position (drops a partly written tail).
+bool FileTruncate(File *file);
+// Test hook: a simulated full disk. A write that would carry a file past
+// `bytes` stores only the bytes below that offset and fails, like a disk that
+// filled up; overwriting below it still works. Negative removes the limit.
+// Applies to FileWrite only (not to C streams).
+void SetFileWriteLimitForTests(int64_t bytes);
 void FileClose(File *file);
 
 // A C stream for the encoders that write through stdio (libjpeg, libpng).

@@ -269,6 +269,7 @@ void CKalvex::ColorizeSlot(RingSlot &slot) {
 }
 
 void CKalvex::CaptureLoop() {
+    RecordingLoopStart();
     while (run_.load() != 0) {
         if (!SleepWhileRunning(frameInterval_.load())) break;
         if (run_.load() != 1) continue;
@@ -317,11 +318,14 @@ void CKalvex::CaptureLoop() {
             frameRateStart_ = platform::TimeGetTime();
         }
 
+        RecordingStep();
+
         KalvexHwnd window = NotificationWindow();
         if (window != nullptr)
             platform::PostWindowMessage(window, KALVEX_WM_FRAME, 0,
                                         static_cast<int32_t>(current.id.load()));
     }
+    RecordingLoopEnd();
 }
 
 // ---- Frames ----------------------------------------------------------------------------------

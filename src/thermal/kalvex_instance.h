@@ -16,6 +16,7 @@
 #include "device/zorcam_sdk.h"
 #include "kalvex.h"
 #include "output/dib_image.h"
+#include "output/recorder.h"
 #include "thermal/colour_map.h"
 #include "thermal/thermo_table.h"
 
@@ -85,6 +86,16 @@ class CKalvex {
     int OneShot();
     int Trigger();
 
+    // ---- Still images and recording (instance_output.cpp) -----------------------------
+    // Kalvex_SaveW: the newest frame in one of the save types 0-13.
+    int Save(const wchar_t *fileName, int type);
+    // Kalvex_RecW: what to record (kind 0 stops); the capture loop acts on it.
+    int RequestRecording(const wchar_t *name, int kind);
+    int StartRecording(int kind, const wchar_t *name);
+    int WriteRecordingFrame(int kind);
+    int StopRecording(int kind);
+    const CRecorder &Recorder() const { return recorder_; }
+
     // ---- Events ----------------------------------------------------------------------
     // Records an event code: pushes it and posts it to the notification window.
     int ReportError(int32_t code);
@@ -125,6 +136,12 @@ class CKalvex {
     void ColorizeSlot(RingSlot &slot);
     bool InHoldWindow();
     static float InternalTemperatureFromRaw(uint16_t raw);
+    // The capture loop's recording: at its start, after each published frame, at its end.
+    void RecordingLoopStart();
+    void RecordingStep();
+    void RecordingLoopEnd();
+    // The requested kind and path, read together.
+    int32_t RecordingRequest(std::wstring *path);
 
     CZorcamN7KTHERMOSdk device_;
     std::unique_ptr<CDibImage> recordingImage_;
@@ -170,6 +187,16 @@ class CKalvex {
     std::atomic<uint32_t> lastDriftCheck_{0};
     std::atomic<float> reference_{0.0f};
     CErrorStack errors_;
+
+    // Recording: the request (application threads) under recordLock_; the
+    // recorder and the loop's open kind, path and piece number belong to the
+    // capture thread.
+    std::mutex recordLock_;
+    std::wstring recordPath_;
+    CRecorder recorder_;
+    int32_t openKind_ = 0;
+    std::wstring openPath_;
+    int32_t splitCounter_ = 0;
 };
 
 }  // namespace kalvex

@@ -175,8 +175,10 @@ bool FileWrite(File *file, const void *buffer, uint32_t length, uint32_t *writte
     if (file == nullptr || (buffer == nullptr && length != 0)) return false;
     uint32_t done = 0;
     const auto *bytes = static_cast<const char *>(buffer);
-    while (done < length) {
-        ssize_t n = ::write(file->fd, bytes + done, length - done);
+    const uint32_t allowed =
+        backend::WriteAllowance(static_cast<int64_t>(::lseek(file->fd, 0, SEEK_CUR)), length);
+    while (done < allowed) {
+        ssize_t n = ::write(file->fd, bytes + done, allowed - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += static_cast<uint32_t>(n);
@@ -187,6 +189,12 @@ bool FileWrite(File *file, const void *buffer, uint32_t length, uint32_t *writte
 
 bool FileSeek(File *file, int64_t offset) {
     return file != nullptr && offset >= 0 && ::lseek(file->fd, offset, SEEK_SET) == offset;
+}
+
+bool FileTruncate(File *file) {
+    if (file == nullptr) return false;
+    const off_t at = ::lseek(file->fd, 0, SEEK_CUR);
+    return at >= 0 && ::ftruncate(file->fd, at) == 0;
 }
 
 bool FileSeekEnd(File *file) { return file != nullptr && ::lseek(file->fd, 0, SEEK_END) >= 0; }

@@ -139,14 +139,20 @@ bool FileWrite(File *file, const void *buffer, uint32_t length, uint32_t *writte
     if (file == nullptr || (buffer == nullptr && length != 0)) return false;
     uint32_t done = 0;
     const auto *bytes = static_cast<const char *>(buffer);
-    while (done < length) {
+    LARGE_INTEGER zero{}, at{};
+    const int64_t position =
+        ::SetFilePointerEx(file->handle, zero, &at, FILE_CURRENT) ? at.QuadPart : -1;
+    const uint32_t allowed = backend::WriteAllowance(position, length);
+    while (done < allowed) {
         DWORD n = 0;
-        if (!::WriteFile(file->handle, bytes + done, length - done, &n, nullptr) || n == 0) break;
+        if (!::WriteFile(file->handle, bytes + done, allowed - done, &n, nullptr) || n == 0) break;
         done += n;
     }
     if (written != nullptr) *written = done;
     return done == length;
 }
+
+bool FileTruncate(File *file) { return file != nullptr && ::SetEndOfFile(file->handle) != 0; }
 
 bool FileSeek(File *file, int64_t offset) {
     if (file == nullptr || offset < 0) return false;

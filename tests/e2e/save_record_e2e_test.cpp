@@ -1,0 +1,316 @@
+// Saving and recording through the exported functions, with frames from the
+// simulated camera.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "api/sdk_chain.h"
+#include "kalvex.h"
+#include "kalvex_sim.h"
+#include "output/output_test_support.h"
+#include "output/still_image.h"
+#include "platform/platform.h"
+#include "support/test_window.h"
+#include "thermal/kalvex_instance.h"
+
+namespace kalvex {
+namespace {
+
+using test::Le16;
+using test::Le32;
+using test::ReadAll;
+using test::TmpFile;
+using test::Wide;
+
+constexpr size_t kRawBytes = 640 * 480 * 2;
+constexpr size_t kColourBytes = 640 * 480 * 3;
+
+class SaveRecord : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        KalvexSim_Reset();
+        KalvexSim_Plug(0);
+        KalvexSim_SetFrameRate(0, 0);
+        KalvexSim_SetTestPattern(0, 1);
+        handle_ = Kalvex_Initialize(window_.hwnd());
+        ASSERT_NE(handle_, 0);
+        window_.Drain();
+    }
+    void TearDown() override {
+        KalvexSim_ClearFaults(0);
+        Kalvex_Release(handle_);
+        platform::SetFileWriteLimitForTests(-1);
+        platform::FreezeClock(false);
+    }
+
+    std::vector<int> Events() {
+        std::vector<int> codes;
+        for (long code : window_.Drain(KALVEX_WM_EVENT)) codes.push_back(static_cast<int>(code));
+        return codes;
+    }
+    int Save(const std::string &path, int type) {
+        return Kalvex_SaveW(handle_, Wide(path).c_str(), type);
+    }
+
+    // Capture driven frame by frame: every frame request stalls until released.
+    void StartSteppedCapture() {
+        KalvexSim_InjectFault(0, KALVEX_SIM_FAULT_FRAME_STALL, KALVEX_SIM_UNTIL_CLEARED);
+        ASSERT_EQ(Kalvex_Preview(handle_), 1);
+    }
+    // Lets one frame through and waits for its frame message; the frame id, or 0.
+    // Event codes seen meanwhile are kept in events_.
+    uint32_t NextFrame(uint32_t advanceMs = 100) {
+        platform::AdvanceClock(advanceMs);
+        if (KalvexSim_WaitStalled(0, 1, 10000) != 1) return 0;
+        KalvexSim_ReleaseStalls(0);
+        KalvexMessage m;
+        while (KalvexPosix_GetMessage(window_.hwnd(), &m, 10000) == 1) {
+            if (m.message == KALVEX_WM_FRAME) return static_cast<uint32_t>(m.lParam);
+            if (m.message == KALVEX_WM_EVENT) events_.push_back(static_cast<int>(m.lParam));
+        }
+        return 0;
+    }
+
+    test::TestWindow window_;
+    int handle_ = 0;
+    std::vector<int> events_;
+
+    // Ends stepped capture: paused first, so the frames that the released
+    // camera then serves are neither published nor recorded.
+    int CloseSteppedCapture() {
+        Kalvex_Pause(handle_);
+        KalvexSim_ClearFaults(0);
+        return Kalvex_Close(handle_);
+    }
+
+    int FileErrors() const {
+        return static_cast<int>(std::count(events_.begin(), events_.end(), KALVEX_EV_FILE));
+    }
+};
+
+TEST_F(SaveRecord, SaveChecksInOrderAndWritesEveryType) {
+    const std::string base = TmpFile("save");
+    EXPECT_EQ(Save(base + ".none", 1), 0);
+    EXPECT_EQ(Kalvex_GetLastError(handle_), KALVEX_EV_NO_FRAME);
+    EXPECT_EQ(Save(base + ".none", 14), 0);  // no frame is checked first
+    EXPECT_EQ(Kalvex_GetLastError(handle_), KALVEX_EV_NO_FRAME);
+    EXPECT_FALSE(std::filesystem::exists(base + ".none"));
+
+    const int id = Kalvex_OneShot(handle_);
+    ASSERT_NE(id, 0);
+    window_.Drain();
+    EXPECT_EQ(Save(base + ".14", 14), 0);
+    EXPECT_EQ(Save(base + ".neg", -1), 0);
+    EXPECT_EQ(Events(), (std::vector<int>{KALVEX_EV_INVALID_ARGUMENT, KALVEX_EV_INVALID_ARGUMENT}));
+    EXPECT_EQ(Save(TmpFile("missing/dir/x.bmp"), 0), 0);
+    EXPECT_EQ(Kalvex_SaveW(handle_, nullptr, 5), 0);
+    EXPECT_EQ(Events(), (std::vector<int>{KALVEX_EV_FILE, KALVEX_EV_FILE}));
+    EXPECT_EQ(Kalvex_SaveW(0, Wide(base).c_str(), 1), 0);
+
+    const size_t sizes[14] = {921654, kColourBytes, 0,      0,       0,      0, 0, kRawBytes, 0,
+                              0,      307200,       307200, 1228800, 1228800};
+    for (int type = 0; type <= 13; ++type) {
+        const std::string wide = base + "." + std::to_string(type);
+        const std::string narrow = base + ".a" + std::to_string(type);
+        ASSERT_EQ(Save(wide, type), 1) << type;
+        ASSERT_EQ(Kalvex_SaveA(handle_, narrow.c_str(), type), 1) << type;
+        const auto a = ReadAll(wide), b = ReadAll(narrow);
+        EXPECT_EQ(a, b) << type;
+        if (sizes[type] != 0) {
+            EXPECT_EQ(a.size(), sizes[type]) << type;
+        }
+    }
+    EXPECT_TRUE(Events().empty());
+
+    const auto bmp = ReadAll(base + ".0");
+    EXPECT_EQ(Le16(bmp, 0), 0x4D42);
+    EXPECT_EQ(Le32(bmp, 2), 921654u);
+    EXPECT_EQ(Le32(bmp, 10), 54u);
+    EXPECT_EQ(Le32(bmp, 14), 40u);
+    EXPECT_EQ(Le32(bmp, 18), 640u);
+    EXPECT_EQ(Le32(bmp, 22), 480u);
+    EXPECT_EQ(Le16(bmp, 28), 24);
+
+    // Raw and colour dumps against the getters (which return slot order here).
+    std::vector<uint8_t> raw(kRawBytes), colour(kColourBytes);
+    ASSERT_EQ(Kalvex_GetRaw(handle_, id, raw.data(), static_cast<int>(raw.size())), 1);
+    ASSERT_EQ(Kalvex_GetColor(handle_, id, colour.data(), static_cast<int>(colour.size())), 1);
+    EXPECT_EQ(ReadAll(base + ".1"), colour);
+    const auto rawDump = ReadAll(base + ".7");
+    for (size_t k = 0; k < 480; ++k)
+        ASSERT_EQ(std::memcmp(rawDump.data() + k * 1280, raw.data() + (479 - k) * 1280, 1280), 0);
+    std::vector<float> temperatures(640 * 480);
+    ASSERT_EQ(Kalvex_GetTemperature(handle_, id, temperatures.data(), 1228800), 1);
+    const auto floats = ReadAll(base + ".13");
+    EXPECT_EQ(std::memcmp(floats.data(), temperatures.data(), 1228800), 0);
+
+    // The output row-order flag turns each rule round.
+    ASSERT_EQ(Kalvex_SetParam(handle_, KALVEX_PARAM_OUTPUT_ROW_ORDER, 1), 1);
+    ASSERT_EQ(Save(base + ".f7", 7), 1);
+    EXPECT_EQ(ReadAll(base + ".f7"), raw);
+    ASSERT_EQ(Save(base + ".f1", 1), 1);
+    const auto flippedColour = ReadAll(base + ".f1");
+    for (size_t k = 0; k < 480; ++k)
+        ASSERT_EQ(
+            std::memcmp(flippedColour.data() + k * 1920, colour.data() + (479 - k) * 1920, 1920),
+            0);
+}
+
+TEST_F(SaveRecord, TemperatureArraysFollowTheTableAndReplaceLongerFiles) {
+    const std::string table = TmpFile("e2e_table4.bin");
+    ASSERT_EQ(KalvexSim_WriteTable(table.c_str(), 4, 64, -170.0, 230.0), 1);
+    ASSERT_EQ(Kalvex_SetTableW(handle_, Wide(table).c_str()), 1);
+    ASSERT_NE(Kalvex_OneShot(handle_), 0);
+    const std::string path = TmpFile("temps.i32");
+    { std::ofstream(path, std::ios::binary) << std::string(5000000, 'x'); }
+    ASSERT_EQ(Save(path, 12), 1);
+    ASSERT_EQ(Save(TmpFile("temps.i8"), 10), 1);
+    ASSERT_EQ(Save(TmpFile("temps.u8"), 11), 1);
+    const auto i32 = ReadAll(path), i8 = ReadAll(TmpFile("temps.i8")),
+               u8 = ReadAll(TmpFile("temps.u8"));
+    ASSERT_EQ(i32.size(), 1228800u);
+
+    std::shared_ptr<CKalvex> k = Registry().Acquire(handle_);
+    ASSERT_TRUE(k);
+    const CDibImage &raw = k->CurrentRawImage();
+    const auto state = k->Table().State();
+    for (int32_t row = 0; row < 480; row += 7)
+        for (int32_t c = 0; c < 640; c += 13) {
+            const uint16_t v = reinterpret_cast<const uint16_t *>(raw.Row(479 - row))[c];
+            const float t = state->InterpolateTemperature(v);
+            const size_t i = static_cast<size_t>(row) * 640 + static_cast<size_t>(c);
+            ASSERT_EQ(static_cast<int32_t>(Le32(i32, 4 * i)), TemperatureToInt32(t));
+            ASSERT_EQ(static_cast<int8_t>(i8[i]), TemperatureToInt8(t));
+            ASSERT_EQ(u8[i], TemperatureToUint8(t));
+        }
+}
+
+TEST_F(SaveRecord, RecordingNamesOf260UnitsAreRefused) {
+    const std::wstring longName(260, L'a');
+    EXPECT_EQ(Kalvex_RecW(handle_, longName.c_str(), 2), 0);
+    EXPECT_EQ(Kalvex_GetLastError(handle_), KALVEX_EV_INVALID_ARGUMENT);
+    EXPECT_EQ(Kalvex_GetParam(handle_, KALVEX_PARAM_RECORD_KIND), 0);
+    EXPECT_EQ(Kalvex_RecW(handle_, longName.substr(1).c_str(), 2), 1);
+    EXPECT_EQ(Kalvex_GetParam(handle_, KALVEX_PARAM_RECORD_KIND), 2);
+    EXPECT_EQ(Kalvex_RecA(handle_, nullptr, 0), 1);
+    EXPECT_EQ(Kalvex_GetParam(handle_, KALVEX_PARAM_RECORD_KIND), 0);
+    std::shared_ptr<CKalvex> k = Registry().Acquire(handle_);
+    EXPECT_EQ(k->StopRecording(0), 0);
+    EXPECT_EQ(k->StopRecording(4), 0);
+}
+
+TEST_F(SaveRecord, CaptureLoopRecordsAndSplitsAvi) {
+    const std::string path = TmpFile("split.avi");
+    std::filesystem::remove(TmpFile("split_1.avi"));
+    ASSERT_EQ(Kalvex_RecA(handle_, path.c_str(), 2), 1);
+    ASSERT_EQ(Kalvex_SetParam(handle_, KALVEX_PARAM_SPLIT_LIMIT, 1), 1);
+    StartSteppedCapture();
+    ASSERT_NE(NextFrame(), 0u);  // written: riffSize 921,832
+    EXPECT_EQ(Kalvex_GetParam(handle_, KALVEX_PARAM_RECORDING), 1);
+    ASSERT_FALSE(std::filesystem::exists(TmpFile("split_1.avi")));
+    // Written: riffSize reaches 1 MiB, so the file is finished and split_1.avi
+    // opened in the same step; this frame is not written to it.
+    ASSERT_NE(NextFrame(), 0u);
+    EXPECT_EQ(ReadAll(TmpFile("split_1.avi")).size(), 232u);
+    EXPECT_EQ(Kalvex_GetParam(handle_, KALVEX_PARAM_RECORDING), 1);
+    ASSERT_NE(NextFrame(), 0u);
+    ASSERT_NE(NextFrame(), 0u);
+    ASSERT_EQ(CloseSteppedCapture(), 1);  // the loop's end finishes split_1.avi
+    EXPECT_EQ(Kalvex_GetParam(handle_, KALVEX_PARAM_RECORDING), 0);
+    EXPECT_EQ(FileErrors(), 0);
+
+    const auto first = ReadAll(path), second = ReadAll(TmpFile("split_1.avi"));
+    ASSERT_EQ(first.size(), 240u + 2 * 921624);
+    EXPECT_EQ(Le32(first, 48), 2u);
+    ASSERT_EQ(second.size(), 240u + 2 * 921624);
+    EXPECT_EQ(Le32(second, 48), 2u);
+    KALVEX_EXPECT_AVI_PLAYS(path, 640, 480, 2);
+    KALVEX_EXPECT_AVI_PLAYS(TmpFile("split_1.avi"), 640, 480, 2);
+}
+
+TEST_F(SaveRecord, RawStreamRowsAndAviFlipFollowTheOutputRowOrder) {
+    const std::string rawPath = TmpFile("loop.raw"), aviPath = TmpFile("loop.avi");
+    ASSERT_EQ(Kalvex_RecA(handle_, rawPath.c_str(), 1), 1);
+    StartSteppedCapture();
+    const uint32_t a = NextFrame();
+    ASSERT_EQ(Kalvex_SetParam(handle_, KALVEX_PARAM_OUTPUT_ROW_ORDER, 1), 1);
+    const uint32_t b = NextFrame();
+    std::vector<uint8_t> rawA(kRawBytes), rawB(kRawBytes);
+    ASSERT_EQ(Kalvex_GetRaw(handle_, static_cast<int>(a), rawA.data(), static_cast<int>(kRawBytes)),
+              1);
+    ASSERT_EQ(Kalvex_GetRaw(handle_, static_cast<int>(b), rawB.data(), static_cast<int>(kRawBytes)),
+              1);
+    // A new path: the raw stream closes at the next frame and the AVI opens.
+    ASSERT_EQ(Kalvex_RecA(handle_, aviPath.c_str(), 2), 1);
+    ASSERT_NE(NextFrame(), 0u);
+    const uint32_t c = NextFrame();
+    std::vector<uint8_t> colourC(kColourBytes);
+    ASSERT_EQ(Kalvex_GetColor(handle_, static_cast<int>(c), colourC.data(),
+                              static_cast<int>(kColourBytes)),
+              1);
+    ASSERT_EQ(Kalvex_RecA(handle_, aviPath.c_str(), 0), 1);
+    ASSERT_NE(NextFrame(), 0u);  // stops the AVI
+    EXPECT_EQ(Kalvex_GetParam(handle_, KALVEX_PARAM_RECORDING), 0);
+
+    const auto stream = ReadAll(rawPath);
+    ASSERT_EQ(stream.size(), 2 * kRawBytes);
+    for (size_t k = 0; k < 480; ++k) {
+        ASSERT_EQ(std::memcmp(stream.data() + k * 1280, rawA.data() + (479 - k) * 1280, 1280), 0);
+        ASSERT_EQ(std::memcmp(stream.data() + kRawBytes + k * 1280, rawB.data() + k * 1280, 1280),
+                  0);
+    }
+    const auto avi = ReadAll(aviPath);
+    ASSERT_EQ(avi.size(), 240u + 921624);
+    for (size_t k = 0; k < 480; ++k)
+        ASSERT_EQ(std::memcmp(avi.data() + 240 + k * 1920, colourC.data() + (479 - k) * 1920, 1920),
+                  0);
+    KALVEX_EXPECT_AVI_PLAYS(aviPath, 640, 480, 1);
+}
+
+TEST_F(SaveRecord, FullDiskEndsTheRecordingWithAValidFileAndCode9) {
+    const std::string path = TmpFile("fulldisk.avi");
+    ASSERT_EQ(Kalvex_RecA(handle_, path.c_str(), 2), 1);
+    platform::SetFileWriteLimitForTests(232 + 2 * 921608 + 1000);
+    StartSteppedCapture();
+    for (int n = 0; n < 5; ++n) ASSERT_NE(NextFrame(), 0u) << n;  // capture goes on
+    EXPECT_EQ(FileErrors(), 1);
+    EXPECT_EQ(Kalvex_GetParam(handle_, KALVEX_PARAM_RECORDING), 0);
+    ASSERT_EQ(CloseSteppedCapture(), 1);
+    platform::SetFileWriteLimitForTests(-1);
+    const auto b = ReadAll(path);
+    ASSERT_EQ(b.size(), 240u + 2 * 921624);
+    EXPECT_EQ(Le32(b, 4), b.size() - 8);
+    EXPECT_EQ(Le32(b, 48), 2u);
+    KALVEX_EXPECT_AVI_PLAYS(path, 640, 480, 2);
+}
+
+TEST_F(SaveRecord, CaptureEndedByTheCameraFinalisesTheRecording) {
+    const std::string path = TmpFile("unplugged.avi");
+    ASSERT_EQ(Kalvex_RecA(handle_, path.c_str(), 2), 1);
+    StartSteppedCapture();
+    ASSERT_NE(NextFrame(), 0u);
+    ASSERT_NE(NextFrame(), 0u);
+    KalvexSim_Unplug(0);
+    KalvexMessage m;
+    bool ended = false;
+    while (!ended && KalvexPosix_GetMessage(window_.hwnd(), &m, 20000) == 1)
+        ended = m.message == KALVEX_WM_EVENT && m.lParam == KALVEX_EV_CAPTURE_ENDED;
+    ASSERT_TRUE(ended);
+    std::shared_ptr<CKalvex> k = Registry().Acquire(handle_);
+    for (int n = 0; n < 2000 && !k->CaptureThreadEnded(); ++n)
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(5));  // bounded wait for the thread's end
+    ASSERT_TRUE(k->CaptureThreadEnded());
+    const auto b = ReadAll(path);
+    ASSERT_EQ(b.size(), 240u + 2 * 921624);
+    EXPECT_EQ(Le32(b, 48), 2u);
+    KALVEX_EXPECT_AVI_PLAYS(path, 640, 480, 2);
+}
+
+}  // namespace
+}  // namespace kalvex
