@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -87,6 +88,18 @@ class InstanceTest : public ::testing::Test {
         const uint32_t before = instance_->FramesTaken();
         ReleaseOneFrame();
         ASSERT_TRUE(Eventually([&] { return instance_->FramesTaken() != before; }));
+    }
+
+    // Moves the frozen clock by ms while the loop captures held frames. The
+    // loop's frame wait gives up after 6000 ms of this clock, so the clock
+    // moves in steps below that with a frame taken after each step.
+    void AdvanceClockWhileCapturing(uint32_t ms) {
+        while (ms > 0) {
+            const uint32_t step = std::min<uint32_t>(ms, 5000);
+            platform::AdvanceClock(step);
+            ms -= step;
+            FeedOneFrame();
+        }
     }
 
     bool plugCamera_ = true;

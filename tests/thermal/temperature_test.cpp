@@ -58,10 +58,9 @@ TEST_F(Temperatures, SpotReadsItsTemperatureBeforeAndAfterDrift) {
 
     // The camera warms by 5 degrees; its raw values drift with it.
     KalvexSim_SetInternalTemperature(0, KalvexSim_GetInternalTemperature(0) + 5.0);
-    platform::AdvanceClock(30001);
-    // The check runs at the top of the next pass: before this frame is taken,
-    // or right after it, when the loop was already waiting for it.
-    FeedOneFrame();
+    // The check runs at the top of a pass: before the last frame fed here is
+    // taken, or right after it when the loop was already waiting for it.
+    AdvanceClockWhileCapturing(30001);
     AwaitHoldStartedNow();
     window_.Drain();
     EXPECT_NEAR(instance_->ReferenceTemperature(), KalvexSim_GetInternalTemperature(0), 1e-4);

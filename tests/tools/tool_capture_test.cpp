@@ -77,7 +77,9 @@ TEST(ToolCapture, CountsFramesAndReadsTheSceneTemperatures) {
     EXPECT_NE(run.out.find("captured 12 frames"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("last frame: min 22.00  max 80.00  centre 37.00"), std::string::npos)
         << run.out;
-    EXPECT_NE(run.out.find("dropped 0"), std::string::npos) << run.out;
+    // How many frames a loaded machine lets the library skip is not fixed;
+    // that the count is reported is.
+    EXPECT_NE(run.out.find("), dropped "), std::string::npos) << run.out;
     // Not a terminal: the status comes as plain lines, never redrawn.
     EXPECT_EQ(run.out.find('\r'), std::string::npos);
     EXPECT_EQ(run.err, "");
