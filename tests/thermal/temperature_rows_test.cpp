@@ -22,7 +22,8 @@ TEST(TemperatureRows, EveryRawValueMatchesTheTableLookup) {
     std::vector<uint16_t> raw(65536 + 7);  // an odd tail for the vector path
     for (size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<uint16_t>(i * 40503u);
     std::vector<float> fast(raw.size()), literal(raw.size());
-    LookupTemperatureRow(state.lookup.data(), raw.data(), fast.data(), static_cast<int>(raw.size()));
+    LookupTemperatureRow(state.lookup.data(), raw.data(), fast.data(),
+                         static_cast<int>(raw.size()));
     LookupTemperatureRowLiteral(state.lookup.data(), raw.data(), literal.data(),
                                 static_cast<int>(raw.size()));
     for (size_t i = 0; i < raw.size(); ++i) {

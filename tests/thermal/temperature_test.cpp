@@ -31,12 +31,14 @@ class Temperatures : public InstanceTest {
     static float At(const std::vector<float> &t, int x, int y) {
         return t[static_cast<size_t>((479 - y) * 640 + x)];
     }
-    // Waits until the capture loop has run its drift check at the current
-    // (frozen) time, and checks that it started a hold window.
-    void AwaitHoldStartedNow() {
-        const uint32_t now = platform::TimeGetTime();
-        ASSERT_TRUE(Eventually([&] { return instance_->LastDriftCheck() == now; }));
-        EXPECT_EQ(instance_->NucStartTime(), now);
+    // Waits for a drift check later than `after` and checks that it started a
+    // hold window; then moves the clock to the end of that window.
+    void AwaitDriftCheckAndHold(uint32_t after) {
+        ASSERT_TRUE(Eventually([&] { return instance_->LastDriftCheck() != after; }));
+        const uint32_t check = instance_->LastDriftCheck();
+        EXPECT_EQ(instance_->NucStartTime(), check);
+        const uint32_t held = platform::TimeGetTime() - check;
+        if (held < 1200) platform::AdvanceClock(1200 - held);
     }
 
     std::string tablePath_;
@@ -47,8 +49,8 @@ TEST_F(Temperatures, SpotReadsItsTemperatureBeforeAndAfterDrift) {
     EXPECT_EQ(instance_->ReferenceTemperature(), 0.0f);  // the load ran a NUC
     HoldFrames();
     ASSERT_EQ(Kalvex_Preview(handle_), 1);
-    AwaitHoldStartedNow();  // the first check finds the reference at 0.0
-    platform::AdvanceClock(1200);
+    AwaitDriftCheckAndHold(0);  // the first check finds the reference at 0.0
+    const uint32_t firstCheck = instance_->LastDriftCheck();
     ReleaseOneFrame();
     long id = NextFrameMessage();
     ASSERT_NE(id, 0);
@@ -61,10 +63,9 @@ TEST_F(Temperatures, SpotReadsItsTemperatureBeforeAndAfterDrift) {
     // The check runs at the top of a pass: before the last frame fed here is
     // taken, or right after it when the loop was already waiting for it.
     AdvanceClockWhileCapturing(30001);
-    AwaitHoldStartedNow();
+    AwaitDriftCheckAndHold(firstCheck);
     window_.Drain();
     EXPECT_NEAR(instance_->ReferenceTemperature(), KalvexSim_GetInternalTemperature(0), 1e-4);
-    platform::AdvanceClock(1200);
     ReleaseOneFrame();
     id = NextFrameMessage();
     ASSERT_NE(id, 0);
