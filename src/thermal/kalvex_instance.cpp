@@ -290,10 +290,11 @@ void CKalvex::CaptureLoop() {
             framesTaken_.fetch_add(1);
             continue;
         }
+        int32_t m = 0;
         {
             std::lock_guard guard(ringLock_);
             if (ring_.empty()) continue;
-            int32_t m = currentIndex_.load() + 1;
+            m = currentIndex_.load() + 1;
             if (m >= static_cast<int32_t>(ring_.size())) m = 0;
             RingSlot &slot = ring_[static_cast<size_t>(m)];
             slot.id.store(NewFrameId());
@@ -304,10 +305,16 @@ void CKalvex::CaptureLoop() {
                 continue;
             }
             if (InHoldWindow()) continue;
+        }
+        // The colour image is complete before the slot becomes the newest one:
+        // Kalvex_GetNewID hands out the id as soon as the index moves, and a
+        // reader must not find the previous frame's colours in it.
+        RingSlot &current = ring_[static_cast<size_t>(m)];
+        ColorizeSlot(current);
+        {
+            std::lock_guard guard(ringLock_);
             currentIndex_.store(m);
         }
-        RingSlot &current = ring_[static_cast<size_t>(currentIndex_.load())];
-        ColorizeSlot(current);
 
         ++frameCount_;
         const uint32_t elapsed = platform::TimeGetTime() - frameRateStart_;
