@@ -21,8 +21,11 @@ if(KALVEX_MINGW_TRIPLE MATCHES "^x86_64")
 else()
   find_program(KALVEX_WINE NAMES wine NO_CMAKE_FIND_ROOT_PATH)
 endif()
+# Wine spells file names in the Unix locale's character set: without a UTF-8
+# locale, names beyond ASCII cannot be created. C.UTF-8 is always there, and
+# leaves Wine's ANSI code page at 1252.
 if(KALVEX_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${KALVEX_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR env LC_ALL=C.UTF-8 ${KALVEX_WINE})
 endif()
 
 # No runtime DLLs of the compiler: libgcc, libstdc++ and winpthread are linked in.

@@ -1,40 +1,15 @@
-// Binds a simulated camera's device path through the POSIX user-space driver
-// registry; a Windows build supplies its own version of these two functions.
+// Registration through the POSIX extension of kalvex.h: the shared simulator
+// reaches the shared library through its exports only.
 #include "sim_camera.h"
 
 namespace kalvex::sim {
 
-namespace {
-
-void *KALVEX_CALL OpenThunk(void *context, const char *) {
-    return DriverOpen(context);
+bool RegisterDriverPath(const char *path, const KalvexDriverOps *ops, void *context) {
+    return KalvexPosix_RegisterDriver(path, ops, context) != 0;
 }
 
-int KALVEX_CALL IoctlThunk(void *context, void *device, unsigned long code, unsigned long pipe,
-                           void *buffer, unsigned long length, unsigned long *returned) {
-    uint32_t got = 0;
-    bool ok =
-        code <= 0xFFFFFFFFul && pipe <= 0xFFFFFFFFul && length <= 0xFFFFFFFFul &&
-        DriverIoControl(context, device, static_cast<uint32_t>(code), static_cast<uint32_t>(pipe),
-                        buffer, static_cast<uint32_t>(length), &got);
-    if (returned != nullptr) *returned = got;
-    return ok ? 1 : 0;
-}
-
-void KALVEX_CALL CloseThunk(void *context, void *device) {
-    DriverClose(context, device);
-}
-
-constexpr KalvexDriverOps kOps = {OpenThunk, IoctlThunk, CloseThunk};
-
-}  // namespace
-
-bool RegisterCameraDriver(Camera &camera) {
-    return KalvexPosix_RegisterDriver(camera.Path(), &kOps, &camera) != 0;
-}
-
-void UnregisterCameraDriver(Camera &camera) {
-    KalvexPosix_UnregisterDriver(camera.Path());
+void UnregisterDriverPath(const char *path) {
+    KalvexPosix_UnregisterDriver(path);
 }
 
 }  // namespace kalvex::sim

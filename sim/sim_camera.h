@@ -12,6 +12,9 @@
 
 #include "kalvex_sim.h"
 
+// Declared by kalvex.h on POSIX and by the core's platform.h on Windows.
+struct KalvexDriverOps;
+
 namespace kalvex::sim {
 
 constexpr uint32_t kCommandCode = 0x00222051;
@@ -170,9 +173,13 @@ class Camera {
 // The eight cameras; never destroyed, so late handles stay safe.
 Camera &CameraAt(int number);
 
-// Binds a camera's device path to the driver callbacks (platform specific).
+// Binds a camera's device path to the driver callbacks.
 bool RegisterCameraDriver(Camera &camera);
 void UnregisterCameraDriver(Camera &camera);
+// Where a binding goes: the core's driver table for the static simulator, the
+// library's POSIX extension for the shared one.
+bool RegisterDriverPath(const char *path, const KalvexDriverOps *ops, void *context);
+void UnregisterDriverPath(const char *path);
 
 // The driver callbacks a registration forwards to.
 void *DriverOpen(void *context);

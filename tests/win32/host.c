@@ -198,9 +198,113 @@ static void CheckNonAsciiPaths(void) {
     CHECK(k.Release(h) == 1);
 }
 
+/* Writes bytes to a file named by a wide path; 1 when all were written. */
+static int WriteWholeFile(const wchar_t *path, const unsigned char *bytes, DWORD length) {
+    DWORD written = 0;
+    HANDLE h =
+        CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    BOOL ok;
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    ok = WriteFile(h, bytes, length, &written, NULL);
+    CloseHandle(h);
+    return ok && written == length;
+}
+
+static void PutLe32(unsigned char *p, unsigned long v) {
+    p[0] = (unsigned char)v;
+    p[1] = (unsigned char)(v >> 8);
+    p[2] = (unsigned char)(v >> 16);
+    p[3] = (unsigned char)(v >> 24);
+}
+
+static void PutFloat(unsigned char *p, float f) {
+    unsigned long bits = 0;
+    unsigned int u;
+    memcpy(&u, &f, sizeof u);
+    bits = u;
+    PutLe32(p, bits);
+}
+
+/* Three calibration points, 20 to 60 degrees over raw 1000 to 3000. */
+static size_t PutPoints(unsigned char *p, long count) {
+    long i;
+    PutLe32(p, (unsigned long)count);
+    for (i = 0; i < 3; ++i) {
+        PutLe32(p + 4 + 8 * i, (unsigned long)(1000 * (i + 1)));
+        PutFloat(p + 8 + 8 * i, 20.0f * (float)(i + 1));
+    }
+    return 4 + 3 * 8;
+}
+
+/* A version-4 table: magic, reserved A and B, calibration temperature, drift
+ * slope and intercept, then count and points at 44. */
+static DWORD Version4Table(unsigned char *out, long count) {
+    memcpy(out, "VELKAR THERMO TABLE 4000", 24);
+    PutLe32(out + 24, 0);
+    PutLe32(out + 28, 0);
+    PutFloat(out + 32, 25.0f);
+    PutFloat(out + 36, 0.0f);
+    PutFloat(out + 40, 0.0f);
+    return (DWORD)(44 + PutPoints(out + 44, count));
+}
+
+/* A headerless table: count at 0, points from 4. */
+static DWORD HeaderlessTable(unsigned char *out, long count) {
+    return (DWORD)PutPoints(out, count);
+}
+
+/* Pops every recorded code; 1 when one of them was the file error. */
+static int HadFileError(int handle) {
+    int code, seen = 0;
+    while ((code = k.GetLastError(handle)) != 0) seen |= code == 9;
+    return seen;
+}
+
+/* Tables in a folder and under names beyond ASCII load through both the W and
+ * the A export; a refused count fails through both with the file error. The A
+ * path is the ANSI code page's spelling (code page 1252 gives every character
+ * used here one byte). */
+static void CheckTablesLoadFromNonAsciiPaths(void) {
+    static DWORD (*const writers[])(unsigned char *, long) = {Version4Table, HeaderlessTable};
+    static const wchar_t *const names[] = {L"v4-\u00E9t\u00E9.dat", L"headerless-\u00E7a.dat"};
+    unsigned char bytes[128];
+    wchar_t folder[MAX_PATH], path[MAX_PATH];
+    char narrow[MAX_PATH * 2];
+    BOOL lossy = FALSE;
+    int h, i;
+    swprintf(folder, MAX_PATH, L"%hs\\t\u00E4belle-\u00E9", k.scratch);
+    CreateDirectoryW(folder, NULL);
+    h = k.Initialize(NULL);
+    ForgetEvents(h);
+    for (i = 0; i < 2; ++i) {
+        swprintf(path, MAX_PATH, L"%ls\\%ls", folder, names[i]);
+        CHECK(WriteWholeFile(path, bytes, writers[i](bytes, 3)));
+        CHECK(k.SetTableW(h, path) == 1);
+        CHECK(!HadFileError(h));
+        CHECK(WideCharToMultiByte(CP_ACP, 0, path, -1, narrow, sizeof narrow, NULL, &lossy) > 0);
+        CHECK(!lossy);
+        if (lossy) {
+            fprintf(stderr, "code page %u cannot spell the table path\n", GetACP());
+            continue;
+        }
+        CHECK(strchr(narrow, '?') == NULL);
+        CHECK(k.SetTableA(h, narrow) == 1);
+        CHECK(!HadFileError(h));
+
+        /* One point over the limit of 16384. */
+        CHECK(WriteWholeFile(path, bytes, writers[i](bytes, 16385)));
+        CHECK(k.SetTableW(h, path) == 0);
+        CHECK(HadFileError(h));
+        CHECK(k.SetTableA(h, narrow) == 0);
+        CHECK(HadFileError(h));
+    }
+    CHECK(k.Release(h) == 1);
+}
+
 int main(int argc, char **argv) {
     static void (*const checks[])(void) = {CheckExportsResolve, CheckEventsReachTheWindow,
-                                           CheckHandles, CheckNonAsciiPaths};
+                                           CheckHandles, CheckNonAsciiPaths,
+                                           CheckTablesLoadFromNonAsciiPaths};
     WNDCLASSW wc;
     size_t i;
     if (argc != 3) {

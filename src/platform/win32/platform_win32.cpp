@@ -208,8 +208,4 @@ void RaiseThreadPriority() {
     (void)::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
 }
 
-bool DibSurfacesAvailable() {
-    return true;
-}
-
 }  // namespace kalvex::platform
