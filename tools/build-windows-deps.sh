@@ -23,22 +23,22 @@ jobs=$(nproc)
 # The source package and version behind a Linux -dev package: the installed one
 # if there is one, else the candidate.
 source_of() {
-    local dev=$1 spec
-    spec=$(dpkg-query -W -f='${source:Package}=${source:Version}' "$dev" 2>/dev/null || true)
-    if [ -z "$spec" ]; then
-        spec="$(apt-cache show --no-all-versions "$dev" | sed -n 's/^Source: \([^ ]*\).*/\1/p')"
-        spec="${spec:-$dev}=$(apt-cache policy "$dev" | sed -n 's/ *Candidate: //p')"
+    local dev=$1 want
+    want=$(dpkg-query -W -f='${source:Package}=${source:Version}' "$dev" 2>/dev/null || true)
+    if [ -z "$want" ]; then
+        want="$(apt-cache show --no-all-versions "$dev" | sed -n 's/^Source: \([^ ]*\).*/\1/p')"
+        want="${want:-$dev}=$(apt-cache policy "$dev" | sed -n 's/ *Candidate: //p')"
     fi
-    echo "$spec"
+    echo "$want"
 }
 
 # Unpacks a source package (Debian patches applied) once; prints its folder.
 # When the archive lacks the exact version (a security update whose source is
 # not published there), the newest other version of the same upstream is used.
 fetch() {
-    local spec=$1 name version upstream dir v
-    name=${spec%%=*}
-    version=${spec#*=}
+    local want=$1 name version upstream dir v
+    name=${want%%=*}
+    version=${want#*=}
     upstream=${version#*:}
     upstream=${upstream%-*}
     dir="$src/$name-$upstream"
@@ -49,7 +49,7 @@ fetch() {
             (cd "$src" && apt-get source -qq "$name=$v" >/dev/null 2>&1) && break
             echo "source $name=$v not available, trying another revision" >&2
         done
-        [ -d "$dir" ] || { echo "no source for $spec (deb-src entries missing?)" >&2; exit 1; }
+        [ -d "$dir" ] || { echo "no source for $want (deb-src entries missing?)" >&2; exit 1; }
     fi
     echo "$dir"
 }
