@@ -438,7 +438,7 @@ int CKalvex::GetTemperature(int frameId, float *buffer, int bufferSize) {
     return 1;
 }
 
-int CKalvex::SingleFrameAcquisition(bool) {
+int CKalvex::SingleFrameAcquisition() {
     device_.SetWaitLimitEnabled(0);
     if (device_.CaptureSingleFrame() != 0) return 0;
     if (ring_.empty()) return 0;
@@ -464,7 +464,7 @@ int CKalvex::SingleFrameAcquisition(bool) {
 int CKalvex::OneShot() {
     if (mode_.load() == 1) return 0;
     if (PrepareAcquisition() == 0) return 0;
-    return SingleFrameAcquisition(true);
+    return SingleFrameAcquisition();
 }
 
 int CKalvex::Trigger() {
@@ -483,7 +483,7 @@ int CKalvex::Trigger() {
         if ((previous & 0x04) != 0 && (current & 0x04) == 0) break;
         previous = current;
     }
-    return SingleFrameAcquisition(true);
+    return SingleFrameAcquisition();
 }
 
 // ---- Events ----------------------------------------------------------------------------------

@@ -132,7 +132,7 @@ class CKalvex {
     bool SleepWhileRunning(uint32_t ms);
     void DriftCheck();
     uint32_t NewFrameId();
-    int SingleFrameAcquisition(bool captureFirst);
+    int SingleFrameAcquisition();
     void ColorizeSlot(RingSlot &slot);
     bool InHoldWindow();
     static float InternalTemperatureFromRaw(uint16_t raw);
