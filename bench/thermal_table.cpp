@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "thermal/table_bytes.h"
 #include "thermal/thermo_table.h"
 #include "thermal/thermo_table_literal.h"
 
@@ -43,22 +44,7 @@ std::vector<CalibrationPoint> Points(int n) {
 }
 
 std::vector<uint8_t> Version4(const std::vector<CalibrationPoint> &points) {
-    std::string magic = "VELKAR THERMO TABLE 4000";
-    std::vector<uint8_t> b(magic.begin(), magic.end());
-    auto put = [&b](uint32_t v) {
-        for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    };
-    put(0);
-    put(0);
-    put(std::bit_cast<uint32_t>(30.0f));
-    put(std::bit_cast<uint32_t>(0.01f));
-    put(std::bit_cast<uint32_t>(1.0f));
-    put(static_cast<uint32_t>(points.size()));
-    for (const CalibrationPoint &p : points) {
-        put(static_cast<uint32_t>(p.raw));
-        put(std::bit_cast<uint32_t>(p.temperature));
-    }
-    return b;
+    return test::Version4Bytes(30.0f, 0.01f, 1.0f, points);
 }
 
 struct Fixture {

@@ -13,6 +13,9 @@ bool NativeDeviceIoControl(void *device, uint32_t code, uint32_t pipe, void *buf
                            uint32_t length, uint32_t *returned);
 void NativeDeviceClose(void *device);
 
+// The platform's own debug channel (none on POSIX).
+void NativeDebugOutput(const wchar_t *line);
+
 // The clocks before any test offset.
 uint32_t RawTimeGetTime();
 uint32_t RawTickCount();

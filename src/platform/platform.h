@@ -45,7 +45,12 @@ bool UnregisterDriver(const char *path);
 bool PostWindowMessage(KalvexHwnd window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
 // ---- Debug output ----------------------------------------------------------------
+// Writes to the platform's debug channel, then to the listener if one is set.
 void DebugOutput(const wchar_t *line);
+// A listener that receives each debug line as well (the POSIX extension's
+// listener, a test's tap on Windows); null removes it.
+using DebugListener = void(KALVEX_CALL *)(const wchar_t *line, void *context);
+void SetDebugListener(DebugListener listener, void *context);
 
 // ---- Files from wide paths ---------------------------------------------------------
 struct File;

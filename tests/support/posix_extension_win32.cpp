@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "platform/win32/win32_internal.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -58,7 +58,7 @@ int KALVEX_CALL KalvexPosix_DestroyWindow(KalvexHwnd hwnd) {
 }
 
 void KALVEX_CALL KalvexPosix_SetDebugListener(KalvexDebugListener listener, void *context) {
-    kalvex::platform::win32::SetDebugTap(listener, context);
+    kalvex::platform::SetDebugListener(listener, context);
 }
 
 int KALVEX_CALL KalvexPosix_RegisterDriver(const char *path, const KalvexDriverOps *ops,

@@ -5,28 +5,17 @@
 #include <thread>
 #include <vector>
 
+#include "thermal/table_bytes.h"
 #include "thermal/thermo_table.h"
 
 namespace kalvex {
 namespace {
 
 std::vector<uint8_t> Version4Table(int points) {
-    std::string magic = "VELKAR THERMO TABLE 4000";
-    std::vector<uint8_t> b(magic.begin(), magic.end());
-    auto put = [&b](uint32_t v) {
-        for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    };
-    put(0);
-    put(0);
-    put(std::bit_cast<uint32_t>(30.0f));
-    put(std::bit_cast<uint32_t>(0.01f));
-    put(std::bit_cast<uint32_t>(1.0f));
-    put(static_cast<uint32_t>(points));
-    for (int i = 0; i < points; ++i) {
-        put(static_cast<uint32_t>(100 + i * 80));
-        put(std::bit_cast<uint32_t>(20.0f + static_cast<float>(i) * 0.1f));
-    }
-    return b;
+    std::vector<CalibrationPoint> p;
+    for (int i = 0; i < points; ++i)
+        p.push_back({100 + i * 80, 20.0f + static_cast<float>(i) * 0.1f});
+    return test::Version4Bytes(30.0f, 0.01f, 1.0f, p);
 }
 
 // The capture thread rebuilds on drift while application threads convert:

@@ -29,7 +29,7 @@ KALVEX_API int KALVEX_CALL KalvexPosix_DestroyWindow(KalvexHwnd hwnd) {
 
 KALVEX_API void KALVEX_CALL KalvexPosix_SetDebugListener(KalvexDebugListener listener,
                                                          void *context) {
-    posix::SetDebugListener(listener, context);
+    SetDebugListener(listener, context);
 }
 
 KALVEX_API int KALVEX_CALL KalvexPosix_RegisterDriver(const char *path, const KalvexDriverOps *ops,

@@ -20,7 +20,9 @@ namespace kalvex::platform {
 
 // ---- Device link: no kernel driver here, only registered user-space ones.
 namespace backend {
-void *NativeDeviceOpen(const char *) { return nullptr; }
+void *NativeDeviceOpen(const char *) {
+    return nullptr;
+}
 bool NativeDeviceIoControl(void *, uint32_t, uint32_t, void *, uint32_t, uint32_t *) {
     return false;
 }
@@ -28,25 +30,9 @@ void NativeDeviceClose(void *) {}
 }  // namespace backend
 
 // ---- Debug output: like a debug channel that nobody may be watching.
-namespace {
-std::recursive_mutex gListenerLock;
-KalvexDebugListener gListener = nullptr;
-void *gListenerContext = nullptr;
-}  // namespace
-
-namespace posix {
-void SetDebugListener(KalvexDebugListener listener, void *context) {
-    std::lock_guard guard(gListenerLock);
-    gListener = listener;
-    gListenerContext = context;
-}
-}  // namespace posix
-
-void DebugOutput(const wchar_t *line) {
-    if (line == nullptr) return;
-    std::lock_guard guard(gListenerLock);
-    if (gListener != nullptr) gListener(line, gListenerContext);
-}
+namespace backend {
+void NativeDebugOutput(const wchar_t *) {}
+}  // namespace backend
 
 // ---- Text: UTF-8 <-> UTF-32.
 int NarrowToWide(const char *text, wchar_t *out, int capacity) {
@@ -150,9 +136,13 @@ File *OpenWithFlags(const wchar_t *path, int flags) {
 }
 }  // namespace
 
-File *FileOpenRead(const wchar_t *path) { return OpenWithFlags(path, O_RDONLY); }
+File *FileOpenRead(const wchar_t *path) {
+    return OpenWithFlags(path, O_RDONLY);
+}
 
-File *FileOpenWrite(const wchar_t *path) { return OpenWithFlags(path, O_WRONLY | O_CREAT | O_TRUNC); }
+File *FileOpenWrite(const wchar_t *path) {
+    return OpenWithFlags(path, O_WRONLY | O_CREAT | O_TRUNC);
+}
 
 bool FileRead(File *file, void *buffer, uint32_t length, uint32_t *got) {
     if (got != nullptr) *got = 0;
@@ -197,7 +187,9 @@ bool FileTruncate(File *file) {
     return at >= 0 && ::ftruncate(file->fd, at) == 0;
 }
 
-bool FileSeekEnd(File *file) { return file != nullptr && ::lseek(file->fd, 0, SEEK_END) >= 0; }
+bool FileSeekEnd(File *file) {
+    return file != nullptr && ::lseek(file->fd, 0, SEEK_END) >= 0;
+}
 
 int64_t FileSize(File *file) {
     struct stat st {};
@@ -227,8 +219,12 @@ uint32_t SteadyMilliseconds() {
 }
 }  // namespace
 
-uint32_t RawTimeGetTime() { return SteadyMilliseconds(); }
-uint32_t RawTickCount() { return SteadyMilliseconds(); }
+uint32_t RawTimeGetTime() {
+    return SteadyMilliseconds();
+}
+uint32_t RawTickCount() {
+    return SteadyMilliseconds();
+}
 
 LocalTime RawLocalTime() {
     struct timeval tv {};
@@ -236,7 +232,8 @@ LocalTime RawLocalTime() {
     time_t seconds = tv.tv_sec;
     struct tm parts {};
     ::localtime_r(&seconds, &parts);
-    return LocalTime{parts.tm_hour, parts.tm_min, parts.tm_sec, static_cast<int>(tv.tv_usec / 1000)};
+    return LocalTime{parts.tm_hour, parts.tm_min, parts.tm_sec,
+                     static_cast<int>(tv.tv_usec / 1000)};
 }
 }  // namespace backend
 
@@ -246,6 +243,8 @@ void RaiseThreadPriority() {
     (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), -5);
 }
 
-bool DibSurfacesAvailable() { return false; }
+bool DibSurfacesAvailable() {
+    return false;
+}
 
 }  // namespace kalvex::platform

@@ -8,6 +8,5 @@ namespace kalvex::platform::posix {
 KalvexHwnd CreateWindowQueue();
 int GetWindowMessage(KalvexHwnd window, KalvexMessage *message, int timeoutMs);
 bool DestroyWindowQueue(KalvexHwnd window);
-void SetDebugListener(KalvexDebugListener listener, void *context);
 
 }  // namespace kalvex::platform::posix

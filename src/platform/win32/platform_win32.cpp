@@ -14,7 +14,6 @@
 
 #include "platform/backend.h"
 #include "platform/platform.h"
-#include "platform/win32/win32_internal.h"
 
 namespace kalvex::platform {
 
@@ -48,27 +47,12 @@ bool PostWindowMessage(KalvexHwnd window, uint32_t message, uintptr_t wParam, in
                           static_cast<LPARAM>(lParam)) != FALSE;
 }
 
-// ---- Debug output.
-namespace {
-std::mutex gTapLock;
-win32::DebugTap gTap = nullptr;
-void *gTapContext = nullptr;
-}  // namespace
-
-namespace win32 {
-void SetDebugTap(DebugTap tap, void *context) {
-    std::lock_guard guard(gTapLock);
-    gTap = tap;
-    gTapContext = context;
-}
-}  // namespace win32
-
-void DebugOutput(const wchar_t *line) {
-    if (line == nullptr) return;
+// ---- Debug output: only a debugger sees it; tests add a listener.
+namespace backend {
+void NativeDebugOutput(const wchar_t *line) {
     ::OutputDebugStringW(line);
-    std::lock_guard guard(gTapLock);
-    if (gTap != nullptr) gTap(line, gTapContext);
 }
+}  // namespace backend
 
 // ---- Text: the ANSI code page.
 int NarrowToWide(const char *text, wchar_t *out, int capacity) {
@@ -152,7 +136,9 @@ bool FileWrite(File *file, const void *buffer, uint32_t length, uint32_t *writte
     return done == length;
 }
 
-bool FileTruncate(File *file) { return file != nullptr && ::SetEndOfFile(file->handle) != 0; }
+bool FileTruncate(File *file) {
+    return file != nullptr && ::SetEndOfFile(file->handle) != 0;
+}
 
 bool FileSeek(File *file, int64_t offset) {
     if (file == nullptr || offset < 0) return false;
