@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <optional>
+#include <utility>
 
 #include "commands.h"
 #include "frame_stats.h"
@@ -12,6 +13,7 @@
 #include "kalvex_sim.h"
 #include "outputs.h"
 #include "session.h"
+#include "table_file.h"
 
 namespace kalvex_tool {
 
@@ -35,7 +37,7 @@ std::vector<Option> CaptureOptionList(CaptureOptions *o) {
     std::vector<Option> options;
     options.push_back({"--seconds", "S", "capture for S seconds (default 3 unless --frames)",
                        [o](const std::string &v) {
-                           o->seconds = ParseDouble(v, "--seconds");
+                           o->seconds = ParseDouble(v, "--seconds", 0, kMaxSeconds);
                            if (*o->seconds <= 0) throw UsageError("--seconds must be positive");
                        }});
     options.push_back(
@@ -58,7 +60,7 @@ std::vector<Option> CaptureOptionList(CaptureOptions *o) {
                        [o](const std::string &v) { o->out = v; }});
     options.push_back(
         {"--nuc-every", "S", "perform a NUC every S seconds", [o](const std::string &v) {
-             o->nucEvery = ParseDouble(v, "--nuc-every");
+             o->nucEvery = ParseDouble(v, "--nuc-every", 0, kMaxSeconds);
              if (o->nucEvery <= 0) throw UsageError("--nuc-every must be positive");
          }});
     o->params.AddTo(&options);
@@ -80,13 +82,14 @@ const CommandHelp kHelp = {
     "message arrived after the ring had already reused their slot.\n"
     "Without a real camera the simulated one is used (see --sim, --no-sim)."};
 
-// The live one-line status: redrawn in place on a terminal, plain lines otherwise.
+// The live one-line status: redrawn in place on a terminal, cut to its width
+// so that it never wraps; plain lines otherwise.
 class StatusLine {
   public:
     explicit StatusLine(bool terminal) : terminal_(terminal) {}
     void Show(const std::string &text) {
         if (terminal_) {
-            std::printf("\r%s\033[K", text.c_str());
+            std::printf("\r%s\033[K", FitToWidth(text, TerminalColumns() - 1).c_str());
             shown_ = true;
         } else {
             std::printf("%s\n", text.c_str());
@@ -143,22 +146,74 @@ std::string SnapshotPath(const CaptureOptions &o, const Snapshot &s) {
     return InDirectory(o.out, s.file.empty() ? std::string("frame") + s.type->suffix : s.file);
 }
 
-}  // namespace
-
-int RunCaptureWith(CaptureOptions &o) {
+// Everything about the options that can be known before a camera is touched;
+// throws UsageError.
+void CheckCaptureOptions(CaptureOptions &o) {
     if (!o.seconds && !o.frames) o.seconds = 3.0;
     if (o.snapshotEvery > 0 && o.snapshots.empty())
         throw UsageError("--snapshot-every needs at least one --snapshot");
-    MakeDirectory(o.out);
+    const int holdMs = o.params.nucHold.value_or(1200);
+    if (o.nucEvery > 0 && o.nucEvery * 1000.0 <= holdMs)
+        throw UsageError("--nuc-every must be longer than the NUC hold (" + std::to_string(holdMs) +
+                         " ms, --nuc-hold): no frame would arrive between corrections");
+    if (!o.params.libraryRowOrder && o.snapshotEvery > 0 && o.record) {
+        for (const Snapshot &s : o.snapshots)
+            if (!CanSaveUprightWhileRecording(*s.type))
+                throw UsageError(std::string("--snapshot ") + s.type->name +
+                                 " with --snapshot-every cannot be saved upright while a "
+                                 "recording runs (add --library-row-order, or save it at the end)");
+    }
+}
+
+std::string RecordPath(const CaptureOptions &o) {
+    if (!o.record) return "";
+    return InDirectory(o.out, o.record->file.empty()
+                                  ? std::string("capture") + RecordingSuffix(o.record->kind)
+                                  : o.record->file);
+}
+
+// The table parsed and every output file writable, before the camera starts.
+// Returns the table's temperature range (min = max when unknown).
+std::pair<double, double> CheckCaptureFiles(const CaptureOptions &o) {
+    std::pair<double, double> range{0.0, 0.0};
+    if (!o.params.table.empty()) {
+        TableSummary table = ReadTable(o.params.table);
+        if (!TableRange(table, &range.first, &range.second)) range = {0.0, 0.0};
+    }
+    if (!o.out.empty()) MakeDirectory(o.out);
+    for (const Snapshot &s : o.snapshots) {
+        std::string path = SnapshotPath(o, s);
+        CheckOutputFile(o.snapshotEvery > 0 ? Numbered(path, o.snapshotEvery) : path);
+    }
+    if (o.record) CheckOutputFile(RecordPath(o));
+    return range;
+}
+
+// Maps one frame before the first one that is kept: the library colour-maps
+// each frame with the range the frame before it set, so without it the first
+// picture is mapped with the default range (all white for a warm scene).
+void PrimeColourRange(Session &session, const ParamOptions &params) {
+    if (params.autoRange.value_or(-1) == 0) return;
+    Kalvex_OneShot(session.handle());
+    session.PopEvents();
+}
+
+}  // namespace
+
+int RunCaptureWith(CaptureOptions &o) {
+    CheckCaptureOptions(o);
+    const std::pair<double, double> tableRange = CheckCaptureFiles(o);
+    const RowLayout layout = o.params.libraryRowOrder ? RowLayout::Library : RowLayout::Upright;
+    if (layout == RowLayout::Upright) o.params.outputRowOrder = kUprightRecordingRowOrder;
 
     Session session(o.camera);
     int h = session.handle();
     session.Apply(o.params);
-    std::string recordPath;
+    bool colourOutput = o.record && o.record->kind == KALVEX_REC_AVI;
+    for (const Snapshot &s : o.snapshots) colourOutput = colourOutput || s.type->code <= 6;
+    if (colourOutput) PrimeColourRange(session, o.params);
+    const std::string recordPath = RecordPath(o);
     if (o.record) {
-        recordPath = InDirectory(
-            o.out, o.record->file.empty() ? std::string("capture") + RecordingSuffix(o.record->kind)
-                                          : o.record->file);
         if (Kalvex_RecA(h, recordPath.c_str(), o.record->kind) != 1)
             session.Fail("cannot request the recording '" + recordPath +
                          "' (this build of the library may not record)");
@@ -176,13 +231,19 @@ int RunCaptureWith(CaptureOptions &o) {
 
     const bool celsius = !o.params.table.empty();
     FrameReader reader(h, celsius, o.params.rowOrder.value_or(0));
+    reader.SetTableRange(tableRange.first, tableRange.second);
     StatusLine status(StdoutIsTerminal());
     const auto tick = std::chrono::milliseconds(StdoutIsTerminal() ? 250 : 1000);
     const auto start = Clock::now();
     std::optional<Clock::time_point> deadline;
-    if (o.seconds)
-        deadline = start + std::chrono::duration_cast<Clock::duration>(
-                               std::chrono::duration<double>(*o.seconds));
+    auto secondsFrom = [&](Clock::time_point from) {
+        return from + std::chrono::duration_cast<Clock::duration>(
+                          std::chrono::duration<double>(*o.seconds));
+    };
+    if (o.seconds) deadline = secondsFrom(start);
+    // The NUC hold of a table load or --nuc is not counted when it would take
+    // the whole run: the seconds then start again when frames resume.
+    bool holdForgiven = !session.NucHoldPending();
     const auto nucPeriod =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.nucEvery));
     auto nextNuc = start + nucPeriod;
@@ -193,7 +254,7 @@ int RunCaptureWith(CaptureOptions &o) {
     long announced = 0, fetched = 0, stale = 0, acquisitionErrors = 0;
     long servedFirst = -1, servedLast = -1;
     FrameStats last;
-    std::string stopReason;
+    bool interrupted = false;
     std::optional<Failure> failure;
 
     auto dropped = [&]() -> long {
@@ -205,16 +266,25 @@ int RunCaptureWith(CaptureOptions &o) {
         float internal = Kalvex_GetInternalTemperature(h, &ok);
         if (!ok) session.PopEvents();  // reported as "-" instead
         int rate = Kalvex_GetParam(h, KALVEX_PARAM_FRAME_RATE);
-        char text[256];
+        char text[512];
         char inside[32] = "-";
         if (ok)
             std::snprintf(inside, sizeof inside,
                           "%.2f \xC2\xB0"
                           "C",
                           static_cast<double>(internal));
-        std::snprintf(text, sizeof text, "frames %ld  %.2f fps  internal %s  dropped %ld  %s",
-                      announced, rate / 100.0, inside, dropped(),
-                      fetched > 0 ? DescribeStats(last).c_str() : "waiting for frames");
+        // No rate until the library has measured one.
+        char fps[32] = "";
+        if (rate > 0) std::snprintf(fps, sizeof fps, "  %.2f fps", rate / 100.0);
+        std::string frame = fetched > 0 ? DescribeStats(last) : "waiting for frames";
+        double hold = session.NucHoldLeft();
+        if (hold > 0) {
+            char nuc[64];
+            std::snprintf(nuc, sizeof nuc, "NUC, frames resume in %.1f s", hold);
+            frame = fetched > 0 ? std::string(nuc) + "  " + frame : nuc;
+        }
+        std::snprintf(text, sizeof text, "frames %ld%s  internal %s  dropped %ld  %s", announced,
+                      fps, inside, dropped(), frame.c_str());
         return std::string(text);
     };
 
@@ -222,24 +292,31 @@ int RunCaptureWith(CaptureOptions &o) {
     while (true) {
         auto now = Clock::now();
         if (Interrupted()) {
-            stopReason = "interrupted";
+            interrupted = true;
             break;
         }
-        if (deadline && now >= *deadline) break;
+        if (deadline && now >= *deadline) {
+            if (announced > 0 || holdForgiven) break;
+            holdForgiven = true;
+            deadline = secondsFrom(now + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(session.NucHoldLeft())));
+        }
         if (o.frames && announced >= *o.frames) break;
         if (o.nucEvery > 0 && now >= nextNuc) {
-            Kalvex_Nuc(h);
+            session.Nuc();
             nextNuc += nucPeriod;
         }
         if (now >= nextStatus) {
             status.Show(statusText());
             nextStatus += tick;
         }
-        if (now - lastFrame > watchdog) {
+        if (now - lastFrame >
+            watchdog + std::chrono::duration_cast<Clock::duration>(
+                           std::chrono::duration<double>(session.NucHoldLeft()))) {
             failure.emplace(
                 "no frame arrived for " +
                     std::to_string(
-                        std::chrono::duration_cast<std::chrono::seconds>(watchdog).count()) +
+                        std::chrono::duration_cast<std::chrono::seconds>(now - lastFrame).count()) +
                     " s",
                 KALVEX_EV_ACQUISITION);
             break;
@@ -273,7 +350,8 @@ int RunCaptureWith(CaptureOptions &o) {
             if (o.snapshotEvery > 0 && announced % o.snapshotEvery == 0) {
                 try {
                     for (const Snapshot &s : o.snapshots)
-                        SaveFrame(h, Numbered(SnapshotPath(o, s), announced), *s.type);
+                        SaveFrame(h, Numbered(SnapshotPath(o, s), announced), *s.type, layout,
+                                  o.record.has_value());
                 } catch (const Failure &f) {
                     failure.emplace(f);
                     break;
@@ -303,6 +381,7 @@ int RunCaptureWith(CaptureOptions &o) {
     int libraryRate = Kalvex_GetParam(h, KALVEX_PARAM_FRAME_RATE);
     status.Show(statusText());
     status.End();
+    // Closing finalises the recording, also after Ctrl-C.
     Kalvex_Close(h);
     session.PopEvents();
     session.window().Discard();
@@ -310,35 +389,35 @@ int RunCaptureWith(CaptureOptions &o) {
 
     std::printf("captured %ld frames in %.2f s (%.2f fps; library %.2f fps), dropped %ld%s\n",
                 announced, elapsed, elapsed > 0 ? static_cast<double>(announced) / elapsed : 0.0,
-                libraryRate / 100.0, dropped(), stopReason.empty() ? "" : " (interrupted)");
+                libraryRate / 100.0, dropped(), interrupted ? " (interrupted)" : "");
     if (stale > 0) std::printf("  %ld of them overwritten before the tool read them\n", stale);
     if (acquisitionErrors > 0)
         std::printf("  %ld frame reads failed (event 3)\n", acquisitionErrors);
     if (fetched > 0) std::printf("last frame: %s\n", DescribeStats(last).c_str());
-    if (announced == 0) throw Failure("no frame arrived", KALVEX_EV_ACQUISITION);
+    if (announced == 0 && !interrupted) throw Failure("no frame arrived", KALVEX_EV_ACQUISITION);
 
-    if (o.snapshotEvery == 0) {
+    if (announced > 0 && o.snapshotEvery == 0) {
         for (const Snapshot &s : o.snapshots) {
             std::string path = SnapshotPath(o, s);
-            SaveFrame(h, path, *s.type);
+            SaveFrame(h, path, *s.type, layout);
             std::printf("saved    %s (%s, %lld bytes)\n", path.c_str(), s.type->name,
                         static_cast<long long>(FileSize(path)));
         }
-    } else {
+    } else if (o.snapshotEvery > 0) {
         std::printf("saved    %ld snapshots every %ld frames\n",
                     static_cast<long>(o.snapshots.size()) * (announced / o.snapshotEvery),
                     o.snapshotEvery);
     }
     if (o.record) {
         std::vector<std::string> pieces = RecordingPieces(recordPath);
-        if (pieces.empty())
+        if (pieces.empty() && announced > 0)
             throw Failure("the recording '" + recordPath + "' was not written", KALVEX_EV_FILE);
         for (const std::string &piece : pieces)
             std::printf("recorded %s (%ld frames, %lld bytes)\n", piece.c_str(),
                         RecordedFrames(o.record->kind, piece),
                         static_cast<long long>(FileSize(piece)));
     }
-    return 0;
+    return interrupted ? kExitInterrupted : 0;
 }
 
 int RunCapture(const Args &args) {
@@ -359,7 +438,8 @@ int RunDemo(const Args &args) {
         {"--out", "DIR", "folder for the files (default kalvex-demo)",
          [&](const std::string &v) { out = v; }},
         {"--seconds", "S", "how long to capture (default 3)", [&](const std::string &v) {
-             ParseDouble(v, "--seconds");
+             if (ParseDouble(v, "--seconds", 0, kMaxSeconds) <= 0)
+                 throw UsageError("--seconds must be positive");
              seconds = v;
          }}};
     const CommandHelp help = {

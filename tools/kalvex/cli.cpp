@@ -95,11 +95,40 @@ void PrintHelp(const CommandHelp &help, const std::vector<Option> &options) {
     if (!help.notes.empty()) std::printf("\n%s\n", help.notes.c_str());
 }
 
+std::string FitToWidth(const std::string &text, int columns) {
+    int count = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        // A character starts at every byte that is not a UTF-8 continuation.
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && count++ == columns)
+            return text.substr(0, i);
+    }
+    return text;
+}
+
+namespace {
+
+// Numbers on the command line are decimal: "010" is ten, not eight, and "0x10"
+// or "1e3" where a whole number is due is refused rather than guessed at.
+bool PlainDecimal(const std::string &text, bool fraction) {
+    size_t i = text.size() > 1 && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    if (i >= text.size()) return false;
+    for (; i < text.size(); ++i) {
+        char c = text[i];
+        bool ok = (c >= '0' && c <= '9') ||
+                  (fraction && (c == '.' || c == 'e' || c == 'E' || c == '-' || c == '+'));
+        if (!ok) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 int ParseInt(const std::string &text, const std::string &what, long min, long max) {
     errno = 0;
     char *end = nullptr;
-    long v = std::strtol(text.c_str(), &end, 0);
-    if (text.empty() || end == nullptr || *end != '\0' || errno != 0 || v < min || v > max)
+    long v = PlainDecimal(text, false) ? std::strtol(text.c_str(), &end, 10) : 0;
+    if (!PlainDecimal(text, false) || end == nullptr || *end != '\0' || errno != 0 || v < min ||
+        v > max)
         throw UsageError(what + " must be a whole number from " + std::to_string(min) + " to " +
                          std::to_string(max) + ", not '" + text + "'");
     return static_cast<int>(v);
@@ -108,9 +137,20 @@ int ParseInt(const std::string &text, const std::string &what, long min, long ma
 double ParseDouble(const std::string &text, const std::string &what) {
     errno = 0;
     char *end = nullptr;
-    double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || end == nullptr || *end != '\0' || errno != 0 || !std::isfinite(v))
-        throw UsageError(what + " must be a number, not '" + text + "'");
+    double v = PlainDecimal(text, true) ? std::strtod(text.c_str(), &end) : 0.0;
+    if (!PlainDecimal(text, true) || end == nullptr || *end != '\0' || errno != 0 ||
+        !std::isfinite(v))
+        throw UsageError(what + " must be a decimal number, not '" + text + "'");
+    return v;
+}
+
+double ParseDouble(const std::string &text, const std::string &what, double min, double max) {
+    double v = ParseDouble(text, what);
+    if (v < min || v > max) {
+        char range[96];
+        std::snprintf(range, sizeof range, " must be from %g to %g, not '", min, max);
+        throw UsageError(what + range + text + "'");
+    }
     return v;
 }
 

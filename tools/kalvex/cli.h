@@ -41,6 +41,9 @@ struct Option {
     std::function<void(const std::string &)> apply;
 };
 
+// The exit status after Ctrl-C (128 + SIGINT), once the files are finalised.
+constexpr int kExitInterrupted = 130;
+
 // Help text of one command.
 struct CommandHelp {
     std::string usage;    // "kalvex capture [options]"
@@ -54,9 +57,18 @@ bool ParseOptions(const std::vector<std::string> &args, const std::vector<Option
                   std::vector<std::string> *positional);
 void PrintHelp(const CommandHelp &help, const std::vector<Option> &options);
 
+// text cut to at most columns characters (UTF-8 aware), "…"-free: the status
+// line must never wrap, and what is cut is its least important end.
+std::string FitToWidth(const std::string &text, int columns);
+
 // Strict number parsing: the whole text must be a number in range.
 int ParseInt(const std::string &text, const std::string &what, long min, long max);
 double ParseDouble(const std::string &text, const std::string &what);
+// The same within min..max.
+double ParseDouble(const std::string &text, const std::string &what, double min, double max);
+// Longest time the tool accepts for --seconds and similar: a year, far inside
+// what the clocks can count.
+constexpr double kMaxSeconds = 365.0 * 24 * 3600;
 // "a,b,c" into exactly count numbers.
 std::vector<double> ParseList(const std::string &text, const std::string &what, size_t count);
 

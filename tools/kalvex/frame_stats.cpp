@@ -1,5 +1,6 @@
 #include "frame_stats.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "kalvex.h"
@@ -12,10 +13,13 @@ constexpr float kMissing = -999.0f;
 
 FrameReader::FrameReader(int handle, bool celsius, int rowOrder)
     : handle_(handle), celsius_(celsius), rowOrder_(rowOrder) {
-    if (celsius_)
-        temps_.resize(static_cast<size_t>(kWidth) * kHeight);
-    else
-        raw_.resize(static_cast<size_t>(kWidth) * kHeight);
+    if (celsius_) temps_.resize(static_cast<size_t>(kWidth) * kHeight);
+    raw_.resize(static_cast<size_t>(kWidth) * kHeight);
+}
+
+void FrameReader::SetTableRange(double minCelsius, double maxCelsius) {
+    tableMin_ = minCelsius;
+    tableMax_ = maxCelsius;
 }
 
 bool FrameReader::Read(int frameId, FrameStats *stats) {
@@ -28,11 +32,33 @@ bool FrameReader::Read(int frameId, FrameStats *stats) {
     if (celsius_) {
         int bytes = static_cast<int>(temps_.size() * sizeof(float));
         if (Kalvex_GetTemperature(handle_, frameId, temps_.data(), bytes) != 1) return false;
-        for (float t : temps_) {
-            if (t == kMissing) continue;
+        stats->tableMin = tableMin_;
+        stats->tableMax = tableMax_;
+        // Raw values of the covered pixels bound those of the uncovered ones
+        // (temperature rises with the raw value).
+        bool haveRaw = Kalvex_GetRaw(handle_, frameId, raw_.data(),
+                                     static_cast<int>(raw_.size() * sizeof(uint16_t))) == 1;
+        uint16_t rawLow = 0xFFFF, rawHigh = 0;
+        for (size_t i = 0; i < temps_.size(); ++i) {
+            float t = temps_[i];
+            if (t == kMissing) {
+                ++stats->uncovered;
+                continue;
+            }
             if (!stats->any || t < stats->min) stats->min = t;
             if (!stats->any || t > stats->max) stats->max = t;
             stats->any = true;
+            if (haveRaw) {
+                rawLow = std::min(rawLow, raw_[i]);
+                rawHigh = std::max(rawHigh, raw_[i]);
+            }
+        }
+        if (haveRaw && stats->uncovered > 0 && stats->any) {
+            for (size_t i = 0; i < temps_.size(); ++i) {
+                if (temps_[i] != kMissing) continue;
+                if (raw_[i] > rawHigh) ++stats->over;
+                if (raw_[i] < rawLow) ++stats->under;
+            }
         }
         stats->centre = temps_[centre];
     } else {
@@ -49,24 +75,53 @@ bool FrameReader::Read(int frameId, FrameStats *stats) {
     return true;
 }
 
+std::string Thousands(long n) {
+    std::string digits = std::to_string(n < 0 ? -n : n);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
+        digits.insert(static_cast<size_t>(at), ",");
+    return n < 0 ? "-" + digits : digits;
+}
+
 std::string DescribeStats(const FrameStats &s) {
-    char text[128];
-    if (!s.celsius)
+    char text[256];
+    if (!s.celsius) {
         std::snprintf(text, sizeof text, "raw min %.0f  max %.0f  centre %.0f", s.min, s.max,
                       s.centre);
-    else if (!s.any)
+        return text;
+    }
+    if (!s.any) {
         std::snprintf(text, sizeof text, "no temperatures (the table does not cover the frame)");
-    else if (s.centre == static_cast<double>(kMissing))
-        std::snprintf(text, sizeof text,
-                      "min %.2f  max %.2f  centre -  \xC2\xB0"
-                      "C",
-                      s.min, s.max);
+        return text;
+    }
+    const bool tableKnown = s.tableMax > s.tableMin;
+    char low[96], high[96], centre[32];
+    if (s.under > 0 && tableKnown)
+        std::snprintf(low, sizeof low,
+                      "min <%g \xC2\xB0"
+                      "C (%s px under range)",
+                      s.tableMin, Thousands(s.under).c_str());
     else
-        std::snprintf(text, sizeof text,
-                      "min %.2f  max %.2f  centre %.2f \xC2\xB0"
-                      "C",
-                      s.min, s.max, s.centre);
-    return text;
+        std::snprintf(low, sizeof low, "min %.2f", s.min);
+    if (s.over > 0 && tableKnown)
+        std::snprintf(high, sizeof high,
+                      "max >%g \xC2\xB0"
+                      "C (%s px over range)",
+                      s.tableMax, Thousands(s.over).c_str());
+    else
+        std::snprintf(high, sizeof high, "max %.2f", s.max);
+    if (s.centre == static_cast<double>(kMissing))
+        std::snprintf(centre, sizeof centre, "centre -");
+    else
+        std::snprintf(centre, sizeof centre, "centre %.2f", s.centre);
+    std::snprintf(text, sizeof text,
+                  "%s  %s  %s \xC2\xB0"
+                  "C",
+                  low, high, centre);
+    std::string out = text;
+    long elsewhere = s.uncovered - s.over - s.under;
+    if (elsewhere > 0 || (s.uncovered > 0 && !tableKnown))
+        out += "  (" + Thousands(tableKnown ? elsewhere : s.uncovered) + " px not covered)";
+    return out;
 }
 
 }  // namespace kalvex_tool

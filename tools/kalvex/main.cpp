@@ -35,11 +35,14 @@ const Command kCommands[] = {
 
 void PrintMainHelp() {
     std::printf(
-        "usage: kalvex COMMAND [options]   (kalvex COMMAND --help for more)\n\n"
+        "usage: kalvex COMMAND [options]   (kalvex help COMMAND for more)\n\n"
         "Drives a Kalvex thermal camera through the SDK (library version %d);\n"
         "without a real camera it uses the simulated one.\n\ncommands:\n",
         Kalvex_GetDllVersion());
     for (const Command &c : kCommands) std::printf("  %-9s %s\n", c.name, c.summary);
+    std::printf(
+        "\nexit status: 0 done, 1 failed (the message names the library's event code),\n"
+        "2 bad command line, 130 interrupted by Ctrl-C (files are still finalised)\n");
 }
 
 }  // namespace
@@ -61,7 +64,12 @@ int main(int argc, char **argv) {
         return kExitUsage;
     }
     std::string name = argv[1];
-    if (name == "--help" || name == "-h" || name == "help") {
+    Args args(argv + 2, argv + argc);
+    // "kalvex help COMMAND" is "kalvex COMMAND --help".
+    if (name == "help" && !args.empty()) {
+        name = args[0];
+        args = {"--help"};
+    } else if (name == "--help" || name == "-h" || name == "help") {
         PrintMainHelp();
         return 0;
     }
@@ -69,7 +77,6 @@ int main(int argc, char **argv) {
         std::printf("kalvex (library version %d)\n", Kalvex_GetDllVersion());
         return 0;
     }
-    Args args(argv + 2, argv + argc);
     for (const Command &c : kCommands) {
         if (name != c.name) continue;
         try {

@@ -33,6 +33,8 @@ class MessageWindow {
 
 // True when standard output is a terminal (the status line then redraws itself).
 bool StdoutIsTerminal();
+// Width of the terminal on standard output in columns (80 when unknown).
+int TerminalColumns();
 
 // Ctrl-C asks a running command to finish cleanly instead of killing it.
 void InstallInterruptHandler();

@@ -1,5 +1,6 @@
 // POSIX side of os.h: the library's own message queues stand in for windows.
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "os.h"
@@ -37,6 +38,12 @@ void MessageWindow::Discard() {
 
 bool StdoutIsTerminal() {
     return isatty(STDOUT_FILENO) == 1;
+}
+
+int TerminalColumns() {
+    struct winsize size {};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
 }
 
 void InstallInterruptHandler() {

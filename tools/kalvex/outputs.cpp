@@ -1,13 +1,21 @@
 #include "outputs.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 #include "cli.h"
 #include "kalvex.h"
 
 namespace kalvex_tool {
+
+namespace {
+constexpr int kFrameWidth = 640;
+}
 
 const std::vector<SaveType> &SaveTypes() {
     static const std::vector<SaveType> types = {
@@ -103,14 +111,103 @@ void MakeDirectory(const std::string &dir) {
         throw Failure("cannot create the folder '" + dir + "': " + ec.message(), KALVEX_EV_FILE);
 }
 
+void CheckOutputFile(const std::string &path) {
+    std::filesystem::path p(path);
+    if (p.has_parent_path()) MakeDirectory(p.parent_path().string());
+    std::error_code ec;
+    if (std::filesystem::is_directory(p, ec))
+        throw Failure("cannot write '" + path + "': it is a folder", KALVEX_EV_FILE);
+    bool existed = std::filesystem::exists(p, ec);
+    errno = 0;
+    std::FILE *f = std::fopen(path.c_str(), existed ? "ab" : "wb");
+    if (f == nullptr) {
+        int reason = errno;
+        throw Failure("cannot write '" + path +
+                          "': " + (reason != 0 ? std::strerror(reason) : "cannot be opened"),
+                      KALVEX_EV_FILE);
+    }
+    std::fclose(f);
+    if (!existed) std::filesystem::remove(p, ec);
+}
+
 int64_t FileSize(const std::string &path) {
     std::error_code ec;
     auto size = std::filesystem::file_size(path, ec);
     return ec ? -1 : static_cast<int64_t>(size);
 }
 
-void SaveFrame(int handle, const std::string &path, const SaveType &type) {
-    if (Kalvex_SaveA(handle, path.c_str(), type.code) == 1) return;
+int UprightOutputRowOrder(int code) {
+    switch (code) {
+        case KALVEX_SAVE_COLOR_RAW:  // rows in buffer order: bottom row first at 0
+        case KALVEX_SAVE_RAW_PNG:    // raw pictures show buffer row 0 on top at 0
+        case KALVEX_SAVE_RAW_TIFF:
+        case KALVEX_SAVE_TEMP_F32:  // the float array runs bottom-up at 0
+            return 1;
+        default:  // colour pictures, raw bytes and the other arrays are upright at 0
+            return 0;
+    }
+}
+
+int ArrayRowBytes(int code) {
+    switch (code) {
+        case KALVEX_SAVE_COLOR_RAW:
+            return kFrameWidth * 3;
+        case KALVEX_SAVE_RAW_BYTES:
+            return kFrameWidth * 2;
+        case KALVEX_SAVE_TEMP_S8:
+        case KALVEX_SAVE_TEMP_U8:
+            return kFrameWidth;
+        case KALVEX_SAVE_TEMP_I32:
+        case KALVEX_SAVE_TEMP_F32:
+            return kFrameWidth * 4;
+        default:
+            return 0;
+    }
+}
+
+bool CanSaveUprightWhileRecording(const SaveType &type) {
+    return UprightOutputRowOrder(type.code) == kUprightRecordingRowOrder ||
+           ArrayRowBytes(type.code) > 0;
+}
+
+void ReverseRowsInFile(const std::string &path, int rowBytes) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    int64_t size = FileSize(path);
+    if (!f || size < 0 || rowBytes <= 0 || size % rowBytes != 0)
+        throw Failure("cannot reorder the rows of '" + path + "'", KALVEX_EV_FILE);
+    std::vector<char> data(static_cast<size_t>(size));
+    f.read(data.data(), static_cast<std::streamsize>(size));
+    const size_t row = static_cast<size_t>(rowBytes), rows = data.size() / row;
+    for (size_t top = 0, bottom = rows - 1; top < bottom; ++top, --bottom)
+        std::swap_ranges(data.begin() + static_cast<std::ptrdiff_t>(top * row),
+                         data.begin() + static_cast<std::ptrdiff_t>((top + 1) * row),
+                         data.begin() + static_cast<std::ptrdiff_t>(bottom * row));
+    f.seekp(0);
+    f.write(data.data(), static_cast<std::streamsize>(size));
+    if (!f) throw Failure("cannot reorder the rows of '" + path + "'", KALVEX_EV_FILE);
+}
+
+void SaveFrame(int handle, const std::string &path, const SaveType &type, RowLayout layout,
+               bool recordingRuns) {
+    int want = UprightOutputRowOrder(type.code);
+    bool reverseHere = false;
+    if (layout == RowLayout::Upright) {
+        if (!recordingRuns) {
+            Kalvex_SetParam(handle, KALVEX_PARAM_OUTPUT_ROW_ORDER, want);
+        } else if (want != kUprightRecordingRowOrder) {
+            if (ArrayRowBytes(type.code) == 0)
+                throw Failure("cannot save " + std::string(type.name) + " upright while recording",
+                              KALVEX_EV_NOT_SUPPORTED);
+            reverseHere = true;
+        }
+    }
+    int saved = Kalvex_SaveA(handle, path.c_str(), type.code);
+    if (layout == RowLayout::Upright && !recordingRuns)
+        Kalvex_SetParam(handle, KALVEX_PARAM_OUTPUT_ROW_ORDER, kUprightRecordingRowOrder);
+    if (saved == 1) {
+        if (reverseHere) ReverseRowsInFile(path, ArrayRowBytes(type.code));
+        return;
+    }
     int code = Kalvex_GetLastError(handle);
     throw Failure("cannot save '" + path + "' as " + type.name +
                       (code == 0 ? " (this build of the library does not save images)" : ""),

@@ -39,10 +39,37 @@ std::string InDirectory(const std::string &dir, const std::string &name);
 std::string Numbered(const std::string &path, long index);
 // Creates dir (and parents); throws Failure.
 void MakeDirectory(const std::string &dir);
+// Checks before a capture that the file can be written: creates its folder if
+// missing, refuses a folder in its place, and tries to open it for writing
+// (an existing file is not truncated; a new one is removed again). Throws
+// Failure (event 9) with the operating system's reason.
+void CheckOutputFile(const std::string &path);
 // Size of a file, -1 if it does not exist.
 int64_t FileSize(const std::string &path);
 
-// Saves the newest frame; throws Failure with the library's event code.
-void SaveFrame(int handle, const std::string &path, const SaveType &type);
+// Where the tool's files put the top of the scene. Upright: the first row of
+// every picture, array and recording is the top of the scene. Library: the
+// library's own layout (which differs between types) is kept.
+enum class RowLayout { Upright, Library };
+
+// The output row-order flag (parameter 18) under which the library writes
+// save type code with the top of the scene first.
+int UprightOutputRowOrder(int code);
+// Every recording kind is upright with parameter 18 at 0.
+constexpr int kUprightRecordingRowOrder = 0;
+
+// Saves the newest frame; throws Failure with the library's event code. With
+// RowLayout::Upright it sets parameter 18 for the type first, or, when
+// parameter 18 must stay as it is (recordingRuns: the capture thread reads it
+// for every recorded frame), reverses the rows of a headerless array itself;
+// pictures that would need the flag changed are refused (CanSaveUprightWhileRecording).
+void SaveFrame(int handle, const std::string &path, const SaveType &type,
+               RowLayout layout = RowLayout::Library, bool recordingRuns = false);
+// Whether SaveFrame can write type upright while a recording runs.
+bool CanSaveUprightWhileRecording(const SaveType &type);
+// Bytes of one row of a headerless array save type (0 for pictures).
+int ArrayRowBytes(int code);
+// Reverses the order of the rows of a file of rowBytes-long rows in place.
+void ReverseRowsInFile(const std::string &path, int rowBytes);
 
 }  // namespace kalvex_tool

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "kalvex.h"
@@ -7,7 +8,7 @@
 
 namespace kalvex_tool {
 
-void CameraOptions::AddTo(std::vector<Option> *options) {
+void CameraOptions::AddTo(std::vector<Option> *options, bool scene) {
     options->push_back({"--sim", "", "use the simulated camera even if a real one answers",
                         [this](const std::string &) {
                             if (source == Source::Real)
@@ -22,63 +23,83 @@ void CameraOptions::AddTo(std::vector<Option> *options) {
                         }});
     options->push_back({"--camera", "N", "camera number 0-7 (default: the first found)",
                         [this](const std::string &v) { camera = ParseInt(v, "--camera", 0, 7); }});
+    if (!scene) return;
+    options->push_back({"--background", "CELSIUS", "simulated scene background (default 22)",
+                        [this](const std::string &v) {
+                            background = ParseDouble(v, "--background", -273.15, 2000);
+                        }});
     options->push_back(
-        {"--background", "CELSIUS", "simulated scene background (default 22)",
-         [this](const std::string &v) { background = ParseDouble(v, "--background"); }});
-    options->push_back({"--spot", "X,Y,R,CELSIUS",
-                        "simulated hot or cold disc (repeatable, up to 16)",
-                        [this](const std::string &v) {
-                            std::vector<double> n = ParseList(v, "--spot", 4);
-                            if (n[2] < 0) throw UsageError("--spot radius must not be negative");
-                            if (spots.size() >= KALVEX_SIM_MAX_SPOTS)
-                                throw UsageError("too many --spot options");
-                            spots.push_back({static_cast<int>(n[0]), static_cast<int>(n[1]),
-                                             static_cast<int>(n[2]), n[3]});
-                        }});
+        {"--spot", "X,Y,R,CELSIUS", "simulated hot or cold disc (repeatable, up to 16)",
+         [this](const std::string &v) {
+             std::vector<double> n = ParseList(v, "--spot", 4);
+             if (n[0] < 0 || n[0] >= kSensorWidth || n[1] < 0 || n[1] >= kSensorHeight)
+                 throw UsageError("--spot " + v +
+                                  ": the centre must lie in the frame (x 0-639, "
+                                  "y 0-479)");
+             if (n[2] < 0 || n[2] > kSensorWidth)
+                 throw UsageError("--spot radius must be from 0 to 640");
+             if (n[3] < -273.15 || n[3] > 2000)
+                 throw UsageError("--spot temperature must be from -273.15 to 2000");
+             if (spots.size() >= KALVEX_SIM_MAX_SPOTS) throw UsageError("too many --spot options");
+             spots.push_back(
+                 {static_cast<int>(n[0]), static_cast<int>(n[1]), static_cast<int>(n[2]), n[3]});
+         }});
     options->push_back({"--fps", "HZ", "simulated frame rate (default 30; 0: as fast as asked)",
-                        [this](const std::string &v) {
-                            fps = ParseDouble(v, "--fps");
-                            if (*fps < 0) throw UsageError("--fps must not be negative");
-                        }});
+                        [this](const std::string &v) { fps = ParseDouble(v, "--fps", 0, 1000); }});
     options->push_back(
         {"--noise", "N", "simulated temporal noise, +-N raw values (default 0)",
          [this](const std::string &v) { noise = ParseInt(v, "--noise", 0, 16383); }});
     options->push_back({"--fpn", "N",
                         "simulated fixed-pattern noise, +-N raw values (a NUC removes it)",
                         [this](const std::string &v) { fpn = ParseInt(v, "--fpn", 0, 16383); }});
-    options->push_back({"--internal", "CELSIUS", "simulated internal temperature (default 25.0)",
-                        [this](const std::string &v) { internal = ParseDouble(v, "--internal"); }});
-    options->push_back({"--drift", "CELSIUS", "simulated internal-temperature change per frame",
-                        [this](const std::string &v) { drift = ParseDouble(v, "--drift"); }});
+    options->push_back(
+        {"--internal", "CELSIUS", "simulated internal temperature (default 25.0)",
+         [this](const std::string &v) { internal = ParseDouble(v, "--internal", -273.15, 2000); }});
+    options->push_back(
+        {"--drift", "CELSIUS", "simulated internal-temperature change per frame",
+         [this](const std::string &v) { drift = ParseDouble(v, "--drift", -100, 100); }});
 }
 
-void ParamOptions::AddTo(std::vector<Option> *options) {
+void ParamOptions::AddTo(std::vector<Option> *options, bool streaming) {
     options->push_back({"--table", "FILE", "load a temperature table (then a NUC is performed)",
                         [this](const std::string &v) {
                             if (v.empty()) throw UsageError("--table needs a file name");
                             table = v;
                         }});
     options->push_back({"--range", "LOW,HIGH",
-                        "fixed colour range in raw values (sets --auto-range 0)",
+                        "fixed colour range in raw values 0-16383 (sets --auto-range 0)",
                         [this](const std::string &v) {
-                            std::vector<double> n = ParseList(v, "--range", 2);
-                            rangeLow = static_cast<int>(n[0]);
-                            rangeHigh = static_cast<int>(n[1]);
+                            size_t comma = v.find(',');
+                            if (comma == std::string::npos)
+                                throw UsageError("--range needs LOW,HIGH, not '" + v + "'");
+                            int low = ParseInt(v.substr(0, comma), "--range LOW", 0, 16383);
+                            int high = ParseInt(v.substr(comma + 1), "--range HIGH", 0, 16383);
+                            if (low >= high)
+                                throw UsageError("--range " + v + ": LOW must be below HIGH");
+                            rangeLow = low;
+                            rangeHigh = high;
                             if (!autoRange) autoRange = 0;
                         }});
     options->push_back({"--auto-range", "N",
                         "frames that still set the colour range: -1 every frame, 0 fixed",
                         [this](const std::string &v) {
-                            autoRange = ParseInt(v, "--auto-range", -2147483647L, 2147483647L);
+                            autoRange = ParseInt(v, "--auto-range", -1, 2147483647L);
                         }});
     options->push_back(
         {"--row-order", "0|1", "1: hand frames out in the camera's line order",
          [this](const std::string &v) { rowOrder = ParseInt(v, "--row-order", 0, 1); }});
+    options->push_back({"--library-row-order", "",
+                        "keep the library's own row order in files (see --output-row-order)",
+                        [this](const std::string &) { libraryRowOrder = true; }});
     options->push_back({"--output-row-order", "0|1",
-                        "1: reverse the rows of saved and recorded files",
+                        "the library's parameter 18 for files (implies --library-row-order)",
                         [this](const std::string &v) {
                             outputRowOrder = ParseInt(v, "--output-row-order", 0, 1);
+                            libraryRowOrder = true;
                         }});
+    options->push_back({"--nuc", "", "perform a NUC before acquiring",
+                        [this](const std::string &) { nucNow = true; }});
+    if (!streaming) return;
     options->push_back(
         {"--nuc-hold", "MS", "frames dropped after a NUC, in ms (default 1200)",
          [this](const std::string &v) { nucHold = ParseInt(v, "--nuc-hold", 0, 600000); }});
@@ -91,8 +112,6 @@ void ParamOptions::AddTo(std::vector<Option> *options) {
                         }});
     options->push_back({"--no-auto-nuc", "", "no NUC when the internal temperature drifts",
                         [this](const std::string &) { autoNuc = 0; }});
-    options->push_back({"--nuc", "", "perform a NUC before acquiring",
-                        [this](const std::string &) { nucNow = true; }});
 }
 
 Session::Session(const CameraOptions &options) {
@@ -196,9 +215,25 @@ void Session::Apply(const ParamOptions &p) {
     for (const Setting &s : settings)
         if (s.value && Kalvex_SetParam(handle_, s.id, *s.value) != 1)
             Fail(std::string("cannot set the ") + s.name);
+    nucStarted_.reset();
     if (!p.table.empty() && Kalvex_SetTableA(handle_, p.table.c_str()) != 1)
         Fail("cannot load the temperature table '" + p.table + "'");
+    // Loading a table performs a NUC, as does --nuc: frames resume after the hold.
+    if (!p.table.empty() || p.nucNow) nucStarted_ = std::chrono::steady_clock::now();
     if (p.nucNow) Kalvex_Nuc(handle_);
+}
+
+void Session::Nuc() {
+    nucStarted_ = std::chrono::steady_clock::now();
+    Kalvex_Nuc(handle_);
+}
+
+double Session::NucHoldLeft() const {
+    if (!nucStarted_) return 0.0;
+    int hold = Kalvex_GetParam(handle_, KALVEX_PARAM_NUC_HOLD);
+    auto end = *nucStarted_ + std::chrono::milliseconds(hold);
+    return std::max(0.0,
+                    std::chrono::duration<double>(end - std::chrono::steady_clock::now()).count());
 }
 
 std::vector<int> Session::PopEvents() {

@@ -2,6 +2,7 @@
 // when no real camera answers, or when asked), selects it, applies settings.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +11,9 @@
 #include "os.h"
 
 namespace kalvex_tool {
+
+constexpr int kSensorWidth = 640;
+constexpr int kSensorHeight = 480;
 
 struct Spot {
     int x = 0, y = 0, radius = 0;
@@ -24,7 +28,9 @@ struct CameraOptions {
     std::optional<int> noise, fpn;
     std::vector<Spot> spots;
 
-    void AddTo(std::vector<Option> *options);
+    // scene: also the simulated scene's options (a command that only lists
+    // cameras takes --sim, --no-sim and --camera alone).
+    void AddTo(std::vector<Option> *options, bool scene = true);
 };
 
 // Library parameters set before acquisition.
@@ -33,8 +39,13 @@ struct ParamOptions {
         frameInterval, autoNuc;
     std::string table;
     bool nucNow = false;
+    // false: the tool sets the output row order per file so that every file
+    // shows the scene upright; true: files keep the library's layout.
+    bool libraryRowOrder = false;
 
-    void AddTo(std::vector<Option> *options);
+    // streaming: also the options that only continuous capture uses (NUC hold,
+    // split limit, frame interval, auto-NUC).
+    void AddTo(std::vector<Option> *options, bool streaming = true);
 };
 
 class Session {
@@ -54,6 +65,12 @@ class Session {
 
     // Sets parameters, loads the table, performs a requested NUC.
     void Apply(const ParamOptions &params);
+    // Performs a NUC now.
+    void Nuc();
+    // Seconds until frames resume after the last NUC the tool started, 0 when none holds.
+    double NucHoldLeft() const;
+    // Whether the tool started a NUC (table, --nuc, Nuc()) since Apply.
+    bool NucHoldPending() const { return nucStarted_.has_value(); }
     // Pops every pending event code, newest first.
     std::vector<int> PopEvents();
     // Throws Failure(what) with the newest event code (skipping code 10 when
@@ -74,6 +91,7 @@ class Session {
     bool simulated_ = false;
     int simCamera_ = -1;
     std::vector<int> cameras_;
+    std::optional<std::chrono::steady_clock::time_point> nucStarted_;
 };
 
 }  // namespace kalvex_tool

@@ -7,6 +7,7 @@
 #include "kalvex_sim.h"
 #include "outputs.h"
 #include "session.h"
+#include "table_file.h"
 
 namespace kalvex_tool {
 
@@ -24,7 +25,7 @@ int RunSnap(const Args &args) {
         {"--out", "DIR", "folder for the files (created if missing)",
          [&](const std::string &v) { out = v; }},
     };
-    params.AddTo(&options);
+    params.AddTo(&options, false);
     camera.AddTo(&options);
     const CommandHelp help = {
         "kalvex snap [--trigger] [--snapshot TYPE[:FILE]]... [options]",
@@ -38,12 +39,27 @@ int RunSnap(const Args &args) {
         return 0;
     }
     if (snapshots.empty()) snapshots.push_back(ParseSnapshot("png"));
-    MakeDirectory(out);
+    auto pathOf = [&](const Snapshot &s) {
+        return InDirectory(out, s.file.empty() ? std::string("snap") + s.type->suffix : s.file);
+    };
+    // The table and every file are checked before the camera is touched.
+    double tableMin = 0, tableMax = 0;
+    if (!params.table.empty() && !TableRange(ReadTable(params.table), &tableMin, &tableMax))
+        tableMin = tableMax = 0;
+    if (!out.empty()) MakeDirectory(out);
+    for (const Snapshot &s : snapshots) CheckOutputFile(pathOf(s));
+    const RowLayout layout = params.libraryRowOrder ? RowLayout::Library : RowLayout::Upright;
 
     Session session(camera);
     int h = session.handle();
     session.Apply(params);
     session.PopEvents();
+    // A frame is colour-mapped with the range the frame before it set: with an
+    // automatic range, one frame first so that the kept one is mapped with its own.
+    if (params.autoRange.value_or(-1) != 0) {
+        Kalvex_OneShot(h);
+        session.PopEvents();
+    }
     int id = 0;
     if (trigger) {
         // A simulated camera has nobody to press its trigger: schedule a pulse
@@ -63,14 +79,14 @@ int RunSnap(const Args &args) {
     session.window().Discard();
 
     FrameReader reader(h, !params.table.empty(), params.rowOrder.value_or(0));
+    reader.SetTableRange(tableMin, tableMax);
     FrameStats stats;
     if (!reader.Read(id, &stats)) session.Fail("cannot read the frame");
     std::printf("frame %08x from camera %d%s: %s\n", static_cast<unsigned>(id), session.camera(),
                 session.simulated() ? " (simulated)" : "", DescribeStats(stats).c_str());
     for (const Snapshot &s : snapshots) {
-        std::string path =
-            InDirectory(out, s.file.empty() ? std::string("snap") + s.type->suffix : s.file);
-        SaveFrame(h, path, *s.type);
+        std::string path = pathOf(s);
+        SaveFrame(h, path, *s.type, layout);
         std::printf("saved    %s (%s, %lld bytes)\n", path.c_str(), s.type->name,
                     static_cast<long long>(FileSize(path)));
     }
@@ -80,7 +96,7 @@ int RunSnap(const Args &args) {
 int RunList(const Args &args) {
     CameraOptions camera;
     std::vector<Option> options;
-    camera.AddTo(&options);
+    camera.AddTo(&options, false);
     const CommandHelp help = {
         "kalvex list [--sim|--no-sim]",
         "Lists the cameras found, with their names and internal temperatures.\n"

@@ -21,9 +21,9 @@ int RunTable(const Args &args) {
         {"--points", "N", "write: number of points (default 64; 16384 for layouts 1-3)",
          [&](const std::string &v) { points = ParseInt(v, "--points", 1, 16384); }},
         {"--min", "CELSIUS", "write: lowest temperature (default -20)",
-         [&](const std::string &v) { minC = ParseDouble(v, "--min"); }},
+         [&](const std::string &v) { minC = ParseDouble(v, "--min", -273.15, 2000); }},
         {"--max", "CELSIUS", "write: highest temperature (default 150)",
-         [&](const std::string &v) { maxC = ParseDouble(v, "--max"); }},
+         [&](const std::string &v) { maxC = ParseDouble(v, "--max", -273.15, 2000); }},
     };
     const CommandHelp help = {
         "kalvex table write FILE [--layout 0-4] [--points N] [--min C] [--max C]\n"
@@ -53,6 +53,7 @@ int RunTable(const Args &args) {
     if (layout == 0 || layout == 4) {
         if (count < 2) throw UsageError("--points must be at least 2 for layouts 0 and 4");
     }
+    CheckOutputFile(file);  // creates its folder; names the reason it cannot be written
     if (KalvexSim_WriteTable(file.c_str(), layout, count, minC, maxC) != 1)
         throw Failure("cannot write the table '" + file +
                           "' (unwritable, or more points than raw values between --min and --max)",

@@ -1,7 +1,9 @@
 #include "table_file.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -95,6 +97,18 @@ std::string ParseTable(const std::vector<uint8_t> &bytes, TableSummary *out) {
 }
 
 TableSummary ReadTable(const std::string &path) {
+    errno = 0;
+    std::FILE *probe = std::fopen(path.c_str(), "rb");
+    if (probe == nullptr) {
+        int reason = errno;
+        throw Failure("cannot read the table '" + path +
+                          "': " + (reason != 0 ? std::strerror(reason) : "cannot be opened"),
+                      KALVEX_EV_FILE);
+    }
+    std::fclose(probe);
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        throw Failure("cannot read the table '" + path + "': it is a folder", KALVEX_EV_FILE);
     std::ifstream in(path, std::ios::binary);
     if (!in) throw Failure("cannot read the table '" + path + "'", KALVEX_EV_FILE);
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
@@ -103,6 +117,18 @@ TableSummary ReadTable(const std::string &path) {
     std::string why = ParseTable(bytes, &table);
     if (!why.empty()) throw Failure("the table '" + path + "' is refused: " + why, KALVEX_EV_FILE);
     return table;
+}
+
+bool TableRange(const TableSummary &table, double *minCelsius, double *maxCelsius) {
+    bool any = false;
+    for (const TablePoint &p : table.points) {
+        if (p.celsius == kMissing) continue;
+        double c = p.celsius;
+        if (!any || c < *minCelsius) *minCelsius = c;
+        if (!any || c > *maxCelsius) *maxCelsius = c;
+        any = true;
+    }
+    return any;
 }
 
 std::string DescribeTable(const TableSummary &t) {

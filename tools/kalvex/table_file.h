@@ -28,6 +28,9 @@ struct TableSummary {
 std::string ParseTable(const std::vector<uint8_t> &bytes, TableSummary *out);
 // Reads and parses; throws Failure (event 9) when the file is unreadable or refused.
 TableSummary ReadTable(const std::string &path);
+// Lowest and highest temperature of the points (-999.0 markers left out);
+// false when no point has one.
+bool TableRange(const TableSummary &table, double *minCelsius, double *maxCelsius);
 // The lines of `kalvex table show`.
 std::string DescribeTable(const TableSummary &table);
 
