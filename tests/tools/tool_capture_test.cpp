@@ -174,8 +174,9 @@ TEST(ToolCapture, RawAndTemperatureStreamsAreWholeFrames) {
 TEST(ToolCapture, UnwritableRecordingFailsWithItsEventCode) {
     if (!LibraryFeatures().records) GTEST_SKIP() << "this build of the library does not record";
     std::string dir = Folder("capture_unwritable");
-    Result run =
-        Kalvex(dir, Scene({"capture", "--frames", "3", "--record", "avi:no/such/dir/x.avi"}));
+    // Missing folders are created; a file where a folder should be cannot be.
+    std::ofstream(dir + "/plain") << "x";
+    Result run = Kalvex(dir, Scene({"capture", "--frames", "3", "--record", "avi:plain/x.avi"}));
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("event 9 (file error)"), std::string::npos) << run.err;
 }

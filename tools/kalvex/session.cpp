@@ -23,6 +23,12 @@ void CameraOptions::AddTo(std::vector<Option> *options, bool scene) {
                         }});
     options->push_back({"--camera", "N", "camera number 0-7 (default: the first found)",
                         [this](const std::string &v) { camera = ParseInt(v, "--camera", 0, 7); }});
+    options->push_back(
+        {"--internal", "CELSIUS", "simulated internal temperature (default 25.0)",
+         [this](const std::string &v) { internal = ParseDouble(v, "--internal", -273.15, 2000); }});
+    options->push_back(
+        {"--drift", "CELSIUS", "simulated internal-temperature change per frame",
+         [this](const std::string &v) { drift = ParseDouble(v, "--drift", -100, 100); }});
     if (!scene) return;
     options->push_back({"--background", "CELSIUS", "simulated scene background (default 22)",
                         [this](const std::string &v) {
@@ -52,12 +58,6 @@ void CameraOptions::AddTo(std::vector<Option> *options, bool scene) {
     options->push_back({"--fpn", "N",
                         "simulated fixed-pattern noise, +-N raw values (a NUC removes it)",
                         [this](const std::string &v) { fpn = ParseInt(v, "--fpn", 0, 16383); }});
-    options->push_back(
-        {"--internal", "CELSIUS", "simulated internal temperature (default 25.0)",
-         [this](const std::string &v) { internal = ParseDouble(v, "--internal", -273.15, 2000); }});
-    options->push_back(
-        {"--drift", "CELSIUS", "simulated internal-temperature change per frame",
-         [this](const std::string &v) { drift = ParseDouble(v, "--drift", -100, 100); }});
 }
 
 void ParamOptions::AddTo(std::vector<Option> *options, bool streaming) {
@@ -99,10 +99,10 @@ void ParamOptions::AddTo(std::vector<Option> *options, bool streaming) {
                         }});
     options->push_back({"--nuc", "", "perform a NUC before acquiring",
                         [this](const std::string &) { nucNow = true; }});
-    if (!streaming) return;
     options->push_back(
         {"--nuc-hold", "MS", "frames dropped after a NUC, in ms (default 1200)",
          [this](const std::string &v) { nucHold = ParseInt(v, "--nuc-hold", 0, 600000); }});
+    if (!streaming) return;
     options->push_back(
         {"--split", "MIB", "recording size at which a new file begins (default 2000)",
          [this](const std::string &v) { split = ParseInt(v, "--split", 1, 1 << 20); }});

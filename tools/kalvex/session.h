@@ -29,7 +29,7 @@ struct CameraOptions {
     std::vector<Spot> spots;
 
     // scene: also the simulated scene's options (a command that only lists
-    // cameras takes --sim, --no-sim and --camera alone).
+    // cameras takes the camera choice and the simulated internal temperature).
     void AddTo(std::vector<Option> *options, bool scene = true);
 };
 
@@ -43,8 +43,8 @@ struct ParamOptions {
     // shows the scene upright; true: files keep the library's layout.
     bool libraryRowOrder = false;
 
-    // streaming: also the options that only continuous capture uses (NUC hold,
-    // split limit, frame interval, auto-NUC).
+    // streaming: also the options that only continuous capture uses (split
+    // limit, frame interval, auto-NUC).
     void AddTo(std::vector<Option> *options, bool streaming = true);
 };
 
