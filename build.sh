@@ -7,6 +7,10 @@
 # CTEST_ARGS (extra ctest arguments, e.g. '-L concurrency').
 set -euo pipefail
 cd "$(dirname "$0")"
+case "${1:-demo}" in
+  demo|test) ;;
+  *) echo "usage: $0 demo|test" >&2; exit 2 ;;
+esac
 
 packages=(cmake ninja-build g++ pkg-config binutils googletest libgtest-dev libgmock-dev
           libbenchmark-dev libopencv-core-dev libopencv-imgproc-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev libtiff-dev
@@ -24,20 +28,19 @@ fi
 
 build_dir=${BUILD_DIR:-build}
 jobs=$(nproc)
+# shellcheck disable=SC2086
 cmake -S . -B "$build_dir" -G Ninja -DKALVEX_SANITIZE="${KALVEX_SANITIZE:-}" \
       ${CMAKE_ARGS:-} >/dev/null
-cmake --build "$build_dir" -j "$jobs"
 
 case "${1:-demo}" in
   demo)
+    # Only the program and the libraries it needs: the first run stays short.
+    cmake --build "$build_dir" -j "$jobs" --target kalvex_tool
     "$build_dir/tools/kalvex" demo "${@:2}"
     ;;
   test)
+    cmake --build "$build_dir" -j "$jobs"
     # shellcheck disable=SC2086
     ctest --test-dir "$build_dir" --output-on-failure -j "$jobs" ${CTEST_ARGS:-}
-    ;;
-  *)
-    echo "usage: $0 demo|test" >&2
-    exit 2
     ;;
 esac

@@ -73,8 +73,26 @@ extern "C" {
 #define KALVEX_PARAM_RANGE_HIGH 14
 #define KALVEX_PARAM_AUTO_NUC 15
 #define KALVEX_PARAM_RESERVED 16
-#define KALVEX_PARAM_ROW_ORDER 17
-#define KALVEX_PARAM_OUTPUT_ROW_ORDER 18
+#define KALVEX_PARAM_ROW_ORDER 17        /* see "Row order" below */
+#define KALVEX_PARAM_OUTPUT_ROW_ORDER 18 /* see "Row order" below */
+
+/*
+ * Row order. Kalvex_GetRaw, Kalvex_GetColor and Kalvex_GetTemperature hand a
+ * frame out bottom row first (the layout of a bottom-up bitmap) while
+ * parameter 17 is 0, its default; with parameter 17 nonzero, top row first.
+ *
+ * Saved files and recordings follow parameter 18. With it at 0 (the default)
+ * the top of the scene comes first, as a viewer shows it, in:
+ *   BMP (0; stored bottom-up, as BMP readers expect), JPEG (2-4), colour PNG
+ *   (5) and colour TIFF (6); raw 16-bit bytes (7); temperature bytes and int32
+ *   (10-12); raw and temperature recordings; AVI recordings (stored bottom-up,
+ *   as AVI readers expect);
+ * and the bottom of the scene comes first in:
+ *   raw BGR bytes (1), 16-bit PNG (8) and 16-bit TIFF (9), float32
+ *   temperatures (13).
+ * Parameter 18 nonzero reverses every one of them. Pixels that the
+ * temperature table does not cover read -999.0 in temperatures.
+ */
 
 /* Save types for Kalvex_SaveW / Kalvex_SaveA. */
 #define KALVEX_SAVE_BMP 0         /* colour image, BMP */
@@ -137,8 +155,9 @@ KALVEX_API int KALVEX_CALL Kalvex_Nuc(int handle);
 /* Id of the newest frame, 0 for none. */
 KALVEX_API int KALVEX_CALL Kalvex_GetNewID(int handle);
 /* Copy a frame out: 640x480 BGR (921,600 bytes), raw 16-bit (614,400 bytes) or
- * float degrees Celsius (1,228,800 bytes). 1, or 0 with code 5 (unknown id) or
- * 6 (buffer too small). */
+ * float degrees Celsius (1,228,800 bytes; -999.0 where the table has no
+ * temperature). Bottom row first unless parameter 17 is set (see "Row order").
+ * 1, or 0 with code 5 (unknown id) or 6 (buffer too small). */
 KALVEX_API int KALVEX_CALL Kalvex_GetColor(int handle, int frameId, void *buffer, int bufferSize);
 KALVEX_API int KALVEX_CALL Kalvex_GetRaw(int handle, int frameId, void *buffer, int bufferSize);
 KALVEX_API int KALVEX_CALL Kalvex_GetTemperature(int handle, int frameId, float *buffer,
@@ -148,10 +167,12 @@ KALVEX_API float KALVEX_CALL Kalvex_GetInternalTemperature(int handle, int *ok);
 /* Parameters (KALVEX_PARAM_*) and, for any other id, camera registers. */
 KALVEX_API int KALVEX_CALL Kalvex_GetParam(int handle, int id);
 KALVEX_API int KALVEX_CALL Kalvex_SetParam(int handle, int id, int value);
-/* Saves the newest frame as type (KALVEX_SAVE_*). 1, or 0 with code 1, 5 or 9. */
+/* Saves the newest frame as type (KALVEX_SAVE_*), rows as "Row order" says.
+ * 1, or 0 with code 1, 5 or 9. */
 KALVEX_API int KALVEX_CALL Kalvex_SaveW(int handle, const wchar_t *fileName, int type);
 KALVEX_API int KALVEX_CALL Kalvex_SaveA(int handle, const char *fileName, int type);
-/* Requests a recording (KALVEX_REC_*) that the capture loop carries out. */
+/* Requests a recording (KALVEX_REC_*) that the capture loop carries out; each
+ * frame is written with parameter 18 as it is then (see "Row order"). */
 KALVEX_API int KALVEX_CALL Kalvex_RecW(int handle, const wchar_t *fileName, int kind);
 KALVEX_API int KALVEX_CALL Kalvex_RecA(int handle, const char *fileName, int kind);
 

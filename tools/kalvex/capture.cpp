@@ -224,7 +224,7 @@ int RunCaptureWith(CaptureOptions &o) {
     std::printf("capturing from camera %d%s%s\n", session.camera(),
                 session.simulated() ? " (simulated)" : "",
                 o.params.table.empty() ? ", no table: raw values" : "");
-    if (Kalvex_Preview(h) != 1) session.Fail("cannot start capture", true);
+    if (!session.Preview()) session.Fail("cannot start capture", true);
     // Starting capture re-applies a reserved parameter, which always records
     // "not supported"; anything else is worth a warning.
     session.WarnPending(KALVEX_EV_NOT_SUPPORTED);

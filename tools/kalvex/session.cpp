@@ -223,6 +223,12 @@ void Session::Apply(const ParamOptions &p) {
     if (p.nucNow) Kalvex_Nuc(handle_);
 }
 
+bool Session::Preview() {
+    if (Kalvex_Preview(handle_) != 1) return false;
+    if (nucStarted_) nucStarted_ = std::chrono::steady_clock::now();
+    return true;
+}
+
 void Session::Nuc() {
     nucStarted_ = std::chrono::steady_clock::now();
     Kalvex_Nuc(handle_);

@@ -71,6 +71,9 @@ class Session {
     double NucHoldLeft() const;
     // Whether the tool started a NUC (table, --nuc, Nuc()) since Apply.
     bool NucHoldPending() const { return nucStarted_.has_value(); }
+    // Starts capture. After a NUC the capture loop's first drift check finds
+    // no reference temperature, corrects again and so starts the hold anew.
+    bool Preview();
     // Pops every pending event code, newest first.
     std::vector<int> PopEvents();
     // Throws Failure(what) with the newest event code (skipping code 10 when
