@@ -80,7 +80,11 @@ const CommandHelp kHelp = {
     "that the tool did not read: frames the library skipped or held back after a NUC\n"
     "(counted with the simulated camera only, from its frame counter) and frames whose\n"
     "message arrived after the ring had already reused their slot.\n"
-    "Without a real camera the simulated one is used (see --sim, --no-sim)."};
+    "Files show the scene upright, top row first (BMP and AVI bottom-up as their formats\n"
+    "store it), unless --library-row-order. Options, the table and the output files are\n"
+    "checked before the camera starts; nothing is written before.\n"
+    "Without a real camera the simulated one is used (see --sim, --no-sim).\n"
+    "Exit status: 0 done, 1 failed, 2 bad command line, 130 after Ctrl-C (files finalised)."};
 
 // The live one-line status: redrawn in place on a terminal, cut to its width
 // so that it never wraps; plain lines otherwise.

@@ -33,7 +33,8 @@ int RunSnap(const Args &args) {
         "(Kalvex_Trigger), prints its minimum, maximum and centre, and saves it in the chosen\n"
         "types (default names snap.<type>).",
         "Save types: bmp raw jpeg100 jpeg70 jpeg20 png tiff raw16 png16 tiff16 temp-s8 temp-u8\n"
-        "temp-i32 temp-f32 (or 0-13)."};
+        "temp-i32 temp-f32 (or 0-13). Files show the scene upright, top row first (BMP\n"
+        "bottom-up as the format stores it), unless --library-row-order."};
     if (!ParseOptions(args, options, nullptr)) {
         PrintHelp(help, options);
         return 0;
