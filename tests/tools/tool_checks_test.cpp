@@ -1,7 +1,9 @@
 // The kalvex program checks before it captures, reports pixels beyond the
 // table, and finishes its files when interrupted.
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <regex>
@@ -139,6 +141,50 @@ TEST(ToolChecks, HelpCommandAndPerCommandOptions) {
     EXPECT_EQ(snap.out.find("--split"), std::string::npos) << snap.out;
     EXPECT_EQ(snap.out.find("--record"), std::string::npos) << snap.out;
     EXPECT_EQ(Kalvex(dir, {"snap", "--split", "5"}).status, 2);
+}
+
+// On an 80-column terminal the status line redraws in place and never wraps.
+TEST(ToolChecks, StatusLineFitsTheTerminal) {
+    std::string dir = Folder("checks_tty");
+    ASSERT_EQ(Kalvex(dir, {"table", "write", "t.bin"}).status, 0);
+    int master = -1;
+    winsize size{};
+    size.ws_col = 80;
+    size.ws_row = 24;
+    pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(99);
+        // A long line: a table, and pixels beyond it.
+        execl(KALVEX_TOOL_PATH, "kalvex", "capture", "--sim", "--nuc-hold", "0", "--seconds", "1",
+              "--table", "t.bin", "--spot", "100,100,30,200", nullptr);
+        _exit(98);
+    }
+    std::string text;
+    char buffer[512];
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<size_t>(n));
+    close(master);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
+    int redraws = 0;
+    size_t begin = 0;
+    while (begin < text.size()) {
+        size_t end = text.find_first_of("\r\n", begin);
+        if (end == std::string::npos) end = text.size();
+        std::string piece = text.substr(begin, end - begin);
+        if (piece.rfind("frames ", 0) == 0) {
+            ++redraws;
+            size_t columns = 0;
+            for (char c : piece.substr(0, piece.find('\033')))
+                columns += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+            EXPECT_LT(columns, 80u) << piece;
+        }
+        begin = end + 1;
+    }
+    EXPECT_GT(redraws, 1) << text;
+    EXPECT_NE(text.find("\r"), std::string::npos);
 }
 
 // Runs the program with its output on a pipe; Ctrl-C (SIGINT) once the first
