@@ -1,0 +1,81 @@
+"""Opening, closing and releasing cameras, from any thread."""
+
+import gc
+import threading
+
+import pytest
+
+import kalvex
+from kalvex import _library
+
+
+def _alive(handle):
+    return _library.lib().Kalvex_GetParam(handle, 1) == 640
+
+
+def test_context_manager_and_close_twice(sim):
+    with kalvex.Camera() as camera:
+        handle = camera.handle
+        assert _alive(handle) and camera.name == "KalvexN7K_01" and camera.number == 0
+    assert camera.closed and not _alive(handle)
+    camera.close()
+    with pytest.raises(kalvex.CameraClosed):
+        camera.start()
+    with pytest.raises(kalvex.CameraClosed):
+        camera.params.nuc_hold_ms
+
+
+def test_finalizer_releases_the_handle(sim):
+    camera = kalvex.Camera()
+    handle = camera.handle
+    frame = camera.snap()
+    del camera
+    gc.collect()
+    assert not _alive(handle) and sim.counters.open_handles == 0
+    with pytest.raises(kalvex.CameraClosed):
+        frame.raw()
+
+
+def test_close_from_another_thread_ends_the_iteration(camera):
+    got = []
+    errors = []
+    first = threading.Event()
+
+    def consume():
+        try:
+            for frame in camera.frames(timeout=None):
+                got.append(frame.id)
+                first.set()
+        except Exception as error:  # the test fails below if anything escaped
+            errors.append(error)
+
+    thread = threading.Thread(target=consume)
+    thread.start()
+    assert first.wait(10)
+    camera.close()
+    thread.join(10)
+    assert not thread.is_alive() and errors == [] and got
+
+
+def test_close_inside_a_callback_finishes_after_it(camera):
+    done = threading.Event()
+
+    def on_frame(frame):
+        camera.close()
+        done.set()
+
+    camera.on_frame(on_frame)
+    camera.start()
+    assert done.wait(10)
+    camera._core.thread.join(10)
+    assert camera.closed and camera.handle == 0
+
+
+def test_two_cameras_at_once():
+    kalvex.sim.plug(0, frame_rate=0).set_test_pattern(True)
+    kalvex.sim.plug(1, frame_rate=0, background=40.0)
+    with kalvex.Camera(0) as a, kalvex.Camera(1) as b:
+        assert (a.name, b.name) == ("KalvexN7K_01", "KalvexN7K_02")
+        fa, fb = next(iter(a.frames(count=1))), next(iter(b.frames(count=1)))
+        assert fa.raw()[1, 0] == 1031 and fb.raw()[1, 0] == 8000 + 18 * 40
+    assert [c.number for c in kalvex.list_cameras()] == [0, 1]
