@@ -22,8 +22,11 @@ def fresh_simulator():
 
 @pytest.fixture
 def sim():
-    """Simulated camera 0, plugged, 22 deg C background, as fast as the library asks."""
-    return kalvex.sim.plug(0, background=22.0, frame_rate=0)
+    """Simulated camera 0, plugged, 22 deg C background, 300 frames a second.
+
+    A frame read during capture can expire (its slot reused) when 30 more
+    frames come first; tests that read pixels snap() or pause() capture."""
+    return kalvex.sim.plug(0, background=22.0, frame_rate=300)
 
 
 @pytest.fixture

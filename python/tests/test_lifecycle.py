@@ -72,10 +72,15 @@ def test_close_inside_a_callback_finishes_after_it(camera):
 
 
 def test_two_cameras_at_once():
-    kalvex.sim.plug(0, frame_rate=0).set_test_pattern(True)
-    kalvex.sim.plug(1, frame_rate=0, background=40.0)
+    kalvex.sim.plug(0, frame_rate=300).set_test_pattern(True)
+    kalvex.sim.plug(1, frame_rate=300, background=40.0)
     with kalvex.Camera(0) as a, kalvex.Camera(1) as b:
         assert (a.name, b.name) == ("KalvexN7K_01", "KalvexN7K_02")
-        fa, fb = next(iter(a.frames(count=1))), next(iter(b.frames(count=1)))
-        assert fa.raw()[1, 0] == 1031 and fb.raw()[1, 0] == 8000 + 18 * 40
+        a.start()
+        b.start()
+        fa, fb = a.wait_frame(), b.wait_frame()
+        assert fa.id != fb.id and a.capturing and b.capturing
+        a.stop()
+        b.stop()
+        assert a.snap().raw()[1, 0] == 1031 and b.snap().raw()[1, 0] == 8000 + 18 * 40
     assert [c.number for c in kalvex.list_cameras()] == [0, 1]
