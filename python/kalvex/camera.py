@@ -251,14 +251,20 @@ class _Core:
         pointer = ctypes.byref(message)
         while not self.stop.is_set():
             got = get(window, pointer, 50)
-            if got < 0:
-                break
-            if got == 1:
+            # Take what is queued in one go: consumers then wake once per batch,
+            # not once per frame, when frames come faster than they are taken.
+            batch = 0
+            while got == 1:
                 if message.message == WM_FRAME:
-                    self._frame(_int32(message.lParam))
+                    self._frame(_int32(message.lParam), notify=False)
                 elif message.message == WM_EVENT:
                     self._event(int(message.lParam))
-            if self.close_pending:
+                batch += 1
+                got = get(window, pointer, 0) if batch < RING_LENGTH else 0
+            if batch:
+                with self.cond:
+                    self.cond.notify_all()
+            if got < 0 or self.close_pending:
                 break
         self._after_dispatch()
 
@@ -287,14 +293,15 @@ class _Core:
             # close() was called from a callback: finish it here, after the callback.
             self.release()
 
-    def _frame(self, frame_id: int) -> None:
+    def _frame(self, frame_id: int, notify: bool = True) -> None:
         frame = Frame(self, frame_id, time.time(), time.monotonic())
         with self.cond:
             self.latest = frame
             self.seq += 1
             for queue in self.subscribers:
                 queue.append(frame)
-            self.cond.notify_all()
+            if notify:
+                self.cond.notify_all()
         for callback in list(self.frame_callbacks):
             try:
                 callback(frame)

@@ -96,7 +96,6 @@ FUNCTIONS: Sequence[Tuple[str, Any, List[Any]]] = (
     ("KalvexSim_ClearCommandLog", _i, [_i]),
     ("KalvexSim_WriteTable", _i, [ctypes.c_char_p, _i, _i, _d, _d]),
 )
-_DECLARED = {name: (restype, argtypes) for name, restype, argtypes in FUNCTIONS}
 
 _lock = threading.Lock()
 _sim: Optional[ctypes.CDLL] = None
@@ -149,8 +148,8 @@ def call(name: str, *args: Any) -> Any:
         function = getattr(sim, name)
     except AttributeError:
         raise NotSupported(f"this simulator has no {name}", 10) from None
-    if name not in _DECLARED and function.restype is ctypes.c_int and not function.argtypes:
-        pass  # undeclared: ctypes' defaults (int result, int/float/bytes arguments as given)
+    # Functions not in FUNCTIONS (newer simulators) run with ctypes' defaults:
+    # an int result, arguments converted as given (wrap floats in ctypes.c_double).
     return function(*args)
 
 
