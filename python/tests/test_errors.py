@@ -73,3 +73,18 @@ def test_library_not_found_lists_the_places_tried(tmp_path):
     out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True,
                          text=True, cwd=os.path.dirname(os.path.dirname(__file__)))
     assert str(tmp_path / "libkalvex.so.1") in out.stdout and "KALVEX_LIBRARY" in out.stdout
+
+
+def test_a_library_inside_the_package_is_found(tmp_path):
+    import shutil
+
+    package = tmp_path / "kalvex"
+    shutil.copytree(os.path.dirname(kalvex.__file__), package,
+                    ignore=shutil.ignore_patterns("__pycache__"))
+    (package / "lib").mkdir(exist_ok=True)
+    shutil.copy(kalvex._library.lib()._kalvex_path, package / "lib" / "libkalvex.so.1")
+    env = {k: v for k, v in os.environ.items() if k != "KALVEX_LIBRARY"}
+    code = "import kalvex; print(kalvex.version(), kalvex._library.lib()._kalvex_path)"
+    out = subprocess.run([sys.executable, "-c", code], env=env, cwd=tmp_path,
+                         capture_output=True, text=True)
+    assert out.stdout.split() == ["2032717", str(package / "lib" / "libkalvex.so.1")], out.stderr
