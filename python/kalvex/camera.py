@@ -18,7 +18,7 @@ from . import _library
 from ._library import HEIGHT, RING_LENGTH, WIDTH, WM_EVENT, WM_FRAME, KalvexMessage
 from .errors import (AcquisitionFailed, CameraClosed, CameraNotAvailable, CaptureEnded,
                      CommunicationFailed, EventCode, FileError, FrameExpired, InvalidArgument,
-                     KalvexError, OutOfMemory, Timeout, error_for)
+                     KalvexError, OutOfMemory, Timeout, error_for, MEANINGS)
 
 log = logging.getLogger("kalvex")
 
@@ -423,6 +423,9 @@ class Camera:
                     f"{', '.join(str(n) for n in sorted(found))})", 2)
             if number != 0:
                 core.call(f"cannot select camera {number}", "Kalvex_SetCameraNumber", number)
+            for code in reversed(init_codes):  # e.g. an unreadable internal temperature
+                log.warning("kalvex: opening camera %s: event %s (%s)", number, code,
+                            MEANINGS.get(code, "unknown"))
             self.number: int = number
             self.name: str = found[number]
             if top_down:

@@ -50,7 +50,7 @@ def test_camera_scene_and_emissivity_map(sim, table):
     with kalvex.Camera() as camera:
         camera.params.nuc_hold_ms = 0
         camera.load_table(table)
-        camera.scene = kalvex.Scene(emissivity=0.9, reflected=20.0)
+        camera.scene = kalvex.Scene(emissivity=0.9)
         assert camera.scene.emissivity == pytest.approx(0.9)
         hot = camera.snap().temperatures()[240, 320]
         assert hot > 37.5
