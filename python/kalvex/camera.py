@@ -538,7 +538,10 @@ class Camera:
         started = False
         try:
             if not self.capturing:
-                self.start()
+                try:
+                    self.start()
+                except CameraClosed:
+                    return  # closed meanwhile by another thread: nothing to iterate
                 started = True
             delivered = 0
             while count is None or delivered < count:
