@@ -240,6 +240,6 @@ def _install_debug_listener(library: ctypes.CDLL) -> None:
 
     def remove() -> None:
         # Library threads must not call into an interpreter that is going away.
-        library.KalvexPosix_SetDebugListener(DEBUG_LISTENER(), None)
+        library.KalvexPosix_SetDebugListener(DEBUG_LISTENER(), None)  # type: ignore[call-overload]
 
     atexit.register(remove)

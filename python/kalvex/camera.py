@@ -271,13 +271,19 @@ class _Core:
     def _run_poll(self) -> None:
         last = 0
         while not self.stop.is_set():
-            with self.lock:
+            # Not blocking on the lock: close() may run in a thread that holds it
+            # (a finalizer under garbage collection) and then waits for this one.
+            if not self.lock.acquire(timeout=0.05):
+                continue
+            try:
                 if self.closed:
                     break
                 newest = int(self.lib.Kalvex_GetNewID(self.handle))
                 self.flush()
                 events, self.pending_events = self.pending_events, []
                 capturing = self.capturing
+            finally:
+                self.lock.release()
             for code in events:
                 self._event(code)
             if capturing and newest != 0 and newest != last:

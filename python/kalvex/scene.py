@@ -9,7 +9,7 @@ from __future__ import annotations
 import ctypes
 import math
 from dataclasses import dataclass, fields
-from typing import TYPE_CHECKING, Any, Optional
+from typing import TYPE_CHECKING, Any, Dict, List, Optional, Tuple
 
 import numpy as np
 
@@ -34,7 +34,7 @@ _F = ctypes.POINTER(ctypes.c_float)
 
 
 def _fn(name: str) -> Any:
-    restype, argtypes = {
+    signatures: Dict[str, Tuple[Any, List[Any]]] = {
         "KalvexScene_Default": (None, [_P(KalvexScene)]),
         "KalvexScene_Set": (ctypes.c_int32, [ctypes.c_int32, _P(KalvexScene)]),
         "KalvexScene_Get": (ctypes.c_int32, [ctypes.c_int32, _P(KalvexScene)]),
@@ -42,7 +42,8 @@ def _fn(name: str) -> Any:
         "KalvexScene_Compensate": (ctypes.c_int32,
                                    [_P(KalvexScene), _F, _F, _F, ctypes.c_int32]),
         "KalvexScene_Transmission": (ctypes.c_float, [_P(KalvexScene)]),
-    }[name]
+    }
+    restype, argtypes = signatures[name]
     return _library.optional(name, restype, argtypes)
 
 
