@@ -140,6 +140,13 @@ def _candidates() -> List[Tuple[str, str]]:
         places.append(("inside the package", str(shipped)))
     for name in _library_names():
         places.append(("system loader", name))
+    if os.name == "nt":
+        # Python's loader does not search PATH for DLLs; find_library does.
+        import ctypes.util
+
+        found = ctypes.util.find_library("kalvex")
+        if found:
+            places.append(("PATH", found))
     return places
 
 
