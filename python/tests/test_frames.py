@@ -148,3 +148,16 @@ def test_library_debug_lines_reach_the_logger(sim, caplog):
         with kalvex.Camera():
             pass
     assert "GetInternalTemp" in caplog.text
+
+
+def test_wait_frame_and_timeouts_never_hang(sim, camera):
+    camera.start()
+    first = camera.wait_frame()
+    assert camera.wait_frame(after=first).id != first.id
+    camera.pause()
+    with pytest.raises(TimeoutError):
+        for _ in camera.frames(timeout=0.3):  # a frame under way may still come
+            pass
+    camera.resume()
+    assert camera.wait_frame(after=first.id).id != first.id
+    camera.stop()
