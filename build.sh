@@ -14,7 +14,7 @@ esac
 
 packages=(cmake ninja-build g++ pkg-config binutils googletest libgtest-dev libgmock-dev
           libbenchmark-dev libopencv-core-dev libopencv-imgproc-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev libtiff-dev
-          ffmpeg)
+          ffmpeg python3-numpy python3-pytest python3-venv python3-setuptools python3-matplotlib)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,0 +1,31 @@
+"""Kalvex thermal camera SDK for Python: the library's C interface with NumPy arrays.
+
+    import kalvex
+    with kalvex.Camera() as camera:
+        camera.load_table("table.bin")
+        for frame in camera.frames(count=10):
+            print(frame.temperatures()[240, 320])
+
+The native library is found through ``KALVEX_LIBRARY`` (a file), then a copy
+inside this package (``kalvex/lib/``), then the system loader.
+"""
+
+from .camera import (RECORD_KINDS, SAVE_TYPES, Camera, CameraInfo, Frame, Params, Recording,
+                     Registers, list_cameras, version)
+from .errors import (AcquisitionFailed, CameraClosed, CameraNotAvailable, CaptureEnded,
+                     CaptureThreadFailed, CommunicationFailed, EventCode, FileError,
+                     FrameExpired, InvalidArgument, KalvexError, NotSupported, NoFrame,
+                     OutOfMemory, Timeout)
+from ._library import LibraryNotFound, HEIGHT, WIDTH
+from .scene import Scene, compensate
+
+__version__ = "1.0.0"
+
+__all__ = [
+    "Camera", "CameraInfo", "Frame", "Params", "Recording", "Registers", "Scene",
+    "list_cameras", "version", "compensate", "SAVE_TYPES", "RECORD_KINDS", "WIDTH", "HEIGHT",
+    "EventCode", "KalvexError", "NoFrame", "CameraNotAvailable", "AcquisitionFailed",
+    "CaptureEnded", "InvalidArgument", "OutOfMemory", "CaptureThreadFailed",
+    "CommunicationFailed", "FileError", "NotSupported", "FrameExpired", "Timeout",
+    "CameraClosed", "LibraryNotFound",
+]
