@@ -5,12 +5,14 @@
 #   ./build.sh test   the whole test suite
 # Optional: BUILD_DIR (default build), KALVEX_SANITIZE ('address,undefined' or 'thread'),
 # CTEST_ARGS (extra ctest arguments, e.g. '-L concurrency').
+# The browser test of `kalvex view` installs its npm packages itself (a CTest
+# fixture runs `npm ci` in tests/tools/view/browser).
 set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake ninja-build g++ pkg-config binutils googletest libgtest-dev libgmock-dev
           libbenchmark-dev libopencv-core-dev libopencv-imgproc-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev libtiff-dev
-          ffmpeg)
+          ffmpeg libcpp-httplib-dev chromium nodejs npm)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
