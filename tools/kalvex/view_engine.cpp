@@ -91,6 +91,15 @@ void ViewEngine::OnFrame(int frameId, Clock::time_point taken) {
     frame->frameId = frameId;
     frame->messageTime = taken;
 
+    // The picture first: with the temperatures it goes out as one frame.
+    if (hub_.StreamClients() > 0) {
+        if (Kalvex_GetColor(h, frameId, colour_.data(), static_cast<int>(colour_.size())) != 1) {
+            ++stale_;
+            DrainEvents();
+            return;
+        }
+        frame->jpeg = EncodeJpeg({colour_.data(), kW, kH, config_.bottomUp}, config_.jpegQuality);
+    }
     if (config_.celsius) {
         if (Kalvex_GetTemperature(h, frameId, temps_.data(),
                                   static_cast<int>(temps_.size() * sizeof(float))) != 1 ||
@@ -128,19 +137,6 @@ void ViewEngine::OnFrame(int frameId, Clock::time_point taken) {
             }
         }
     }
-    if (hub_.StreamClients() > 0) {
-        if (Kalvex_GetColor(h, frameId, colour_.data(), static_cast<int>(colour_.size())) != 1) {
-            ++stale_;
-            DrainEvents();
-            return;
-        }
-        frame->jpeg = EncodeJpeg({colour_.data(), kW, kH, config_.bottomUp}, config_.jpegQuality);
-        double ms = Ms(Clock::now() - taken);
-        latency_.meanMs = (latency_.meanMs * static_cast<double>(latency_.frames) + ms) /
-                          static_cast<double>(latency_.frames + 1);
-        latency_.maxMs = std::max(latency_.maxMs, ms);
-        ++latency_.frames;
-    }
     if (config_.simCamera >= 0) {
         KalvexSimCounters c{};
         if (KalvexSim_GetCounters(config_.simCamera, &c) == 1) {
@@ -151,6 +147,14 @@ void ViewEngine::OnFrame(int frameId, Clock::time_point taken) {
     }
     frame->seq = ++seq_;
     ++published_;
+    if (!frame->jpeg.empty()) {
+        // Ready for the clients from here on.
+        double ms = Ms(Clock::now() - taken);
+        latency_.meanMs = (latency_.meanMs * static_cast<double>(latency_.frames) + ms) /
+                          static_cast<double>(latency_.frames + 1);
+        latency_.maxMs = std::max(latency_.maxMs, ms);
+        ++latency_.frames;
+    }
     hub_.PublishFrame(std::move(frame));
     PublishStatus(taken);
 }
