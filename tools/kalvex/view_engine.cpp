@@ -213,7 +213,23 @@ ViewReply ViewEngine::Control(const std::string &action, const std::string &body
     if (action == "record/stop") return StopRecording();
     if (action == "range") return Range(body);
     if (action == "snapshot") return TakeSnapshot();
+    if (action == "refresh") return Refresh();
     return {404, R"({"error":"no such control"})"};
+}
+
+ViewReply ViewEngine::Refresh() {
+    auto latest = hub_.Latest();
+    if (!latest || !latest->jpeg.empty()) return {200, "{}"};
+    if (Kalvex_GetColor(config_.handle, latest->frameId, colour_.data(),
+                        static_cast<int>(colour_.size())) != 1) {
+        DrainEvents();  // gone from the ring: the next frame will do
+        return {200, "{}"};
+    }
+    auto frame = std::make_shared<ViewFrame>(*latest);
+    frame->jpeg = EncodeJpeg({colour_.data(), kW, kH, config_.bottomUp}, config_.jpegQuality);
+    frame->seq = ++seq_;
+    hub_.PublishFrame(std::move(frame));
+    return {200, "{}"};
 }
 
 ViewReply ViewEngine::Nuc() {

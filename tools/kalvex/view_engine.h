@@ -47,7 +47,8 @@ class ViewEngine {
     // attempts to restart capture after the camera went away.
     void Tick(Clock::time_point now);
     // A control request of the page (nuc, pause, resume, record, record/stop,
-    // range, snapshot); run on the engine's thread through ViewHub::Submit.
+    // range, snapshot) or of the server (refresh); run on the engine's thread through
+    // ViewHub::Submit.
     ViewReply Control(const std::string &action, const std::string &body);
     // Ends a recording and stops capture.
     void Stop();
@@ -78,6 +79,9 @@ class ViewEngine {
     ViewReply StopRecording();
     ViewReply Range(const std::string &request);
     ViewReply TakeSnapshot();
+    // Encodes the newest frame for a client that came while nobody watched
+    // (the frame stays the newest while capture is paused).
+    ViewReply Refresh();
 
     // The raw value that the current frame's temperatures put at celsius;
     // nothing before two distinct temperatures were seen.

@@ -179,16 +179,25 @@ struct ViewServer::Impl {
         server.Get("/stream.mjpg", [this](const httplib::Request &, httplib::Response &res) {
             res.set_header("Cache-Control", "no-store");
             hub.AddStreamClient(1);
+            // Frames are encoded only while someone watches: have the newest one
+            // encoded now, or a client arriving during a pause would see nothing.
+            auto latest = hub.Latest();
+            if (latest && latest->jpeg.empty())
+                hub.Submit([this] { return config.control("refresh", ""); }, kControlTimeout);
             auto last = std::make_shared<long>(0);
             res.set_chunked_content_provider(
                 std::string("multipart/x-mixed-replace; boundary=") + kBoundary,
                 [this, last](size_t, httplib::DataSink &sink) {
                     // Always the newest frame: a client that falls behind skips frames.
-                    auto frame = hub.NextFrame(*last, std::chrono::milliseconds(500));
+                    auto frame = hub.NextFrame(*last, std::chrono::seconds(1));
                     if (hub.Closed()) return false;
-                    if (!frame) return true;
-                    *last = frame->seq;
-                    if (frame->jpeg.empty()) return true;  // encoded before this client came
+                    // Nothing new for a second (paused, say): the newest frame
+                    // again, which keeps the picture and finds clients that left.
+                    if (frame)
+                        *last = frame->seq;
+                    else
+                        frame = hub.Latest();
+                    if (!frame || frame->jpeg.empty()) return true;
                     std::string part = std::string("--") + kBoundary +
                                        "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
                                        std::to_string(frame->jpeg.size()) +

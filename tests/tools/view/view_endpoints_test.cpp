@@ -74,6 +74,23 @@ TEST_F(ViewEndpoints, StreamDeliversUprightJpegFramesOfTheLibrarysColours) {
     }
 }
 
+TEST_F(ViewEndpoints, AClientArrivingDuringAPauseSeesThePausedFrame) {
+    // Nobody watched so far, so no frame was encoded yet.
+    ASSERT_TRUE(MoreFrames(2));
+    ASSERT_EQ(Post("pause")->status, 200);
+    ASSERT_TRUE(Eventually([&] { return Field(Status(), "state") == "\"paused\""; }));
+    long seq = Seq();
+    StreamParts stream;
+    Client().Get("/stream.mjpg", [&](const char *data, size_t size) {
+        stream.Feed(data, size);
+        return stream.parts.size() < 2;  // the frame, and it again a second later
+    });
+    ASSERT_EQ(stream.parts.size(), 2u);
+    EXPECT_EQ(stream.parts[0].first, stream.parts[1].first);
+    EXPECT_EQ(stream.parts[0].first, hub_->Latest()->frameId);
+    EXPECT_GE(Seq(), seq);
+}
+
 TEST_F(ViewEndpoints, TemperaturesMatchTheLibraryForTheSameFrame) {
     ASSERT_TRUE(MoreFrames(2));
     ASSERT_EQ(Post("pause")->status, 200);
