@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <random>
 #include <thread>
@@ -109,6 +111,7 @@ struct ViewServer::Impl {
     ViewServerConfig config;
     httplib::Server server;
     std::thread thread;
+    std::atomic<bool> finished{false};
     int port = -1;
 
     Impl(ViewHub &h, ViewServerConfig c) : hub(h), config(std::move(c)) {}
@@ -328,7 +331,16 @@ std::string ViewServer::Url() const {
 }
 
 void ViewServer::Start() {
-    impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
+    impl_->thread = std::thread([this] {
+        impl_->server.listen_after_bind();
+        impl_->finished = true;
+    });
+    // httplib's stop() does nothing to a server that is not running yet, so a
+    // Stop right after Start would wait forever: return once it runs.
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!impl_->server.is_running() && !impl_->finished &&
+           std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void ViewServer::Stop() {
