@@ -1,6 +1,7 @@
 #include "view_server.h"
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
@@ -155,6 +156,12 @@ struct ViewServer::Impl {
 
     void Routes() {
         server.set_payload_max_length(kMaxBody);
+        // httplib's default also sets SO_REUSEPORT, which lets a second viewer
+        // bind the same port and take half the connections: address reuse only.
+        server.set_socket_options([](socket_t sock) {
+            int yes = 1;
+            setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        });
         // Each stream or event client keeps a thread while it watches.
         server.new_task_queue = [] { return new httplib::ThreadPool(48); };
         server.set_write_timeout(5, 0);

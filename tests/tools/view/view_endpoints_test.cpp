@@ -160,7 +160,7 @@ TEST_F(ViewEndpoints, RefusesForeignHostsOriginsAndMethodsAndBadRequests) {
     EXPECT_EQ(Field(Status(), "state"), "\"live\"");
 }
 
-TEST_F(ViewEndpoints, TokenIsRequiredWhenTheServerHasOne) {
+TEST_F(ViewEndpoints, TokenIsRequiredWhenTheServerHasOneAndPortsAreNotShared) {
     StopViewer();
     StartViewer("0123456789abcdef0123456789abcdef");
     httplib::Client client = Client();
@@ -170,6 +170,11 @@ TEST_F(ViewEndpoints, TokenIsRequiredWhenTheServerHasOne) {
     EXPECT_EQ(client.Get("/", {{"X-Kalvex-Token", "0123456789abcdef0123456789abcdef"}})->status,
               200);
     EXPECT_NE(server_->Url().find("?token=0123456789abcdef0123456789abcdef"), std::string::npos);
+
+    // A second viewer on the same port would take half the connections.
+    kalvex_tool::ViewServerConfig same;
+    same.port = port();
+    EXPECT_FALSE(ViewServer(*hub_, same).Bind());
 
     EXPECT_TRUE(kalvex_tool::IsLoopbackAddress("127.0.0.1"));
     EXPECT_TRUE(kalvex_tool::IsLoopbackAddress("127.3.2.1"));
