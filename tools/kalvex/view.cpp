@@ -52,6 +52,7 @@ std::vector<Option> ViewOptionList(ViewOptions *o) {
     options.push_back(
         {"--quality", "Q", "JPEG quality of the stream, 1-100 (default 80)",
          [o](const std::string &v) { o->quality = ParseInt(v, "--quality", 1, 100); }});
+    // The camera's option groups, as `kalvex capture` takes them.
     o->params.AddTo(&options);
     o->camera.AddTo(&options);
     return options;
