@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -157,15 +159,23 @@ struct StreamParts {
         while (true) {
             size_t head = pending.find("\r\n\r\n");
             if (head == std::string::npos) return;
-            std::smatch m;
             std::string headers = pending.substr(0, head);
-            if (!std::regex_search(headers, m, std::regex("Content-Length: (\\d+)"))) return;
-            size_t length = std::stoul(m[1]);
-            if (pending.size() < head + 4 + length + 2) return;
-            std::regex_search(headers, m, std::regex("X-Frame-Id: (-?\\d+)"));
-            parts.emplace_back(std::stoi(m[1]), pending.substr(head + 4, length));
-            pending.erase(0, head + 4 + length + 2);
+            // No std::regex here: readers run on several threads, and
+            // libstdc++'s locale caches race under ThreadSanitizer.
+            long length = Header(headers, "Content-Length: ");
+            if (length < 0) return;
+            size_t need = head + 4 + static_cast<size_t>(length) + 2;
+            if (pending.size() < need) return;
+            parts.emplace_back(static_cast<int>(Header(headers, "X-Frame-Id: ")),
+                               pending.substr(head + 4, static_cast<size_t>(length)));
+            pending.erase(0, need);
         }
+    }
+
+    static long Header(const std::string &headers, const char *name) {
+        size_t at = headers.find(name);
+        if (at == std::string::npos) return -1;
+        return std::strtol(headers.c_str() + at + std::strlen(name), nullptr, 10);
     }
 };
 
