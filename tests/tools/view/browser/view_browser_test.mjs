@@ -1,7 +1,8 @@
 // Drives `kalvex view` on the simulated camera from headless Chromium:
 //   node view_browser_test.mjs KALVEX_PROGRAM ARTEFACT_DIR
 // The image must update, the readout over a 37.0 °C spot must read 37.0 ± 0.1,
-// NUC and snapshot must work; a screenshot is left in ARTEFACT_DIR/view.png.
+// NUC and snapshot must work, and the page must come back by itself after the
+// viewer restarts; a screenshot is left in ARTEFACT_DIR/view.png.
 import { spawn } from "node:child_process";
 import fs from "node:fs";
 import os from "node:os";
@@ -35,17 +36,27 @@ async function until(what, fn, ms = 10000) {
 
 // A hot, a cold and a 37.0 °C disc; a little temporal noise so that every
 // frame differs and an updating image can be told from a still one.
-const viewer = spawn(program, ["view", "--sim", "--port", "0", "--seconds", "120", "--noise", "2",
-  "--spot", "200,240,50,37", "--spot", "470,120,35,80", "--spot", "500,380,40,5",
-  "--out", path.join(artefacts, "recordings")], { stdio: ["ignore", "pipe", "inherit"] });
-let output = "";
-viewer.stdout.on("data", (d) => { output += d; });
-const exited = new Promise((r) => viewer.on("exit", (code, signal) => r({ code, signal })));
+function startViewer(port) {
+  const child = spawn(program, ["view", "--sim", "--port", String(port), "--seconds", "120", "--noise", "2",
+    "--spot", "200,240,50,37", "--spot", "470,120,35,80", "--spot", "500,380,40,5",
+    "--out", path.join(artefacts, "recordings")], { stdio: ["ignore", "pipe", "inherit"] });
+  child.output = "";
+  child.stdout.on("data", (d) => { child.output += d; });
+  child.exited = new Promise((r) => child.on("exit", (code, signal) => r({ code, signal })));
+  return child;
+}
+async function stopViewer(child) {
+  child.kill("SIGINT");
+  const end = await Promise.race([child.exited, new Promise((r) => setTimeout(() => r(null), 10000))]);
+  if (!end) child.kill("SIGKILL");
+  return end;
+}
+let viewer = startViewer(0);
 
 let browser;
 const profile = fs.mkdtempSync(path.join(os.tmpdir(), "kalvex-view-chromium-"));
 try {
-  const address = await until("the address", () => (output.match(/open\s+(http:\S+)/) || [])[1], 20000);
+  const address = await until("the address", () => (viewer.output.match(/open\s+(http:\S+)/) || [])[1], 20000);
   browser = await puppeteer.launch({
     executablePath: CHROMIUM,
     headless: true,
@@ -123,14 +134,25 @@ try {
   await new Promise((r) => setTimeout(r, 500));
   await page.screenshot({ path: path.join(artefacts, "view.png") });
   check("a screenshot was saved", fs.existsSync(path.join(artefacts, "view.png")));
+
+  // The viewer restarts on the same port: the page notices and comes back by itself.
+  const stopped = await stopViewer(viewer);
+  check("kalvex view stops cleanly on Ctrl-C", stopped && stopped.code === 0, JSON.stringify(stopped));
+  const conn = () => page.$eval("#conn", (e) => e.textContent);
+  await until("the page to notice", async () => (await conn()) !== "connected", 10000).catch(() => {});
+  viewer = startViewer(new URL(address).port);
+  let back = false;
+  try {
+    await until("the page to reconnect", async () => (await conn()) === "connected", 20000);
+    const before = await until("a frame after the restart", grab, 20000);
+    back = await until("frames after the restart", async () => { const g = await grab(); return g !== null && g !== before; }, 10000);
+  } catch (e) { /* reported below */ }
+  check("the page reconnects by itself when the viewer restarts", !!back);
 } catch (e) {
   check("the browser session ran", false, e.message);
 } finally {
   if (browser) await browser.close().catch(() => {});
-  viewer.kill("SIGINT");
-  const end = await Promise.race([exited, new Promise((r) => setTimeout(() => r(null), 10000))]);
-  if (!end) viewer.kill("SIGKILL");
-  check("kalvex view stops cleanly on Ctrl-C", end && end.code === 0, JSON.stringify(end));
+  if (viewer.exitCode === null && viewer.signalCode === null) await stopViewer(viewer);
   fs.rmSync(profile, { recursive: true, force: true });
 }
 console.log(`${passed} passed, ${failed} failed`);
