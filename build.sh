@@ -5,6 +5,8 @@
 #   ./build.sh test   the whole test suite
 # Optional: BUILD_DIR (default build), KALVEX_SANITIZE ('address,undefined' or 'thread'),
 # CTEST_ARGS (extra ctest arguments, e.g. '-L concurrency').
+# The browser test of `kalvex view` installs its npm packages itself (a CTest
+# fixture runs `npm ci` in tests/tools/view/browser).
 set -euo pipefail
 cd "$(dirname "$0")"
 case "${1:-demo}" in
@@ -12,9 +14,17 @@ case "${1:-demo}" in
   *) echo "usage: $0 demo|test" >&2; exit 2 ;;
 esac
 
+# What building needs, then what only the tests need (so `demo` stays short).
 packages=(cmake ninja-build g++ pkg-config binutils googletest libgtest-dev libgmock-dev
-          libbenchmark-dev libopencv-core-dev libopencv-imgproc-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev libtiff-dev
-          ffmpeg python3-numpy python3-pytest python3-venv python3-setuptools python3-matplotlib)
+          libbenchmark-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev libtiff-dev libcpp-httplib-dev)
+if [ "${1:-demo}" = test ]; then
+  packages+=(libopencv-core-dev libopencv-imgproc-dev ffmpeg chromium
+             python3-numpy python3-pytest python3-venv python3-setuptools python3-matplotlib)
+  # Node.js for the browser test: Debian's, unless a node and npm are already there
+  # (a Node.js from elsewhere brings its own npm, which Debian's npm would conflict with).
+  command -v node >/dev/null 2>&1 || packages+=(nodejs)
+  command -v npm >/dev/null 2>&1 || packages+=(npm)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -14,6 +14,7 @@ int RunCapture(const Args &args);
 int RunSnap(const Args &args);
 int RunTable(const Args &args);
 int RunDemo(const Args &args);
+int RunView(const Args &args);
 
 // The usage line printed after a bad option of that command.
 std::string UsageLine(const std::string &command);

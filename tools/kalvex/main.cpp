@@ -29,6 +29,8 @@ const Command kCommands[] = {
      "one frame, on demand or on the trigger input"},
     {"table", RunTable, "kalvex table write|show FILE [options]",
      "write a table for the simulated camera, or summarise one"},
+    {"view", RunView, "kalvex view [--port 8080] [--listen ADDRESS] [options]",
+     "live image and temperatures in the browser"},
     {"demo", RunDemo, "kalvex demo [--out DIR] [--seconds S]",
      "a few seconds on the simulated camera, with files to look at"},
 };
@@ -59,7 +61,7 @@ std::string UsageLine(const std::string &command) {
 int main(int argc, char **argv) {
     using namespace kalvex_tool;
     if (argc < 2) {
-        std::fprintf(stderr, "kalvex: no command (list, capture, snap, table, demo)\n%s\n",
+        std::fprintf(stderr, "kalvex: no command (list, capture, snap, table, view, demo)\n%s\n",
                      UsageLine("").c_str());
         return kExitUsage;
     }

@@ -1,0 +1,252 @@
+// The viewer's endpoints against the simulated camera, in this process.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "view_fixture.h"
+
+namespace kalvex::viewtest {
+namespace {
+
+// Decodes a JPEG into RGB rows, top row first; empty when it is not one.
+std::vector<unsigned char> DecodeJpeg(const std::string &jpeg, int *width, int *height) {
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr error{};
+    info.err = jpeg_std_error(&error);
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char *>(jpeg.data()),
+                 static_cast<unsigned long>(jpeg.size()));
+    std::vector<unsigned char> rgb;
+    if (jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK) {
+        info.out_color_space = JCS_RGB;
+        jpeg_start_decompress(&info);
+        *width = static_cast<int>(info.output_width);
+        *height = static_cast<int>(info.output_height);
+        rgb.resize(static_cast<size_t>(*width) * static_cast<size_t>(*height) * 3);
+        while (info.output_scanline < info.output_height) {
+            JSAMPROW row = rgb.data() + static_cast<size_t>(info.output_scanline) * *width * 3;
+            jpeg_read_scanlines(&info, &row, 1);
+        }
+        jpeg_finish_decompress(&info);
+    }
+    jpeg_destroy_decompress(&info);
+    return rgb;
+}
+
+// The library's own reading of a frame, picture row y (top first), column x.
+float LibraryTemperature(int handle, int frame, int x, int y) {
+    std::vector<float> t(640 * 480);
+    if (Kalvex_GetTemperature(handle, frame, t.data(), static_cast<int>(t.size() * 4)) != 1)
+        return -1000.0f;
+    return t[static_cast<size_t>(479 - y) * 640 + static_cast<size_t>(x)];
+}
+
+using ViewEndpoints = ViewFixture;
+
+TEST_F(ViewEndpoints, StreamDeliversUprightJpegFramesOfTheLibrarysColours) {
+    httplib::Client client = Client();
+    StreamParts stream;
+    // Pause once three parts came, so that the last frame stays in the ring.
+    auto res = client.Get("/stream.mjpg", [&](const char *data, size_t size) {
+        stream.Feed(data, size);
+        return stream.parts.size() < 3;
+    });
+    ASSERT_GE(stream.parts.size(), 3u);
+    ASSERT_EQ(Post("pause")->status, 200);
+    auto [frameId, jpeg] = stream.parts.back();
+    std::vector<unsigned char> bgr(640 * 480 * 3);
+    bool inRing = Kalvex_GetColor(handle_, frameId, bgr.data(), static_cast<int>(bgr.size())) == 1;
+    int w = 0, h = 0;
+    std::vector<unsigned char> rgb = DecodeJpeg(jpeg, &w, &h);
+    ASSERT_EQ(w, 640);
+    ASSERT_EQ(h, 480);
+    if (!inRing) GTEST_SKIP() << "frame left the ring before the test asked";
+    // The hot disc is above the midline in the picture, where the library's
+    // bottom-up buffer has it in row 479 - y.
+    for (auto [x, y] : {std::pair{kHotX, kHotY}, std::pair{kSpotX, kSpotY}, std::pair{40, 40}}) {
+        const unsigned char *lib = &bgr[(static_cast<size_t>(479 - y) * 640 + x) * 3];
+        const unsigned char *got = &rgb[(static_cast<size_t>(y) * 640 + x) * 3];
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(got[c], lib[2 - c], 12) << "pixel " << x << "," << y << " channel " << c;
+    }
+}
+
+TEST_F(ViewEndpoints, AClientArrivingDuringAPauseSeesThePausedFrame) {
+    // Nobody watched so far, so no frame was encoded yet.
+    ASSERT_TRUE(MoreFrames(2));
+    ASSERT_EQ(Post("pause")->status, 200);
+    ASSERT_TRUE(Eventually([&] { return Field(Status(), "state") == "\"paused\""; }));
+    long seq = Seq();
+    StreamParts stream;
+    Client().Get("/stream.mjpg", [&](const char *data, size_t size) {
+        stream.Feed(data, size);
+        return stream.parts.size() < 2;  // the frame, and it again a second later
+    });
+    ASSERT_EQ(stream.parts.size(), 2u);
+    EXPECT_EQ(stream.parts[0].first, stream.parts[1].first);
+    EXPECT_EQ(stream.parts[0].first, hub_->Latest()->frameId);
+    EXPECT_GE(Seq(), seq);
+}
+
+TEST_F(ViewEndpoints, TemperaturesMatchTheLibraryForTheSameFrame) {
+    ASSERT_TRUE(MoreFrames(2));
+    ASSERT_EQ(Post("pause")->status, 200);
+    httplib::Client client = Client();
+    for (auto [x, y] : {std::pair{kSpotX, kSpotY}, std::pair{kHotX, kHotY - 30}, std::pair{0, 0},
+                        std::pair{639, 479}}) {
+        auto res = client.Get(
+            ("/api/temperature?x=" + std::to_string(x) + "&y=" + std::to_string(y)).c_str());
+        ASSERT_TRUE(res);
+        ASSERT_EQ(res->status, 200) << res->body;
+        int frame = std::stoi(Field(res->body, "frame"));
+        float want = LibraryTemperature(handle_, frame, x, y);
+        EXPECT_FLOAT_EQ(std::stof(Field(res->body, "celsius")), want) << x << "," << y;
+    }
+    EXPECT_FLOAT_EQ(std::stof(Field(client.Get("/api/temperature?x=200&y=240")->body, "celsius")),
+                    37.0f);
+
+    auto whole = client.Get("/api/temperatures");
+    ASSERT_EQ(whole->status, 200);
+    ASSERT_EQ(whole->body.size(), 640u * 480u * 4u);
+    int frame = std::stoi(whole->get_header_value("X-Frame-Id"));
+    std::vector<float> lib(640 * 480);
+    ASSERT_EQ(Kalvex_GetTemperature(handle_, frame, lib.data(), static_cast<int>(lib.size() * 4)),
+              1);
+    for (int y = 0; y < 480; y += 7) {
+        ASSERT_EQ(std::memcmp(whole->body.data() + static_cast<size_t>(y) * 640 * 4,
+                              &lib[static_cast<size_t>(479 - y) * 640], 640 * 4),
+                  0)
+            << "row " << y;
+    }
+}
+
+TEST_F(ViewEndpoints, RefusesForeignHostsOriginsAndMethodsAndBadRequests) {
+    ASSERT_TRUE(MoreFrames(1));
+    httplib::Client client = Client();
+    const std::string own = "http://127.0.0.1:" + std::to_string(port());
+    auto get = [&](const std::string &path, httplib::Headers h = {}) {
+        auto r = client.Get(path.c_str(), h);
+        return r ? r->status : -1;
+    };
+    auto post = [&](const std::string &path, httplib::Headers h, const std::string &body = "") {
+        auto r = client.Post(path.c_str(), h, body, "text/plain");
+        return r ? r->status : -1;
+    };
+    // DNS rebinding: a name that resolves here, but is not what is served.
+    EXPECT_EQ(get("/api/status", {{"Host", "attacker.example:" + std::to_string(port())}}), 403);
+    EXPECT_EQ(get("/", {{"Host", "127.0.0.1:1"}}), 403);
+    EXPECT_EQ(get("/api/status", {{"Host", "localhost:" + std::to_string(port())}}), 200);
+    // Controls: POST with this server's own Origin only.
+    EXPECT_EQ(post("/api/nuc", {}), 403);
+    EXPECT_EQ(post("/api/nuc", {{"Origin", "http://attacker.example"}}), 403);
+    EXPECT_EQ(post("/api/nuc", {{"Origin", "null"}}), 403);
+    EXPECT_EQ(get("/api/nuc", {{"Origin", own}}), 405);
+    EXPECT_EQ(post("/api/launch", {{"Origin", own}}), 404);
+    // Bad requests.
+    EXPECT_EQ(get("/no/such/page"), 404);
+    for (const char *q :
+         {"x=640&y=0", "x=0&y=480", "x=-1&y=0", "x=1e2&y=0", "x=&y=", "y=3", "x=99999999999&y=1"})
+        EXPECT_EQ(get(std::string("/api/temperature?") + q), 400) << q;
+    EXPECT_EQ(post("/api/range", {{"Origin", own}}, std::string(100000, '1')), 413);
+    EXPECT_EQ(post("/api/range", {{"Origin", own}}, "20,nonsense"), 400);
+    EXPECT_EQ(post("/api/range", {{"Origin", own}}, "40,30"), 400);
+    EXPECT_EQ(post("/api/record", {{"Origin", own}}, "mp4"), 400);
+    EXPECT_EQ(get("/api/snapshot/99/0"), 404);
+    // None of it disturbed the capture.
+    EXPECT_TRUE(MoreFrames(3));
+    EXPECT_EQ(Field(Status(), "state"), "\"live\"");
+}
+
+TEST_F(ViewEndpoints, TokenIsRequiredWhenTheServerHasOneAndPortsAreNotShared) {
+    StopViewer();
+    StartViewer("0123456789abcdef0123456789abcdef");
+    httplib::Client client = Client();
+    EXPECT_EQ(client.Get("/api/status")->status, 401);
+    EXPECT_EQ(client.Get("/api/status?token=0123456789abcdef0123456789abcdee")->status, 401);
+    EXPECT_EQ(client.Get("/api/status?token=0123456789abcdef0123456789abcdef")->status, 200);
+    EXPECT_EQ(client.Get("/", {{"X-Kalvex-Token", "0123456789abcdef0123456789abcdef"}})->status,
+              200);
+    EXPECT_NE(server_->Url().find("?token=0123456789abcdef0123456789abcdef"), std::string::npos);
+
+    // A second viewer on the same port would take half the connections.
+    kalvex_tool::ViewServerConfig same;
+    same.port = port();
+    EXPECT_FALSE(ViewServer(*hub_, same).Bind());
+
+    EXPECT_TRUE(kalvex_tool::IsLoopbackAddress("127.0.0.1"));
+    EXPECT_TRUE(kalvex_tool::IsLoopbackAddress("127.3.2.1"));
+    EXPECT_TRUE(kalvex_tool::IsLoopbackAddress("::1"));
+    EXPECT_FALSE(kalvex_tool::IsLoopbackAddress("0.0.0.0"));
+    EXPECT_FALSE(kalvex_tool::IsLoopbackAddress("::"));
+    EXPECT_FALSE(kalvex_tool::IsLoopbackAddress("127.example.com"));
+    EXPECT_NE(kalvex_tool::NewViewToken(), kalvex_tool::NewViewToken());
+}
+
+TEST_F(ViewEndpoints, SnapshotNucPauseAndRecordingWork) {
+    ASSERT_TRUE(MoreFrames(2));
+    auto nuc = Post("nuc");
+    ASSERT_EQ(nuc->status, 200);
+    KalvexSimCounters c{};
+    KalvexSim_GetCounters(0, &c);
+    EXPECT_GE(c.nucCommands, 2);  // the table's and this one
+
+    ASSERT_EQ(Post("pause")->status, 200);
+    EXPECT_TRUE(Eventually([&] { return Field(Status(), "state") == "\"paused\""; }));
+    auto snap = Post("snapshot");
+    ASSERT_EQ(snap->status, 200) << snap->body;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(snap->body, m, std::regex("/api/snapshot/(\\d+)/0")));
+    httplib::Client client = Client();
+    auto png = client.Get(("/api/snapshot/" + m[1].str() + "/0").c_str());
+    ASSERT_EQ(png->status, 200);
+    EXPECT_EQ(png->body.substr(1, 3), "PNG");
+    auto temps = client.Get(("/api/snapshot/" + m[1].str() + "/1").c_str());
+    ASSERT_EQ(temps->status, 200);
+    EXPECT_EQ(temps->body, client.Get("/api/temperatures")->body);
+    ASSERT_EQ(Post("resume")->status, 200);
+
+    auto rec = Post("record", "avi");
+    ASSERT_EQ(rec->status, 200) << rec->body;
+    EXPECT_EQ(Post("record", "temp")->status, 409);  // one at a time
+    ASSERT_TRUE(MoreFrames(5));
+    auto stop = Post("record/stop");
+    ASSERT_EQ(stop->status, 200);
+    ASSERT_TRUE(MoreFrames(2));  // the library closes the file at its next frame
+    std::string file = Field(stop->body, "file");
+    file = file.substr(1, file.size() - 2);
+    std::ifstream avi(file, std::ios::binary);
+    char riff[12] = {};
+    avi.read(riff, 12);
+    EXPECT_EQ(std::string(riff, 4), "RIFF") << file;
+    EXPECT_EQ(std::string(riff + 8, 4), "AVI ");
+    EXPECT_EQ(Post("record/stop")->status, 409);
+}
+
+TEST_F(ViewEndpoints, FixedRangeInDegreesLandsOnTheRawValuesOfThoseDegrees) {
+    ASSERT_TRUE(MoreFrames(2));
+    ASSERT_EQ(Post("range", "20,40")->status, 200);
+    // 40 raw values per degree, 22 °C at 8000 (the simulated sensor).
+    EXPECT_EQ(Kalvex_GetParam(handle_, KALVEX_PARAM_AUTO_RANGE), 0);
+    EXPECT_NEAR(Kalvex_GetParam(handle_, KALVEX_PARAM_RANGE_LOW), 7920, 1);
+    EXPECT_NEAR(Kalvex_GetParam(handle_, KALVEX_PARAM_RANGE_HIGH), 8720, 1);
+    ASSERT_EQ(Post("range", "auto")->status, 200);
+    EXPECT_EQ(Kalvex_GetParam(handle_, KALVEX_PARAM_AUTO_RANGE), -1);
+}
+
+TEST_F(ViewEndpoints, KeepsGoingWhenTheCameraIsUnpluggedAndPluggedAgain) {
+    ASSERT_TRUE(MoreFrames(2));
+    ASSERT_EQ(KalvexSim_Unplug(0), 1);
+    EXPECT_TRUE(Eventually([&] { return Field(Status(), "state") == "\"lost\""; }, 20s))
+        << Status();
+    ASSERT_EQ(KalvexSim_Plug(0), 1);
+    EXPECT_TRUE(Eventually([&] { return Field(Status(), "state") == "\"live\""; }, 20s))
+        << Status();
+    EXPECT_TRUE(MoreFrames(3));
+    EXPECT_NE(Field(Status(), "eventCount"), "0");  // what went wrong was shown
+}
+
+}  // namespace
+}  // namespace kalvex::viewtest

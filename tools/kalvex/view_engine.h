@@ -1,0 +1,117 @@
+// The capture side of `kalvex view`: takes the frame and event messages of one
+// library instance, publishes each frame once (JPEG, temperatures, figures)
+// to the hub, and carries out the page's control requests. Every library call
+// of the viewer happens on the thread that drives the engine.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "view_hub.h"
+
+namespace kalvex_tool {
+
+struct ViewEngineConfig {
+    int handle = 0;
+    int simCamera = -1;    // the simulated camera, for its frame counter; -1 for a real one
+    bool celsius = false;  // a table is loaded: frames carry temperatures
+    bool bottomUp = true;  // row-order flag (parameter 17) is 0
+    std::string outDir;    // recordings go here
+    int jpegQuality = 80;
+    // Plain words for an event code.
+    std::function<std::string(int)> eventWords;
+};
+
+// Time from a frame message to its JPEG being ready, over the frames encoded.
+struct ViewLatency {
+    long frames = 0;
+    double meanMs = 0, maxMs = 0;
+};
+
+class ViewEngine {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    ViewEngine(ViewHub &hub, ViewEngineConfig config);
+
+    // Starts capture; when the camera cannot start, the engine keeps trying.
+    void Start();
+    // One message from the notification window, taken at `taken`.
+    void OnMessage(unsigned int message, long lParam, Clock::time_point taken);
+    // Control requests, the status once a second while no frames come, and
+    // attempts to restart capture after the camera went away.
+    void Tick(Clock::time_point now);
+    // A control request of the page (nuc, pause, resume, record, record/stop,
+    // range, snapshot) or of the server (refresh); run on the engine's thread through
+    // ViewHub::Submit.
+    ViewReply Control(const std::string &action, const std::string &body);
+    // Ends a recording and stops capture.
+    void Stop();
+
+    ViewLatency latency() const { return latency_; }
+    long framesPublished() const { return published_; }
+
+  private:
+    struct Event {
+        int code;
+        Clock::time_point when;
+    };
+    struct Extreme {
+        float celsius = 0;
+        int x = 0, y = 0;
+    };
+
+    void OnFrame(int frameId, Clock::time_point taken);
+    void OnEvent(int code, Clock::time_point now);
+    void Lost(Clock::time_point now, const char *why);
+    void PublishStatus(Clock::time_point now);
+    std::string StatusJson(Clock::time_point now);
+    void DrainEvents();
+
+    ViewReply Nuc();
+    ViewReply Pause(bool pause);
+    ViewReply Record(const std::string &kind);
+    ViewReply StopRecording();
+    ViewReply Range(const std::string &request);
+    ViewReply TakeSnapshot();
+    // Encodes the newest frame for a client that came while nobody watched
+    // (the frame stays the newest while capture is paused).
+    ViewReply Refresh();
+
+    // The raw value that the current frame's temperatures put at celsius;
+    // nothing before two distinct temperatures were seen.
+    std::optional<double> RawFor(double celsius) const;
+    std::optional<double> CelsiusFor(double raw) const;
+
+    ViewHub &hub_;
+    ViewEngineConfig config_;
+    std::vector<unsigned char> colour_;
+    std::vector<float> temps_;
+    std::vector<uint16_t> raw_;
+
+    enum class State { Starting, Live, Lost } state_ = State::Starting;
+    std::string lostReason_;
+    Clock::time_point retryAt_{}, lastFrame_{}, lastStatus_{}, nucUntil_{}, internalAt_{};
+    long seq_ = 0, announced_ = 0, published_ = 0, stale_ = 0;
+    long servedFirst_ = -1, servedLast_ = -1, fetchedSinceFirst_ = 0;
+    std::optional<float> internal_;
+    bool haveStats_ = false;
+    Extreme min_, max_;
+    float centre_ = 0;
+    // Celsius per raw value and a point on that line, from the newest frame
+    // with contrast: how the colour range (raw values) is told in degrees.
+    std::optional<double> slope_;
+    double lineRaw_ = 0, lineCelsius_ = 0;
+    std::deque<Event> events_;
+    long eventCount_ = 0;
+    std::string recordFile_;
+    int recordKind_ = 0;
+    ViewLatency latency_;
+};
+
+}  // namespace kalvex_tool
