@@ -22,6 +22,7 @@ using Clock = std::chrono::steady_clock;
 struct CaptureOptions {
     CameraOptions camera;
     ParamOptions params;
+    SceneOptions scene;
     std::optional<double> seconds;
     std::optional<long> frames;
     std::vector<Snapshot> snapshots;
@@ -63,6 +64,7 @@ std::vector<Option> CaptureOptionList(CaptureOptions *o) {
          }});
     o->params.AddTo(&options);
     o->camera.AddTo(&options);
+    o->scene.AddTo(&options);
     return options;
 }
 
@@ -154,6 +156,7 @@ int RunCaptureWith(CaptureOptions &o) {
     Session session(o.camera);
     int h = session.handle();
     session.Apply(o.params);
+    o.scene.Apply(session);
     std::string recordPath;
     if (o.record) {
         recordPath = InDirectory(

@@ -13,6 +13,7 @@ namespace kalvex_tool {
 int RunSnap(const Args &args) {
     CameraOptions camera;
     ParamOptions params;
+    SceneOptions scene;
     std::vector<Snapshot> snapshots;
     std::string out;
     bool trigger = false;
@@ -26,6 +27,7 @@ int RunSnap(const Args &args) {
     };
     params.AddTo(&options);
     camera.AddTo(&options);
+    scene.AddTo(&options);
     const CommandHelp help = {
         "kalvex snap [--trigger] [--snapshot TYPE[:FILE]]... [options]",
         "Takes one frame, at once (Kalvex_OneShot) or on the camera's trigger input\n"
@@ -43,6 +45,7 @@ int RunSnap(const Args &args) {
     Session session(camera);
     int h = session.handle();
     session.Apply(params);
+    scene.Apply(session);
     session.PopEvents();
     int id = 0;
     if (trigger) {
