@@ -21,11 +21,11 @@ double PlanckTail(double x) {
     const int terms = static_cast<int>(std::min(2.0 + 20.0 / x, 512.0));
     const double step = std::exp(-x);
     double power = 1.0, sum = 0.0;
+    const double x2 = x * x, x3 = x2 * x;
     for (int n = 1; n <= terms; ++n) {
         power *= step;
-        const double k = n;
-        sum += power * (x * x * x / k + 3.0 * x * x / (k * k) + 6.0 * x / (k * k * k) +
-                        6.0 / (k * k * k * k));
+        const double inv = 1.0 / n;  // x^3/n + 3x^2/n^2 + 6x/n^3 + 6/n^4, nested
+        sum += power * inv * (x3 + inv * (3.0 * x2 + inv * (6.0 * x + 6.0 * inv)));
     }
     return sum;
 }
