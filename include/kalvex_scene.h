@@ -90,7 +90,7 @@ KALVEX_API int32_t KALVEX_CALL KalvexScene_Get(int32_t handle, KalvexScene *scen
  * (regions of materials) are converted through one lookup per emissivity;
  * maps with more cost a full computation per pixel. 1, or 0. */
 KALVEX_API int32_t KALVEX_CALL KalvexScene_SetEmissivityMap(int32_t handle, const float *map,
-                                                             int32_t count);
+                                                            int32_t count);
 /* Pure: compensates count black-body temperatures (deg C) with scene.
  * emissivity may be null (the scene's is used) or point at count per-pixel
  * emissivities; in may equal out; -999.0 in stays -999.0. count 0 does

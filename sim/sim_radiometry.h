@@ -5,11 +5,13 @@
 // through both check one against the other.
 #pragma once
 
+#include "kalvex_sim.h"
+
 namespace kalvex::sim {
 
 // Band of the simulated camera, micrometres.
-constexpr double kBandLow = 8.0;
-constexpr double kBandHigh = 14.0;
+constexpr double kBandLow = KALVEX_SIM_BAND_LOW;
+constexpr double kBandHigh = KALVEX_SIM_BAND_HIGH;
 
 // In-band radiance of a black body at celsius (W m^-2 sr^-1), Simpson's rule
 // over the band.
