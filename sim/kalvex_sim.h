@@ -59,6 +59,15 @@
  *   (24.99914 degrees).
  * Scene temperature T(x, y): the background, or the last added spot whose
  *   disc (x - sx)^2 + (y - sy)^2 <= r^2 holds the pixel (sensor coordinates).
+ *   The sensor sees the apparent (black-body) temperature of that point:
+ *     W(T_app) = tau * (e * W(T) + (1 - e) * W(T_refl)) + (1 - tau) * W(T_path)
+ *   where e is the spot's emissivity (the background's is 1), T_refl the
+ *   reflected temperature of the surroundings, tau the transmission of the
+ *   path and T_path its temperature (KalvexSim_SetRadiometry; defaults 22,
+ *   1 and 22), and W(T) the band radiance of a black body over 8-14 um:
+ *   Planck's law integrated numerically (Simpson's rule, 600 intervals) in
+ *   double, inverted by bisection. With e = 1 and tau = 1, T_app = T exactly.
+ *   The raw value below is that of T_app.
  * Raw value:
  *     base(T)     = GAIN * (T - T0) + R0                 (40 raw per degree,
  *                                                          22 degrees -> 8000)
@@ -114,6 +123,8 @@ extern "C" {
 #define KALVEX_SIM_DEFAULT_DRIFT_INTERCEPT 4.0
 #define KALVEX_SIM_DEFAULT_FRAME_RATE 30.0
 #define KALVEX_SIM_DEFAULT_BACKGROUND 22.0
+#define KALVEX_SIM_BAND_LOW 8.0 /* micrometres */
+#define KALVEX_SIM_BAND_HIGH 14.0
 
 /* Faults, each armed per camera for the next `times` occurrences, or until
  * cleared with KALVEX_SIM_UNTIL_CLEARED; times 0 clears it. A failed transfer
@@ -164,6 +175,21 @@ int KALVEX_CALL KalvexSim_SetBackground(int camera, double celsius);
  * or the camera is unknown. */
 int KALVEX_CALL KalvexSim_AddSpot(int camera, int x, int y, int radius, double celsius);
 int KALVEX_CALL KalvexSim_ClearSpots(int camera);
+/* A spot of emissivity 0 < e <= 1 (KalvexSim_AddSpot's spots have e = 1);
+ * index as KalvexSim_AddSpot, -1 also for a bad emissivity. */
+int KALVEX_CALL KalvexSim_AddSpotEmissive(int camera, int x, int y, int radius, double celsius,
+                                          double emissivity);
+/* The reflected temperature, the path's transmission (0 < tau <= 1) and the
+ * path's temperature of the scene (see "Sensor model"). */
+int KALVEX_CALL KalvexSim_SetRadiometry(int camera, double reflectedCelsius, double transmission,
+                                        double pathCelsius);
+/* The apparent temperature the sensor sees for these values; NaN for bad
+ * arguments or when none lies within -273..5000 degrees. */
+double KALVEX_CALL KalvexSim_ApparentTemperature(double celsius, double emissivity,
+                                                 double reflectedCelsius, double transmission,
+                                                 double pathCelsius);
+/* W(T) of the model (8-14 um, W m^-2 sr^-1). */
+double KALVEX_CALL KalvexSim_BandRadiance(double celsius);
 /* amplitude N >= 0 raw values; 0 turns temporal noise off. */
 int KALVEX_CALL KalvexSim_SetTemporalNoise(int camera, int amplitude, unsigned int seed);
 /* amplitude A >= 0 raw values; re-arms the pattern after a NUC. */

@@ -136,6 +136,43 @@ int KALVEX_CALL KalvexSim_AddSpot(int camera, int x, int y, int radius, double c
     }
 }
 
+int KALVEX_CALL KalvexSim_AddSpotEmissive(int camera, int x, int y, int radius, double celsius,
+                                          double emissivity) {
+    if (!Known(camera) || radius < 0 || !std::isfinite(celsius) ||
+        !(emissivity > 0.0 && emissivity <= 1.0))
+        return -1;
+    try {
+        return CameraAt(camera).AddSpot({x, y, radius, celsius, emissivity});
+    } catch (...) {
+        return -1;
+    }
+}
+
+int KALVEX_CALL KalvexSim_SetRadiometry(int camera, double reflectedCelsius, double transmission,
+                                        double pathCelsius) {
+    if (!std::isfinite(reflectedCelsius) || !std::isfinite(pathCelsius) ||
+        !(transmission > 0.0 && transmission <= 1.0))
+        return 0;
+    return OnCamera(camera, [&](Camera &c) {
+        c.SetRadiometry({reflectedCelsius, transmission, pathCelsius});
+    });
+}
+
+double KALVEX_CALL KalvexSim_ApparentTemperature(double celsius, double emissivity,
+                                                 double reflectedCelsius, double transmission,
+                                                 double pathCelsius) {
+    if (!std::isfinite(celsius) || !std::isfinite(reflectedCelsius) ||
+        !std::isfinite(pathCelsius) || !(emissivity > 0.0 && emissivity <= 1.0) ||
+        !(transmission > 0.0 && transmission <= 1.0))
+        return std::nan("");
+    return kalvex::sim::ApparentTemperature(celsius, emissivity,
+                                            {reflectedCelsius, transmission, pathCelsius});
+}
+
+double KALVEX_CALL KalvexSim_BandRadiance(double celsius) {
+    return kalvex::sim::BandRadiance(celsius);
+}
+
 int KALVEX_CALL KalvexSim_ClearSpots(int camera) {
     return OnCamera(camera, [](Camera &c) { c.ClearSpots(); });
 }

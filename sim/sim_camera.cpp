@@ -143,6 +143,8 @@ void Camera::ResetSettings() {
         pattern_ = false;
         background_ = KALVEX_SIM_DEFAULT_BACKGROUND;
         spots_.clear();
+        radiometry_ = Radiometry{};
+        backgroundApparent_ = background_;
         noiseAmplitude_ = 0;
         noiseSeed_ = 0;
         fpnAmplitude_ = 0;
@@ -185,6 +187,7 @@ void Camera::SetTestPattern(bool on) {
 void Camera::SetBackground(double celsius) {
     std::lock_guard guard(lock_);
     background_ = celsius;
+    backgroundApparent_ = ApparentTemperature(celsius, 1.0, radiometry_);
     SceneChanged();
 }
 
@@ -192,8 +195,18 @@ int Camera::AddSpot(const Spot &spot) {
     std::lock_guard guard(lock_);
     if (spot.radius < 0 || spots_.size() >= KALVEX_SIM_MAX_SPOTS) return -1;
     spots_.push_back(spot);
+    spots_.back().apparent = ApparentTemperature(spot.celsius, spot.emissivity, radiometry_);
     SceneChanged();
     return static_cast<int>(spots_.size()) - 1;
+}
+
+void Camera::SetRadiometry(const Radiometry &radiometry) {
+    std::lock_guard guard(lock_);
+    radiometry_ = radiometry;
+    backgroundApparent_ = ApparentTemperature(background_, 1.0, radiometry_);
+    for (Spot &spot : spots_)
+        spot.apparent = ApparentTemperature(spot.celsius, spot.emissivity, radiometry_);
+    SceneChanged();
 }
 
 void Camera::ClearSpots() {
@@ -560,9 +573,10 @@ void Camera::RebuildSensor() {
     }
     DriftModel model = CurrentDriftModel();
     float internal = DecodeInternalTemperature(coreTemperature_);
-    int64_t backgroundRaw = ModelRaw(background_, internal, model);
+    // What the sensor sees is the apparent (black-body) temperature.
+    int64_t backgroundRaw = ModelRaw(backgroundApparent_, internal, model);
     std::vector<int64_t> spotRaw;
-    for (const Spot &spot : spots_) spotRaw.push_back(ModelRaw(spot.celsius, internal, model));
+    for (const Spot &spot : spots_) spotRaw.push_back(ModelRaw(spot.apparent, internal, model));
     bool fpn = fpnAmplitude_ > 0 && !fpnCorrected_;
     for (int y = 0; y < kSensorHeight; ++y) {
         for (int x = 0; x < kSensorWidth; ++x) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kalvex_sim.h"
+#include "sim_radiometry.h"
 
 // Declared by kalvex.h on POSIX and by the core's platform.h on Windows.
 struct KalvexDriverOps;
@@ -46,6 +47,10 @@ double TemperatureForRaw(int raw);
 struct Spot {
     int x, y, radius;
     double celsius;
+    // Radiometry (sim_radiometry.h): the spot's emissivity, and the
+    // black-body temperature the sensor sees, kept by the camera.
+    double emissivity = 1.0;
+    double apparent = 0.0;
 };
 
 class Camera {
@@ -64,6 +69,7 @@ class Camera {
     void SetBackground(double celsius);
     int AddSpot(const Spot &spot);
     void ClearSpots();
+    void SetRadiometry(const Radiometry &radiometry);
     void SetTemporalNoise(int amplitude, uint32_t seed);
     void SetFixedPatternNoise(int amplitude, uint32_t seed);
     void SetInternalTemperatureRaw(int coreValue);
@@ -130,6 +136,8 @@ class Camera {
     bool pattern_ = false;
     double background_ = KALVEX_SIM_DEFAULT_BACKGROUND;
     std::vector<Spot> spots_;
+    Radiometry radiometry_;
+    double backgroundApparent_ = KALVEX_SIM_DEFAULT_BACKGROUND;
     int noiseAmplitude_ = 0;
     uint32_t noiseSeed_ = 0;
     int fpnAmplitude_ = 0;

@@ -135,10 +135,11 @@ int CRecorder::Write(int kind, const CDibImage &raw, const CDibImage &colour,
             const int32_t height = temperature_->Height();
             const int32_t width = std::min(temperature_->Width(), raw.Width());
             for (int32_t r = 0; r < height && r < raw.Height(); ++r) {
-                const auto *in = reinterpret_cast<const uint16_t *>(
-                    raw.Row(slotOrder ? r : raw.Height() - 1 - r));
+                const int32_t row = slotOrder ? r : raw.Height() - 1 - r;
+                const auto *in = reinterpret_cast<const uint16_t *>(raw.Row(row));
                 auto *out = reinterpret_cast<float *>(temperature_->Row(r));
-                for (int32_t x = 0; x < width; ++x) out[x] = table.InterpolateTemperature(in[x]);
+                for (int32_t x = 0; x < width; ++x)
+                    out[x] = table.InterpolateTemperatureAt(in[x], row, x);
             }
             writeFailed = !WriteStream(temperature_->Pixels(),
                                        static_cast<uint32_t>(temperature_->ByteSize()));

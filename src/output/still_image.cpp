@@ -351,10 +351,10 @@ template <class T, class Convert>
 void FillTemperatures(const CDibImage &raw, bool fromLastRow, T *out, Convert convert) {
     const int32_t width = raw.Width(), height = raw.Height();
     for (int32_t k = 0; k < height; ++k) {
-        const auto *in =
-            reinterpret_cast<const uint16_t *>(raw.Row(fromLastRow ? height - 1 - k : k));
+        const int32_t row = fromLastRow ? height - 1 - k : k;
+        const auto *in = reinterpret_cast<const uint16_t *>(raw.Row(row));
         T *dst = out + static_cast<size_t>(k) * static_cast<size_t>(width);
-        for (int32_t x = 0; x < width; ++x) dst[x] = convert(in[x]);
+        for (int32_t x = 0; x < width; ++x) dst[x] = convert(in[x], row, x);
     }
 }
 }  // namespace
@@ -384,20 +384,25 @@ int SaveTemperatureFile(const wchar_t *fileName, const CDibImage &raw, int type,
     if (raw.Empty() || raw.BitCount() != 16) return 0;
     switch (type) {
         case 10:
-            return WriteTemperatureArray<int8_t>(fileName, raw, fromLastRow, [&](uint16_t v) {
-                return TemperatureToInt8(table.InterpolateTemperature(v));
-            });
+            return WriteTemperatureArray<int8_t>(
+                fileName, raw, fromLastRow, [&](uint16_t v, int32_t row, int32_t x) {
+                    return TemperatureToInt8(table.InterpolateTemperatureAt(v, row, x));
+                });
         case 11:
-            return WriteTemperatureArray<uint8_t>(fileName, raw, fromLastRow, [&](uint16_t v) {
-                return TemperatureToUint8(table.InterpolateTemperature(v));
-            });
+            return WriteTemperatureArray<uint8_t>(
+                fileName, raw, fromLastRow, [&](uint16_t v, int32_t row, int32_t x) {
+                    return TemperatureToUint8(table.InterpolateTemperatureAt(v, row, x));
+                });
         case 12:
-            return WriteTemperatureArray<int32_t>(fileName, raw, fromLastRow, [&](uint16_t v) {
-                return TemperatureToInt32(table.InterpolateTemperature(v));
-            });
+            return WriteTemperatureArray<int32_t>(
+                fileName, raw, fromLastRow, [&](uint16_t v, int32_t row, int32_t x) {
+                    return TemperatureToInt32(table.InterpolateTemperatureAt(v, row, x));
+                });
         case 13:
-            return WriteTemperatureArray<float>(
-                fileName, raw, fromLastRow, [&](uint16_t v) { return table.LookupTemperature(v); });
+            return WriteTemperatureArray<float>(fileName, raw, fromLastRow,
+                                                [&](uint16_t v, int32_t row, int32_t x) {
+                                                    return table.LookupTemperatureAt(v, row, x);
+                                                });
         default:
             return 0;
     }

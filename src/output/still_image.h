@@ -39,7 +39,8 @@ int SaveTiffFile(const wchar_t *fileName, const CDibImage &image);
 // Temperature arrays (save types 10-13) of a 16-bit raw image: width x height
 // values, no padding. Output row k comes from buffer row height - 1 - k when
 // fromLastRow, else from buffer row k. Types 10-12 convert with
-// InterpolateTemperature, type 13 with LookupTemperature.
+// InterpolateTemperatureAt, type 13 with LookupTemperatureAt: per pixel, so
+// that an emissivity map applies.
 int SaveTemperatureFile(const wchar_t *fileName, const CDibImage &raw, int type,
                         const CThermoTableState &table, bool fromLastRow);
 

@@ -418,7 +418,8 @@ void CKalvex::ConvertFrameToTemperatures(const CDibImage &raw, float *out) {
         const auto *src =
             reinterpret_cast<const uint16_t *>(raw.Row(reversed ? height - 1 - r : r));
         float *dst = out + static_cast<size_t>(r) * static_cast<size_t>(width);
-        LookupTemperatureRow(table->lookup.data(), src, dst, width);
+        // The table's row conversion carries the scene, when one is set.
+        table->LookupRow(src, reversed ? height - 1 - r : r, dst, width);
     }
 }
 

@@ -15,6 +15,7 @@
 #include "api/error_stack.h"
 #include "device/zorcam_sdk.h"
 #include "kalvex.h"
+#include "kalvex_scene.h"
 #include "output/dib_image.h"
 #include "output/recorder.h"
 #include "thermal/colour_map.h"
@@ -95,6 +96,13 @@ class CKalvex {
     int WriteRecordingFrame(int kind);
     int StopRecording(int kind);
     const CRecorder &Recorder() const { return recorder_; }
+
+    // ---- Scene compensation (instance_scene.cpp) ------------------------------------------
+    // KalvexScene_Set (null: the default scene), _Get and _SetEmissivityMap;
+    // 1, or 0 with code 5 for a bad argument.
+    int SetScene(const KalvexScene *scene);
+    int GetScene(KalvexScene *scene);
+    int SetEmissivityMap(const float *map, int32_t count);
 
     // ---- Events ----------------------------------------------------------------------
     // Records an event code: pushes it and posts it to the notification window.
@@ -187,6 +195,12 @@ class CKalvex {
     std::atomic<uint32_t> lastDriftCheck_{0};
     std::atomic<float> reference_{0.0f};
     CErrorStack errors_;
+
+    // Scene compensation: the scene and map as set, under sceneLock_; the
+    // table carries what is folded in.
+    std::mutex sceneLock_;
+    KalvexScene scene_ = DefaultScene();
+    std::shared_ptr<const EmissivityMap> emissivityMap_;
 
     // Recording: the request (application threads) under recordLock_; the
     // recorder and the loop's open kind, path and piece number belong to the

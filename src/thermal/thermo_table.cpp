@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "thermal/temperature_rows.h"
 #include "thermal/thermo_table_file.h"
 
 namespace kalvex {
@@ -392,7 +393,32 @@ void CThermoTable::SetCorrectionMode(int32_t mode) {
     }
 }
 
+int CThermoTable::SetScene(std::shared_ptr<const SceneModel> model,
+                           std::shared_ptr<const EmissivityMap> map) {
+    try {
+        std::lock_guard<std::mutex> lock(writer_);
+        auto next = std::make_shared<CThermoTableState>(*State());
+        sceneModel_ = std::move(model);
+        sceneMap_ = std::move(map);
+        Publish(std::move(next));
+        return 1;
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
+}
+
+void CThermoTableState::LookupRow(const uint16_t *src, int32_t row, float *dst, int n) const {
+    if (scene && scene->HasMap()) {
+        scene->LookupRow(src, row, dst, n);
+    } else {
+        LookupTemperatureRow(LookupArray(), src, dst, n);
+    }
+}
+
+// Every table passes here: the one place where the scene is folded in, so
+// that loads, drift rebuilds and mode changes all carry it.
 void CThermoTable::Publish(std::shared_ptr<CThermoTableState> state) {
+    state->scene = SceneFold::Build(sceneModel_, sceneMap_, state->lookup, state->interpolated);
     {
         std::lock_guard<std::mutex> lock(stateLock_);
         state_ = std::move(state);

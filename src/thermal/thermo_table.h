@@ -14,6 +14,8 @@
 #include <span>
 #include <vector>
 
+#include "thermal/scene_fold.h"
+
 namespace kalvex {
 
 // One calibration point, as stored in table files (8 bytes, little-endian).
@@ -69,13 +71,39 @@ int32_t ShiftRawValue(int32_t raw, float temperature, float slope, float interce
 // One published table. Immutable once readers can reach it.
 class CThermoTableState {
   public:
+    // Temperatures of the uniform scene (black body unless one is folded in).
     float LookupTemperature(uint16_t raw) const {
-        return raw < kLookupEntries ? lookup[raw] : kNoTemperature;
+        return raw < kLookupEntries ? LookupArray()[raw] : kNoTemperature;
     }
     float InterpolateTemperature(int32_t x) const {
-        if (x >= 0 && x < kInterpolationCacheEntries) return interpolated[static_cast<size_t>(x)];
-        return InterpolateOverPoints(ActivePoints(), x);
+        if (x >= 0 && x < kInterpolationCacheEntries) {
+            return scene && !scene->Interpolated().empty()
+                       ? scene->Interpolated()[static_cast<size_t>(x)]
+                       : interpolated[static_cast<size_t>(x)];
+        }
+        const float bb = InterpolateOverPoints(ActivePoints(), x);
+        return scene ? scene->Model().Compensate(bb, scene->Model().Emissivity()) : bb;
     }
+    // kLookupEntries + 1 object temperatures of the uniform scene.
+    const float *LookupArray() const {
+        return scene && !scene->Lookup().empty() ? scene->Lookup().data() : lookup.data();
+    }
+    // The same for the pixel at buffer row `row`, column x, with the
+    // emissivity map when there is one.
+    float LookupTemperatureAt(uint16_t raw, int32_t row, int32_t x) const {
+        if (!scene || !scene->HasMap()) return LookupTemperature(raw);
+        const uint16_t index = raw < kLookupEntries ? raw : uint16_t{kLookupEntries};
+        return scene->AtPixel(lookup[index], index, row, x);
+    }
+    float InterpolateTemperatureAt(int32_t v, int32_t row, int32_t x) const {
+        if (!scene || !scene->HasMap()) return InterpolateTemperature(v);
+        const float bb = v >= 0 && v < kInterpolationCacheEntries
+                             ? interpolated[static_cast<size_t>(v)]
+                             : InterpolateOverPoints(ActivePoints(), v);
+        return scene->AtPixel(bb, v >= 0 && v < kLookupEntries ? v : -1, row, x);
+    }
+    // n temperatures of buffer row `row` (LookupTemperatureAt of each).
+    void LookupRow(const uint16_t *src, int32_t row, float *dst, int n) const;
     // The compensated points for a version-4 table while compensation is on,
     // else the loaded points; no more than count entries.
     std::span<const CalibrationPoint> ActivePoints() const;
@@ -99,6 +127,9 @@ class CThermoTableState {
     // InterpolateTemperature for raw values 0 to 65535 over the active points.
     std::vector<float> interpolated =
         std::vector<float>(kInterpolationCacheEntries, kNoTemperature);
+    // The scene folded into lookup and interpolated (which stay black-body
+    // temperatures); null for the default scene.
+    std::shared_ptr<const SceneFold> scene;
 };
 
 class CThermoTable {
@@ -135,6 +166,10 @@ class CThermoTable {
     void SetCorrectionMode(int32_t mode);
     int32_t CorrectionMode() const { return correctionMode_.load(); }
 
+    // The scene folded into every table published from now on (null model:
+    // the default scene); republishes the current table with it.
+    int SetScene(std::shared_ptr<const SceneModel> model, std::shared_ptr<const EmissivityMap> map);
+
     int32_t Version() const { return State()->version; }
     int32_t Count() const { return State()->count; }
 
@@ -161,6 +196,8 @@ class CThermoTable {
     std::mutex writer_;
     const std::atomic<float> *reference_ = nullptr;  // guarded by writer_
     std::atomic<int32_t> correctionMode_{-1};
+    std::shared_ptr<const SceneModel> sceneModel_;   // guarded by writer_
+    std::shared_ptr<const EmissivityMap> sceneMap_;  // guarded by writer_
     // Held only to copy or swap the pointer, never while building.
     mutable std::mutex stateLock_;
     std::shared_ptr<const CThermoTableState> state_;

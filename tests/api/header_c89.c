@@ -1,5 +1,10 @@
-/* The public header must compile as plain C89. */
+/* The public headers must compile as plain C89. */
 #include "kalvex.h"
+#include "kalvex_scene.h"
 
 int kalvex_header_c89_probe(void);
-int kalvex_header_c89_probe(void) { return KALVEX_DLL_VERSION + KALVEX_WM_EVENT; }
+int kalvex_header_c89_probe(void) {
+    KalvexScene scene;
+    scene.emissivity = 1.0f;
+    return KALVEX_DLL_VERSION + KALVEX_WM_EVENT + (int)scene.emissivity + KALVEX_SCENE_MAP_WIDTH;
+}

@@ -24,6 +24,7 @@ using Clock = std::chrono::steady_clock;
 struct CaptureOptions {
     CameraOptions camera;
     ParamOptions params;
+    SceneOptions scene;
     std::optional<double> seconds;
     std::optional<long> frames;
     std::vector<Snapshot> snapshots;
@@ -65,6 +66,7 @@ std::vector<Option> CaptureOptionList(CaptureOptions *o) {
          }});
     o->params.AddTo(&options);
     o->camera.AddTo(&options);
+    o->scene.AddTo(&options);
     return options;
 }
 
@@ -213,6 +215,7 @@ int RunCaptureWith(CaptureOptions &o) {
     Session session(o.camera);
     int h = session.handle();
     session.Apply(o.params);
+    o.scene.Apply(session);
     bool colourOutput = o.record && o.record->kind == KALVEX_REC_AVI;
     for (const Snapshot &s : o.snapshots) colourOutput = colourOutput || s.type->code <= 6;
     if (colourOutput) PrimeColourRange(session, o.params);

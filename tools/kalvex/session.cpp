@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "kalvex.h"
+#include "kalvex_scene.h"
 #include "kalvex_sim.h"
 
 namespace kalvex_tool {
@@ -34,22 +35,13 @@ void CameraOptions::AddTo(std::vector<Option> *options, bool scene) {
                         [this](const std::string &v) {
                             background = ParseDouble(v, "--background", -273.15, 2000);
                         }});
-    options->push_back(
-        {"--spot", "X,Y,R,CELSIUS", "simulated hot or cold disc (repeatable, up to 16)",
-         [this](const std::string &v) {
-             std::vector<double> n = ParseList(v, "--spot", 4);
-             if (n[0] < 0 || n[0] >= kSensorWidth || n[1] < 0 || n[1] >= kSensorHeight)
-                 throw UsageError("--spot " + v +
-                                  ": the centre must lie in the frame (x 0-639, "
-                                  "y 0-479)");
-             if (n[2] < 0 || n[2] > kSensorWidth)
-                 throw UsageError("--spot radius must be from 0 to 640");
-             if (n[3] < -273.15 || n[3] > 2000)
-                 throw UsageError("--spot temperature must be from -273.15 to 2000");
-             if (spots.size() >= KALVEX_SIM_MAX_SPOTS) throw UsageError("too many --spot options");
-             spots.push_back(
-                 {static_cast<int>(n[0]), static_cast<int>(n[1]), static_cast<int>(n[2]), n[3]});
-         }});
+    options->push_back({"--spot", "X,Y,R,CELSIUS[,EMISSIVITY]",
+                        "simulated hot or cold disc (repeatable, up to 16; emissivity default 1)",
+                        [this](const std::string &v) {
+                            if (spots.size() >= KALVEX_SIM_MAX_SPOTS)
+                                throw UsageError("too many --spot options");
+                            spots.push_back(ParseSpot(v));
+                        }});
     options->push_back({"--fps", "HZ", "simulated frame rate (default 30; 0: as fast as asked)",
                         [this](const std::string &v) { fps = ParseDouble(v, "--fps", 0, 1000); }});
     options->push_back(
@@ -112,6 +104,95 @@ void ParamOptions::AddTo(std::vector<Option> *options, bool streaming) {
                         }});
     options->push_back({"--no-auto-nuc", "", "no NUC when the internal temperature drifts",
                         [this](const std::string &) { autoNuc = 0; }});
+}
+
+Spot ParseSpot(const std::string &text) {
+    const size_t commas = static_cast<size_t>(std::count(text.begin(), text.end(), ','));
+    std::vector<double> n = ParseList(text, "--spot", commas == 4 ? 5 : 4);
+    if (n[0] < 0 || n[0] >= kSensorWidth || n[1] < 0 || n[1] >= kSensorHeight)
+        throw UsageError("--spot " + text +
+                         ": the centre must lie in the frame (x 0-639, y 0-479)");
+    if (n[2] < 0 || n[2] > kSensorWidth) throw UsageError("--spot radius must be from 0 to 640");
+    if (n[3] < -273.15 || n[3] > 2000)
+        throw UsageError("--spot temperature must be from -273.15 to 2000");
+    Spot spot{static_cast<int>(n[0]), static_cast<int>(n[1]), static_cast<int>(n[2]), n[3]};
+    if (n.size() == 5) {
+        if (!(n[4] > 0.0 && n[4] <= 1.0))
+            throw UsageError("--spot emissivity must lie in 0 < e <= 1");
+        spot.emissivity = n[4];
+    }
+    return spot;
+}
+
+void SceneOptions::AddTo(std::vector<Option> *options) {
+    auto fraction = [](const std::string &v, const char *name, bool zero) {
+        double x = ParseDouble(v, name);
+        if (!((zero ? x >= 0.0 : x > 0.0) && x <= 1.0))
+            throw UsageError(std::string(name) +
+                             (zero ? " must lie in 0..1" : " must lie in (0, 1]"));
+        return x;
+    };
+    auto celsius = [](const std::string &v, const char *name) {
+        double x = ParseDouble(v, name);
+        if (!(x >= -60.0 && x <= 2100.0))
+            throw UsageError(std::string(name) + " must lie in -60..2100 degrees");
+        return x;
+    };
+    options->push_back({"--emissivity", "E", "object emissivity for temperatures (default 1)",
+                        [this, fraction](const std::string &v) {
+                            emissivity = fraction(v, "--emissivity", false);
+                        }});
+    options->push_back(
+        {"--reflected", "CELSIUS", "reflected apparent temperature for temperatures (default 22)",
+         [this, celsius](const std::string &v) { reflected = celsius(v, "--reflected"); }});
+    options->push_back({"--transmission", "TAU", "transmission of the path (default 1)",
+                        [this, fraction](const std::string &v) {
+                            if (distance)
+                                throw UsageError(
+                                    "--transmission and --distance exclude each other");
+                            transmission = fraction(v, "--transmission", false);
+                        }});
+    options->push_back(
+        {"--distance", "M", "distance to the object: transmission from the atmospheric model",
+         [this](const std::string &v) {
+             if (transmission) throw UsageError("--transmission and --distance exclude each other");
+             distance = ParseDouble(v, "--distance");
+             if (!(*distance >= 0.0)) throw UsageError("--distance must not be negative");
+         }});
+    options->push_back({"--humidity", "PERCENT", "relative humidity with --distance (default 50)",
+                        [this](const std::string &v) {
+                            humidity = ParseDouble(v, "--humidity");
+                            if (!(*humidity >= 0.0 && *humidity <= 100.0))
+                                throw UsageError("--humidity must lie in 0..100");
+                        }});
+    options->push_back({"--air", "CELSIUS", "temperature of the path (default 22)",
+                        [this, celsius](const std::string &v) { air = celsius(v, "--air"); }});
+    options->push_back(
+        {"--reflected-scene", "CELSIUS", "simulated surroundings that spots reflect (default 22)",
+         [this](const std::string &v) { reflectedScene = ParseDouble(v, "--reflected-scene"); }});
+}
+
+bool SceneOptions::Any() const {
+    return emissivity || reflected || transmission || distance || humidity || air;
+}
+
+void SceneOptions::Apply(Session &session) const {
+    KalvexScene scene;
+    KalvexScene_Default(&scene);
+    if (emissivity) scene.emissivity = static_cast<float>(*emissivity);
+    if (reflected) scene.reflected = static_cast<float>(*reflected);
+    if (transmission) scene.transmission = static_cast<float>(*transmission);
+    if (distance) scene.distance = static_cast<float>(*distance);
+    if (humidity) scene.humidity = static_cast<float>(*humidity / 100.0);
+    if (air) scene.atmosphere = static_cast<float>(*air);
+    if (Any() && KalvexScene_Set(session.handle(), &scene) != 1)
+        session.Fail("cannot set the scene");
+    // The simulated path is the one the library is told about.
+    if (session.simulated() && (reflectedScene || transmission || distance)) {
+        if (KalvexSim_SetRadiometry(session.camera(), reflectedScene.value_or(22.0),
+                                    KalvexScene_Transmission(&scene), scene.atmosphere) != 1)
+            throw UsageError("--reflected-scene must be a finite temperature");
+    }
 }
 
 Session::Session(const CameraOptions &options) {
@@ -187,7 +268,8 @@ void Session::PlugSimulator(const CameraOptions &o) {
     simulated_ = true;
     if (o.background) KalvexSim_SetBackground(cam, *o.background);
     KalvexSim_ClearSpots(cam);
-    for (const Spot &s : o.spots) KalvexSim_AddSpot(cam, s.x, s.y, s.radius, s.celsius);
+    for (const Spot &s : o.spots)
+        KalvexSim_AddSpotEmissive(cam, s.x, s.y, s.radius, s.celsius, s.emissivity);
     if (o.fps) KalvexSim_SetFrameRate(cam, *o.fps);
     if (o.noise) KalvexSim_SetTemporalNoise(cam, *o.noise, 1);
     if (o.fpn) KalvexSim_SetFixedPatternNoise(cam, *o.fpn, 1);

@@ -18,7 +18,11 @@ constexpr int kSensorHeight = 480;
 struct Spot {
     int x = 0, y = 0, radius = 0;
     double celsius = 0.0;
+    double emissivity = 1.0;
 };
+
+// "X,Y,R,CELSIUS[,EMISSIVITY]" (the emissivity 0 < e <= 1, default 1).
+Spot ParseSpot(const std::string &text);
 
 // Which camera, and the simulated scene should the simulator be used.
 struct CameraOptions {
@@ -46,6 +50,20 @@ struct ParamOptions {
     // streaming: also the options that only continuous capture uses (split
     // limit, frame interval, auto-NUC).
     void AddTo(std::vector<Option> *options, bool streaming = true);
+};
+
+class Session;
+
+// Scene compensation (kalvex_scene.h) and the simulated scene's radiometry.
+struct SceneOptions {
+    std::optional<double> emissivity, reflected, transmission, distance, humidity, air,
+        reflectedScene;
+
+    void AddTo(std::vector<Option> *options);
+    bool Any() const;
+    // Sets the instance's scene; on the simulated camera also the scene's
+    // reflected temperature and the same path.
+    void Apply(Session &session) const;
 };
 
 class Session {

@@ -14,6 +14,7 @@ namespace kalvex_tool {
 int RunSnap(const Args &args) {
     CameraOptions camera;
     ParamOptions params;
+    SceneOptions scene;
     std::vector<Snapshot> snapshots;
     std::string out;
     bool trigger = false;
@@ -27,6 +28,7 @@ int RunSnap(const Args &args) {
     };
     params.AddTo(&options, false);
     camera.AddTo(&options);
+    scene.AddTo(&options);
     const CommandHelp help = {
         "kalvex snap [--trigger] [--snapshot TYPE[:FILE]]... [options]",
         "Takes one frame, at once (Kalvex_OneShot) or on the camera's trigger input\n"
@@ -54,6 +56,7 @@ int RunSnap(const Args &args) {
     Session session(camera);
     int h = session.handle();
     session.Apply(params);
+    scene.Apply(session);
     session.PopEvents();
     // A frame is colour-mapped with the range the frame before it set: with an
     // automatic range, one frame first so that the kept one is mapped with its own.

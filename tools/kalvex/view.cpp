@@ -24,6 +24,7 @@ using Clock = std::chrono::steady_clock;
 struct ViewOptions {
     CameraOptions camera;
     ParamOptions params;
+    SceneOptions scene;
     int port = 8080;
     std::string listen = "127.0.0.1";
     std::string out;
@@ -54,6 +55,7 @@ std::vector<Option> ViewOptionList(ViewOptions *o) {
          [o](const std::string &v) { o->quality = ParseInt(v, "--quality", 1, 100); }});
     // The camera's option groups, as `kalvex capture` takes them.
     o->params.AddTo(&options);
+    o->scene.AddTo(&options);
     o->camera.AddTo(&options);
     return options;
 }
@@ -108,6 +110,7 @@ int RunView(const Args &args) {
         }
     } removeTable{ownTable};
     session.Apply(o.params);
+    o.scene.Apply(session);
     session.PopEvents();
     session.window().Discard();
 
