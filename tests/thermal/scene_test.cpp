@@ -121,7 +121,10 @@ TEST(SceneCompensate, PureFunctionArguments) {
 class SceneFolds : public ::testing::Test {
   protected:
     void SetUp() override {
-        const std::string path = std::string(KALVEX_TEST_TMPDIR) + "/scene_fold.tbl";
+        // One file per test: CTest runs the cases of this fixture in parallel processes.
+        const std::string path = std::string(KALVEX_TEST_TMPDIR) + "/scene_fold_" +
+                                 ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                                 ".tbl";
         ASSERT_EQ(KalvexSim_WriteTable(path.c_str(), 4, 400, -40.0, 220.0), 1);
         ASSERT_EQ(table_.LoadTable(std::wstring(path.begin(), path.end()).c_str()), 1);
     }
