@@ -114,6 +114,11 @@ public:
     std::mutex &Lock() { return lock_; }
 
 private:
+    // Under the lock: the formula's next handle, and whether a handle is taken
+    // (without moving the cursor).
+    int32_t DrawHandle() const;
+    bool InUse(int32_t handle) const;
+
     std::mutex lock_;
 };
 

@@ -96,6 +96,15 @@ bool DeviceIoControl(DeviceLink *link, uint32_t code, uint32_t pipe, void *buffe
     return ok;
 }
 
+bool DeviceCancel(DeviceLink *link) {
+    if (link == nullptr) return false;
+    if (link->userSpace) {
+        return link->driver.ops.cancel != nullptr &&
+               link->driver.ops.cancel(link->driver.context, link->device) != 0;
+    }
+    return backend::NativeDeviceCancel(link->device);
+}
+
 void DeviceClose(DeviceLink *link) {
     if (link == nullptr) return;
     if (link->userSpace) {
