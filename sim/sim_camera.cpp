@@ -42,7 +42,6 @@ uint16_t Clamp14(int64_t value) {
     return static_cast<uint16_t>(std::clamp<int64_t>(value, 0, 16383));
 }
 
-
 }  // namespace
 
 DriftModel CurrentDriftModel() {
@@ -327,9 +326,8 @@ bool Camera::Stall(Lock &lock, uint64_t generation, const std::atomic<bool> &can
     const uint64_t release = stallRelease_;
     ++stalled_;
     changed_.notify_all();
-    changed_.wait(lock, [&] {
-        return !Alive(generation) || cancelled.load() || stallRelease_ != release;
-    });
+    changed_.wait(
+        lock, [&] { return !Alive(generation) || cancelled.load() || stallRelease_ != release; });
     --stalled_;
     return Alive(generation) && !cancelled.load();
 }
@@ -339,8 +337,7 @@ bool Camera::Delay(Lock &lock, uint32_t pipe, uint64_t generation,
     const int ms = latencyMs_[pipe];
     if (ms > 0) {
         const auto due = Clock::now() + std::chrono::milliseconds(ms);
-        changed_.wait_until(lock, due,
-                            [&] { return !Alive(generation) || cancelled.load(); });
+        changed_.wait_until(lock, due, [&] { return !Alive(generation) || cancelled.load(); });
     }
     return Alive(generation) && !cancelled.load();
 }
@@ -545,8 +542,7 @@ bool Camera::Reply(Lock &lock, uint64_t generation, const std::atomic<bool> &can
     if (!Delay(lock, 1, generation, cancelled)) return false;
     if (replies_.empty()) return false;
     const uint8_t opcode = replies_.front().second;
-    if (TakeAimedFault(KALVEX_SIM_FAULT_REPLY_STALL, opcode) &&
-        !Stall(lock, generation, cancelled))
+    if (TakeAimedFault(KALVEX_SIM_FAULT_REPLY_STALL, opcode) && !Stall(lock, generation, cancelled))
         return false;
     if (replies_.empty()) return false;
     Block block = replies_.front().first;

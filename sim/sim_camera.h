@@ -118,8 +118,8 @@ class Camera {
     // Waits out the pipe's latency; false when the request must fail instead.
     bool Delay(Lock &lock, uint32_t pipe, uint64_t generation, const std::atomic<bool> &cancelled);
     void PowerOn();
-    bool Command(Lock &lock, uint64_t generation, const std::atomic<bool> &cancelled,
-                 uint32_t code, uint8_t *buffer, uint32_t length, uint32_t *returned);
+    bool Command(Lock &lock, uint64_t generation, const std::atomic<bool> &cancelled, uint32_t code,
+                 uint8_t *buffer, uint32_t length, uint32_t *returned);
     bool Reply(Lock &lock, uint64_t generation, const std::atomic<bool> &cancelled, uint32_t code,
                uint8_t *buffer, uint32_t length, uint32_t *returned);
     bool Frame(Lock &lock, uint64_t generation, const std::atomic<bool> &cancelled, uint32_t code,

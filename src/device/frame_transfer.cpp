@@ -189,9 +189,9 @@ int CZCMSdkLib::CaptureSingleFrame(const std::function<bool()> &abandon) {
             return kDevFrameFailed;
         }
     }
-    const bool finished = job->completion.Wait(
-        waitLimitEnabled_.load() != 0 ? waitLimitMs_ : kFrameWaitMs,
-        [&] { return abandon && abandon(); });
+    const bool finished =
+        job->completion.Wait(waitLimitEnabled_.load() != 0 ? waitLimitMs_ : kFrameWaitMs,
+                             [&] { return abandon && abandon(); });
     lastTransferMs_.store(job->elapsedMs.load());
     if (finished) return job->status.load();
     // The enabled limit leaves the transfer running (a later call may collect
@@ -251,6 +251,7 @@ int CZCMSdkLib::StartStreaming() {
         job->stopped.store(1);
         return kDevFrameFailed;
     }
+    CountStreaming(cameraIndex_.load());
     return kDevOk;
 }
 
@@ -305,6 +306,7 @@ int CZCMSdkLib::ReadStreamFrame(uint8_t *destination) {
 
 int CZCMSdkLib::StopStreaming() {
     std::lock_guard guard(streamLock_);
+    CountStreaming(-1);
     const auto job = CurrentStreamJob();
     if (job->stopped.load() == 1 && job->error.load() == 0) {
         if (streamThread_.joinable())
@@ -317,9 +319,9 @@ int CZCMSdkLib::StopStreaming() {
         job->frameEvent.Wake();
     }
     int status = kDevFrameFailed;
-    const bool ended = !streamThread_.joinable() ||
-                       EndTransferThread(streamThread_, job->links, job->doneEvent,
-                                         job->hold.get(), stopWaitMs_.load());
+    const bool ended =
+        !streamThread_.joinable() || EndTransferThread(streamThread_, job->links, job->doneEvent,
+                                                       job->hold.get(), stopWaitMs_.load());
     if (ended) {
         status = job->status.load();
         lastTransferMs_.store(job->elapsedMs.load());

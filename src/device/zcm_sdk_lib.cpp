@@ -35,6 +35,12 @@ std::mutex &ExchangeLock() {
     return lock;
 }
 
+// Streaming runs per camera, over every device object of the process.
+std::array<std::atomic<int32_t>, kCameraCount> &StreamingRuns() {
+    static std::array<std::atomic<int32_t>, kCameraCount> runs{};
+    return runs;
+}
+
 }  // namespace
 
 // ---- Slot arithmetic ------------------------------------------------------------------
@@ -93,6 +99,17 @@ std::string CZCMSdkLib::DevicePath() const {
     return std::string(devicePath_.data());
 }
 
+bool CZCMSdkLib::CameraStreaming(int n) {
+    if (n < 0 || n >= kCameraCount) return false;
+    return StreamingRuns()[static_cast<size_t>(n)].load() > 0;
+}
+
+void CZCMSdkLib::CountStreaming(int camera) {
+    if (streamingCamera_ >= 0) StreamingRuns()[static_cast<size_t>(streamingCamera_)].fetch_sub(1);
+    streamingCamera_ = camera;
+    if (camera >= 0) StreamingRuns()[static_cast<size_t>(camera)].fetch_add(1);
+}
+
 std::shared_ptr<SingleTransferJob> CZCMSdkLib::CurrentSingleJob() const {
     std::lock_guard guard(stateLock_);
     return singleJob_;
@@ -111,6 +128,7 @@ std::shared_ptr<FrameBuffers> CZCMSdkLib::CurrentBuffers() const {
 // ---- Commands, registers and core values ------------------------------------------------------
 
 int CZCMSdkLib::SendCommand(const CommandBlock &block) {
+    if (muted_.load()) return 0;
     const ScopedLink link(commandLinks_, DevicePath().c_str());
     CommandBlock copy = block;
     const int result = PipeTransferInDirect(link.get(), kCommandPipe, kBlockBytes, copy.data());
@@ -119,6 +137,7 @@ int CZCMSdkLib::SendCommand(const CommandBlock &block) {
 
 // Sends a command that is answered by two reply blocks; only the second counts.
 int CZCMSdkLib::ReadWithReplies(const CommandBlock &command, CommandBlock *second) {
+    if (muted_.load()) return 0;
     std::lock_guard exchange(ExchangeLock());
     const ScopedLink link(commandLinks_, DevicePath().c_str());
     DeviceHandle handle = link.get();

@@ -286,6 +286,9 @@ class CZCMSdkLib {
     int StreamReadIndex() const;
     int StreamFramesTransferred() const;
 
+    // Whether some device object of this process streams from camera n now.
+    static bool CameraStreaming(int n);
+
     // Test hook: how long a stop waits, after cancelling, for a transfer thread.
     void SetStopWaitLimit(uint32_t ms) { stopWaitMs_.store(ms); }
 
@@ -294,6 +297,9 @@ class CZCMSdkLib {
     void StoreSixteenBit(int on) { sixteenBit_.store(on != 0 ? 1 : 0); }
     // Sends one command block on pipe 0. 1 when it went out in full.
     int SendCommand(const CommandBlock &block);
+    // While muted, commands and register exchanges are not sent (they fail):
+    // the device's settings change only here.
+    void SetMuted(bool on) { muted_.store(on); }
     // Called by SetWindow with the transfer length it sent to the camera.
     virtual void RememberWindowTransfer(int32_t /*transferSamples*/) {}
 
@@ -341,6 +347,10 @@ class CZCMSdkLib {
     std::thread streamThread_;
     // The command exchanges in progress on application and capture threads.
     OpenLinks commandLinks_;
+    std::atomic<bool> muted_{false};
+    // The camera this object's streaming run counts in CameraStreaming (-1: none).
+    int32_t streamingCamera_ = -1;  // under streamLock_
+    void CountStreaming(int camera);
 };
 
 }  // namespace kalvex

@@ -35,8 +35,8 @@ DeviceLink *DeviceOpen(const char *path);
 // One I/O control request: the input is the 32-bit pipe number, the output the
 // caller's buffer. Returns true when the request completed; *returned receives
 // the byte count.
-bool DeviceIoControl(DeviceLink *link, uint32_t code, uint32_t pipe, void *buffer,
-                     uint32_t length, uint32_t *returned);
+bool DeviceIoControl(DeviceLink *link, uint32_t code, uint32_t pipe, void *buffer, uint32_t length,
+                     uint32_t *returned);
 void DeviceClose(DeviceLink *link);
 // Makes the request pending on the link fail soon; callable from another thread
 // while the link is open. False when the driver cannot cancel.

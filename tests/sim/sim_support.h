@@ -71,7 +71,7 @@ class Link {
         const int camera = CameraNumber();
         if (camera >= 0 && KalvexSim_ReadRegister(camera, 18) == 0 &&
             KalvexSim_ReadRegister(camera, 1) == 0 && KalvexSim_ReadRegister(camera, 2) == 0) {
-            const int window[][2] = {{16, 0}, {17, 0}, {18, 64}, {19, 239},
+            const int window[][2] = {{16, 0},   {17, 0},   {18, 64},  {19, 239},
                                      {0, 0x00}, {1, 0xB0}, {2, 0x04}, {3, 0x00}};
             for (const auto &[reg, value] : window) KalvexSim_WriteRegister(camera, reg, value);
         }

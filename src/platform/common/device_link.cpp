@@ -78,8 +78,8 @@ DeviceLink *DeviceOpen(const char *path) {
     return link.release();
 }
 
-bool DeviceIoControl(DeviceLink *link, uint32_t code, uint32_t pipe, void *buffer,
-                     uint32_t length, uint32_t *returned) {
+bool DeviceIoControl(DeviceLink *link, uint32_t code, uint32_t pipe, void *buffer, uint32_t length,
+                     uint32_t *returned) {
     uint32_t count = 0;
     bool ok = false;
     if (link != nullptr) {

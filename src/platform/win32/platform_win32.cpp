@@ -49,8 +49,7 @@ bool NativeDeviceCancel(void *device) {
 void *AcquireModuleReference() {
     HMODULE module = nullptr;
     if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                             reinterpret_cast<LPCWSTR>(&AcquireModuleReference),
-                             &module) == FALSE)
+                             reinterpret_cast<LPCWSTR>(&AcquireModuleReference), &module) == FALSE)
         return nullptr;
     return module;
 }
