@@ -76,12 +76,23 @@ int CKalvex::Initialize(KalvexHwnd window) {
     float temperature = 0.0f;
     if (device_.ReadInternalTemperatureRaw(&raw) == 1)
         temperature = InternalTemperatureFromRaw(raw);
-    if (temperature == 0.0f) ReportError(KALVEX_EV_COMMUNICATION);
+    // The reading goes to camera 0, selected at construction. When only other
+    // cameras are plugged, its failure says nothing about them: the host will
+    // select one of those, and acquiring from it reads the temperature again.
+    if (temperature == 0.0f && !OnlyOtherCamerasPresent()) ReportError(KALVEX_EV_COMMUNICATION);
     reference_.store(temperature);
     table_.LinkReferenceTemperature(&reference_);
     LogDebug(L"GetInternalTemp %.2f", static_cast<double>(temperature));
     table_.SetCorrectionMode(13);
     return 1;
+}
+
+bool CKalvex::OnlyOtherCamerasPresent() {
+    const int selected = device_.GetCameraIndex();
+    if (device_.IsCameraPresent(selected) != 0) return false;
+    for (int n = 0; n < device_.GetCameraCount(); ++n)
+        if (device_.IsCameraPresent(n) != 0) return true;
+    return false;
 }
 
 int CKalvex::IsCameraEnable(int index, wchar_t *name, int size) {
@@ -233,11 +244,14 @@ int CKalvex::StopCapture() {
         lock.unlock();
         captureThread_.join();
     }
+    // A run that the camera ended (code 4, unplugged say) fails its stop too;
+    // that is the same failure, already reported, not a new one.
+    const bool endedByCamera = endedByCamera_.exchange(false);
     if (mode_.load() != 0) {
         mode_.store(0);
         device_.SetWaitLimitEnabled(0);
         if (device_.StopStreaming() != 0) {
-            ReportError(KALVEX_EV_COMMUNICATION);
+            if (!endedByCamera) ReportError(KALVEX_EV_COMMUNICATION);
             return 0;
         }
     }
@@ -342,6 +356,7 @@ void CKalvex::CaptureLoop() {
         const int state = device_.GetStreamState([this] { return run_.load() == 0; });
         if (state == 1) {
             run_.store(0);
+            endedByCamera_.store(true);
             ReportError(KALVEX_EV_CAPTURE_ENDED);
             break;
         }

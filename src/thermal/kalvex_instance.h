@@ -165,6 +165,8 @@ class CKalvex {
     void ColorizeSlot(RingSlot &slot);
     bool InHoldWindow();
     static float InternalTemperatureFromRaw(uint16_t raw);
+    // The selected camera is absent but another one is plugged.
+    bool OnlyOtherCamerasPresent();
     // The capture loop's recording: at its start, after each published frame, at its end.
     void RecordingLoopStart();
     void RecordingStep();
@@ -220,6 +222,8 @@ class CKalvex {
     std::condition_variable stopWake_;
     std::thread captureThread_;
     std::atomic<bool> threadEnded_{false};
+    // The capture loop ended because the camera ended the run (code 4).
+    std::atomic<bool> endedByCamera_{false};
 
     std::atomic<KalvexHwnd> window_{nullptr};
     std::atomic<int32_t> frameRate_{0};
