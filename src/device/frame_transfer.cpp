@@ -124,11 +124,12 @@ void StreamTransferMain(std::shared_ptr<StreamTransferJob> job) {
 bool EndTransferThread(std::thread &thread, OpenLinks &links, TransferEvent &done,
                        platform::ThreadModuleHold *hold, uint32_t waitMs) {
     if (!thread.joinable()) return true;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    const auto start = std::chrono::steady_clock::now();
     for (;;) {
         const bool cancelled = links.Cancel();
         if (done.WaitSteady(cancelled ? kCancelRepeatMs : waitMs)) break;
-        if (!cancelled || std::chrono::steady_clock::now() >= until) {
+        const auto limit = std::chrono::milliseconds(cancelled ? kCancelledWaitMs : waitMs);
+        if (!cancelled || std::chrono::steady_clock::now() - start >= limit) {
             if (hold == nullptr || hold->Abandon()) {
                 thread.detach();
                 return false;

@@ -48,6 +48,9 @@ inline constexpr uint32_t kFrameWaitMs = 6000;
 // cancelled request ends at once; a driver that cannot cancel is not waited for
 // longer, so Kalvex_Close on a camera that has gone silent stays quick.
 inline constexpr uint32_t kStopWaitMs = 50;
+// How long a stop waits for a thread whose request the driver did cancel: the
+// thread ends at once then, and is left behind only if it does not.
+inline constexpr uint32_t kCancelledWaitMs = 1000;
 // How often a stop cancels again while it waits: a request issued just after a
 // cancel was not pending yet.
 inline constexpr uint32_t kCancelRepeatMs = 2;
@@ -109,11 +112,12 @@ struct StreamTransferJob {
     std::shared_ptr<platform::ThreadModuleHold> hold;
 };
 
-// Ends a transfer thread: cancels what it has pending in the driver and waits up
-// to waitMs for it to finish (done set), cancelling again meanwhile, then joins
-// it; a thread that has not finished by then is left behind for good (it owns
-// its job, its buffers and a hold on the module) and never waited for again.
-// True when it was joined.
+// Ends a transfer thread: cancels what it has pending in the driver and waits
+// for it to finish (done set), cancelling again meanwhile, then joins it. When
+// the driver cannot cancel, the wait ends after waitMs; after a cancel, after
+// kCancelledWaitMs. A thread that has not finished by then is left behind for
+// good (it owns its job, its buffers and a hold on the module) and is never
+// waited for again. True when it was joined.
 bool EndTransferThread(std::thread &thread, OpenLinks &links, TransferEvent &done,
                        platform::ThreadModuleHold *hold, uint32_t waitMs);
 

@@ -525,5 +525,44 @@ TEST_F(SimCamera, BadArgumentsAreRefused) {
     EXPECT_EQ(KalvexSim_RawForTemperature(8, 20.0), -1);
 }
 
+// ---- Protocol strictness and aimed faults ---------------------------------------------
+
+TEST_F(SimCamera, RepliesNeedTheirCodeAndFramesTheirStartFrame) {
+    Link link;
+    Block reply{};
+    uint32_t got = 0;
+    ASSERT_TRUE(link.Send(MakeBlock({0x26, 14})));
+    EXPECT_FALSE(link.Io(kCommandCode, 1, reply.data(), 64, &got));  // the wrong code
+    EXPECT_TRUE(link.ReadReply(&reply));                             // nothing consumed
+    EXPECT_EQ(reply[0], 0x26);
+
+    ASSERT_FALSE(link.Frame(64).empty());  // programs the window, one start-frame
+    EXPECT_TRUE(link.FrameRequest(64).empty());
+    ASSERT_TRUE(link.Send(MakeBlock({0x02})));
+    EXPECT_EQ(link.FrameRequest(64).size(), 64u);
+    EXPECT_EQ(Counters().framesServed, 2);
+}
+
+TEST_F(SimCamera, FaultsAimedAtOneOpcodeLetOthersPass) {
+    Link link;
+    ASSERT_EQ(KalvexSim_SetFaultOpcode(0, 0x0C), 1);
+    ASSERT_EQ(KalvexSim_InjectFault(0, KALVEX_SIM_FAULT_COMMAND_FAIL, 1), 1);
+    ASSERT_EQ(KalvexSim_InjectFault(0, KALVEX_SIM_FAULT_REPLY_FAIL, 1), 1);
+    EXPECT_TRUE(link.WriteRegister(5, 7));
+    EXPECT_EQ(link.ReadRegister(5), 7);
+    EXPECT_EQ(link.ReadCore(32), -1);  // the command fails
+    // The reply fault takes the echo block: the value still comes second.
+    ASSERT_TRUE(link.Send(MakeBlock({0x0C, 32})));
+    Block first{}, second{};
+    EXPECT_FALSE(link.ReadReply(&first));
+    EXPECT_TRUE(link.ReadReply(&second));
+    EXPECT_EQ(link.ReadCore(32), KALVEX_SIM_DEFAULT_CORE_TEMPERATURE);
+
+    EXPECT_EQ(KalvexSim_SetFaultOpcode(0, 256), 0);
+    EXPECT_EQ(KalvexSim_SetLatency(0, 3, 1), 0);
+    EXPECT_EQ(KalvexSim_SetLatency(0, 0, -1), 0);
+    EXPECT_EQ(KalvexSim_GetCancels(8), -1);
+}
+
 }  // namespace
 }  // namespace kalvex::simtest

@@ -87,6 +87,8 @@ class Link {
         return frame;
     }
 
+    // The driver's cancel entry, as a stop on another thread would call it.
+    bool Cancel() { return platform::DeviceCancel(link_); }
     // The camera number at the end of the device path, or -1.
     int CameraNumber() const {
         const std::string path = path_ != nullptr ? path_ : "";
