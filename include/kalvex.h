@@ -103,7 +103,9 @@ extern "C" {
 /* Creates an instance; hwnd (may be null) receives the messages. Returns the
  * handle, also when initialisation recorded a code (6 or 8); 0 on failure. */
 KALVEX_API int KALVEX_CALL Kalvex_Initialize(KalvexHwnd hwnd);
-/* Stops capture, destroys the instance. 1, or 0 for an unknown handle. */
+/* Stops capture, destroys the instance. 1, or 0 for an unknown handle. Like
+ * Kalvex_Close it cancels what a silent camera holds and ends a single frame
+ * waiting on another thread. Calls on one handle may come from any threads. */
 KALVEX_API int KALVEX_CALL Kalvex_Release(int handle);
 /* Always 2032717. */
 KALVEX_API int KALVEX_CALL Kalvex_GetDllVersion(void);
@@ -129,7 +131,9 @@ KALVEX_API int KALVEX_CALL Kalvex_Close(int handle);
 /* Sets / clears the pause flag. Always 1. */
 KALVEX_API int KALVEX_CALL Kalvex_Pause(int handle);
 KALVEX_API int KALVEX_CALL Kalvex_Start(int handle);
-/* Captures one frame on demand / on the trigger input. Frame id, or 0. */
+/* Captures one frame on demand / on the trigger input. Frame id, or 0; code 3
+ * when no frame came within 6 s (the trigger: 3 s) or Kalvex_Close or
+ * Kalvex_Release on another thread ended the wait. */
 KALVEX_API int KALVEX_CALL Kalvex_OneShot(int handle);
 KALVEX_API int KALVEX_CALL Kalvex_Trigger(int handle);
 /* Performs a non-uniformity correction now. Always 1. */
