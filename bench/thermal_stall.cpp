@@ -45,7 +45,12 @@ void BM_CloseOnStalledCamera(benchmark::State &state) {
     }
     KalvexSim_Reset();
 }
-BENCHMARK(BM_CloseOnStalledCamera)->Arg(1)->Arg(0)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CloseOnStalledCamera)
+    ->Arg(1)
+    ->Arg(0)
+    ->UseManualTime()
+    ->Iterations(10)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_ReleaseOnStalledCamera(benchmark::State &state) {
     const bool cancellable = state.range(0) != 0;
@@ -62,6 +67,7 @@ BENCHMARK(BM_ReleaseOnStalledCamera)
     ->Arg(1)
     ->Arg(0)
     ->UseManualTime()
+    ->Iterations(10)
     ->Unit(benchmark::kMillisecond);
 
 // Kalvex_OneShot waiting on a stalled frame; Kalvex_Close from another thread
@@ -90,6 +96,7 @@ BENCHMARK(BM_CloseEndsStalledOneShot)
     ->Arg(1)
     ->Arg(0)
     ->UseManualTime()
+    ->Iterations(10)
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace
