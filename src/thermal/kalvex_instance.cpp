@@ -527,7 +527,8 @@ int CKalvex::SingleFrameAcquisition(uint32_t interruptsSeen) {
     device_.SetWaitLimitEnabled(0);
     const int captured =
         device_.CaptureSingleFrame([this, interruptsSeen] { return Interrupted(interruptsSeen); });
-    if (captured == kDevWaitCut) {
+    // A stop may end the wait, or cancel the transfer first and so end it.
+    if (captured == kDevWaitCut || (captured != 0 && Interrupted(interruptsSeen))) {
         // No frame in time, or a stop ended the wait.
         ReportError(KALVEX_EV_ACQUISITION);
         return 0;
