@@ -121,7 +121,9 @@ extern "C" {
 /* Creates an instance; hwnd (may be null) receives the messages. Returns the
  * handle, also when initialisation recorded a code (6 or 8); 0 on failure. */
 KALVEX_API int KALVEX_CALL Kalvex_Initialize(KalvexHwnd hwnd);
-/* Stops capture, destroys the instance. 1, or 0 for an unknown handle. */
+/* Stops capture, destroys the instance. 1, or 0 for an unknown handle. Like
+ * Kalvex_Close it cancels what a silent camera holds and ends a single frame
+ * waiting on another thread. Calls on one handle may come from any threads. */
 KALVEX_API int KALVEX_CALL Kalvex_Release(int handle);
 /* Always 2032717. */
 KALVEX_API int KALVEX_CALL Kalvex_GetDllVersion(void);
@@ -147,7 +149,9 @@ KALVEX_API int KALVEX_CALL Kalvex_Close(int handle);
 /* Sets / clears the pause flag. Always 1. */
 KALVEX_API int KALVEX_CALL Kalvex_Pause(int handle);
 KALVEX_API int KALVEX_CALL Kalvex_Start(int handle);
-/* Captures one frame on demand / on the trigger input. Frame id, or 0. */
+/* Captures one frame on demand / on the trigger input. Frame id, or 0; code 3
+ * when no frame came within 6 s (the trigger: 3 s) or Kalvex_Close or
+ * Kalvex_Release on another thread ended the wait. */
 KALVEX_API int KALVEX_CALL Kalvex_OneShot(int handle);
 KALVEX_API int KALVEX_CALL Kalvex_Trigger(int handle);
 /* Performs a non-uniformity correction now. Always 1. */
@@ -208,12 +212,17 @@ KALVEX_API void KALVEX_CALL KalvexPosix_SetDebugListener(KalvexDebugListener lis
 /* A user-space driver serving one device path. open returns a non-null device
  * cookie or null on failure; ioctl mirrors a device I/O control request: the
  * input is one 32-bit pipe number, the output buffer is length bytes; it
- * returns nonzero on success with *returned set. */
+ * returns nonzero on success with *returned set. cancel (may be null: the
+ * driver cannot cancel) is called from another thread while the device is
+ * open: it makes the request pending on the device, and any the device is
+ * given after it, fail soon; it returns nonzero when it could. It was added
+ * last so that tables written for the first three entries keep their layout. */
 typedef struct KalvexDriverOps {
     void *(KALVEX_CALL *open)(void *context, const char *path);
     int(KALVEX_CALL *ioctl)(void *context, void *device, unsigned long code, unsigned long pipe,
                             void *buffer, unsigned long length, unsigned long *returned);
     void(KALVEX_CALL *close)(void *context, void *device);
+    int(KALVEX_CALL *cancel)(void *context, void *device);
 } KalvexDriverOps;
 
 /* Registers ops for path (the ops are copied; context must outlive every device

@@ -27,7 +27,11 @@ void KALVEX_CALL CloseThunk(void *context, void *device) {
     DriverClose(context, device);
 }
 
-constexpr KalvexDriverOps kOps = {OpenThunk, IoctlThunk, CloseThunk};
+int KALVEX_CALL CancelThunk(void *context, void *device) {
+    return DriverCancel(context, device) ? 1 : 0;
+}
+
+constexpr KalvexDriverOps kOps = {OpenThunk, IoctlThunk, CloseThunk, CancelThunk};
 
 }  // namespace
 

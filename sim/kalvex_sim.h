@@ -19,11 +19,12 @@
  *   (bytes 1, 2), 0x26 read register (byte 1), 0x40 write core value (bytes
  *   3 item, 4 high, 5 low; a write of item 6 is a NUC). Unknown opcodes are
  *   accepted and ignored.
- * Pipe 1, code 0x0022204E, 64 bytes: the next queued reply block. 0x26 and
- *   0x0C queue two blocks: the first echoes the opcode and item in bytes 0 and
- *   1, the second holds the register value in byte 0, or the core value high
- *   byte in byte 0 and low byte in byte 1. Reading with nothing queued fails.
- *   Replies are queued per camera, not per handle.
+ * Pipe 1, code 0x0022204E (any other code or length fails the request), 64
+ *   bytes: the next queued reply block. A register read (0x26) and a core
+ *   value read (0x0C) each take two reply blocks: the first echoes the opcode
+ *   and item in bytes 0 and 1, the second holds the register value in byte 0,
+ *   or the core value high byte in byte 0 and low byte in byte 1. Reading with
+ *   nothing queued fails. Replies are queued per camera, not per handle.
  * Pipe 2, code 0x00222051, or 0x002220A9 when the transfer length is
  *   3,072,000 samples or more (the other code fails the request): one frame.
  *   Transfer length L = registers 0-3 (little-endian) in samples; sample
@@ -36,6 +37,10 @@
  *   W = 2 * reg18 or 2 * reg18 + 512 (register 18 keeps 8 bits of width / 2):
  *   the larger candidate with X + W <= 640 and W * H <= L. Coordinates
  *   beyond the sensor are clamped to its last line and column.
+ *   A frame is sent only after a start-frame command (0x02, on any handle of
+ *   the camera): each start-frame arms the camera for one frame request, and
+ *   a frame request that finds it unarmed, or no transfer length programmed
+ *   (L = 0), fails.
  *   Frames are paced at the frame rate: a request waits for the next frame
  *   time (frame period after the previous frame served).
  *   An 8-bit sample is the 14-bit value shifted right by 6.
@@ -43,13 +48,29 @@
  *   was last written (0 at power-on).
  * Register 7 bit 2 is the trigger input level; all other register bits read
  *   back what was last written.
- * Power-on registers (on every plug): all 0 except the full 640 x 480 window
- *   (16: 0, 17: 0, 18: 64, 19: 239), transfer length 307200 (0: 0x00,
- *   1: 0xB0, 2: 0x04, 3: 0x00) and 16-bit samples (14: 9). Plugging also
- *   empties the reply queue and undoes a NUC; scene, noise, rate, faults and
- *   counters are settings of the simulation and survive unplug and plug.
+ * Power-on registers (on every plug): all 0 except 16-bit samples (14: 9):
+ *   no window and no transfer length are programmed, so the host must set
+ *   both (opcode 0x09, registers 16-19) before it asks for frames. Plugging
+ *   also empties the reply queue, disarms the start-frame and undoes a NUC;
+ *   scene, noise, rate, faults, latencies and counters are settings of the
+ *   simulation and survive unplug and plug.
  * An unplugged camera fails every open and every transfer, also through
  *   handles opened before the unplug and requests already waiting.
+ * Plug a camera before the library instance that should see it is created:
+ *   Kalvex_Initialize probes the eight device paths once, and a camera
+ *   plugged later stays absent for that instance.
+ * Cancel (the driver's cancel entry, KalvexDriverOps.cancel): the request
+ *   waiting on the handle (latency, stall or frame pacing) fails at once, and
+ *   so does every later request on that handle; other handles are untouched.
+ *
+ * ---- Defaults (at start-up and after KalvexSim_Reset) --------------------
+ * No camera plugged; frame rate 30 per second; test pattern off; background
+ *   22.0 degrees, no spots; temporal noise 0 (off), seed 0; fixed-pattern noise
+ *   0 (off), seed 0; core value 32 = 23808 (24.99914 degrees), no internal
+ *   drift; drift model a = 0.1, b = 4.0, Tcal = the default internal
+ *   temperature; trigger level low, no pulse; no faults, aimed at every
+ *   opcode; latency 0 on every pipe; cancelling works; counters, cancels and the
+ *   command log 0.
  *
  * ---- Sensor model -------------------------------------------------------
  * Internal temperature: core value v <-> Ti = v * 3.0 / 32767.0 * (-207.9) +
@@ -134,7 +155,7 @@ extern "C" {
  * counts as one occurrence (a register read reads two). A stalled frame
  * request blocks until KalvexSim_ReleaseStalls, clearing the stall fault or
  * KalvexSim_ClearFaults (then it is served normally) or until the camera is
- * unplugged (then it fails). */
+ * unplugged or the handle cancelled (then it fails). */
 #define KALVEX_SIM_FAULT_OPEN 1
 #define KALVEX_SIM_FAULT_COMMAND_FAIL 2
 #define KALVEX_SIM_FAULT_COMMAND_SHORT 3
@@ -143,6 +164,10 @@ extern "C" {
 #define KALVEX_SIM_FAULT_FRAME_FAIL 6
 #define KALVEX_SIM_FAULT_FRAME_SHORT 7
 #define KALVEX_SIM_FAULT_FRAME_STALL 8
+/* A stalled command or reply read blocks like a stalled frame request; a
+ * command is executed (a reply consumed) only when its stall is released. */
+#define KALVEX_SIM_FAULT_COMMAND_STALL 9
+#define KALVEX_SIM_FAULT_REPLY_STALL 10
 #define KALVEX_SIM_UNTIL_CLEARED (-1)
 
 typedef struct KalvexSimCounters {
@@ -227,9 +252,27 @@ int KALVEX_CALL KalvexSim_InjectFault(int camera, int fault, int times);
 int KALVEX_CALL KalvexSim_ClearFaults(int camera);
 /* Lets stalled requests go on (served normally); the fault stays armed. */
 int KALVEX_CALL KalvexSim_ReleaseStalls(int camera);
-/* Waits until at least count frame requests are blocked in a stall: 1, or 0
- * on time-out (timeoutMs < 0: no limit). */
+/* Waits until at least count requests (any pipe) are blocked in a stall: 1,
+ * or 0 on time-out (timeoutMs < 0: no limit). */
 int KALVEX_CALL KalvexSim_WaitStalled(int camera, int count, int timeoutMs);
+
+/* ---- Latency, aimed faults and cancellation ------------------------------------ */
+/* Every request on pipe 0, 1 or 2 waits milliseconds (>= 0; default 0) before
+ * it is served; unplugging or cancelling ends the wait with failure. Frame
+ * pacing comes on top. */
+int KALVEX_CALL KalvexSim_SetLatency(int camera, int pipe, int milliseconds);
+/* Aims the command and reply faults (fail, short, stall) at one opcode: they
+ * then apply only to command blocks with that opcode and to the replies such
+ * commands queued, and other blocks pass without using up an occurrence.
+ * -1 (the default) aims them at every opcode. opcode -1..255. */
+int KALVEX_CALL KalvexSim_SetFaultOpcode(int camera, int opcode);
+/* on 0: the driver's cancel entry fails and changes nothing, like a driver
+ * that cannot cancel; nonzero (the default): cancels work. */
+int KALVEX_CALL KalvexSim_SetCancellable(int camera, int on);
+/* Requests blocked in a stall now; -1 for an unknown camera. */
+int KALVEX_CALL KalvexSim_GetStalled(int camera);
+/* Cancels received through the driver's cancel entry; -1 for an unknown camera. */
+long KALVEX_CALL KalvexSim_GetCancels(int camera);
 
 /* ---- Read-back ----------------------------------------------------------------- */
 /* Register 0..255: its value as the camera would answer (register 7 without

@@ -262,6 +262,32 @@ int KALVEX_CALL KalvexSim_WaitStalled(int camera, int count, int timeoutMs) {
     }
 }
 
+// ---- Latency, aimed faults and cancellation ---------------------------------------
+
+int KALVEX_CALL KalvexSim_SetLatency(int camera, int pipe, int milliseconds) {
+    if (pipe < 0 || pipe > 2 || milliseconds < 0) return 0;
+    return OnCamera(camera, [&](Camera &c) { c.SetLatency(pipe, milliseconds); });
+}
+
+int KALVEX_CALL KalvexSim_SetFaultOpcode(int camera, int opcode) {
+    if (opcode < -1 || opcode > 255) return 0;
+    return OnCamera(camera, [&](Camera &c) { c.SetFaultOpcode(opcode); });
+}
+
+int KALVEX_CALL KalvexSim_SetCancellable(int camera, int on) {
+    return OnCamera(camera, [&](Camera &c) { c.SetCancellable(on != 0); });
+}
+
+int KALVEX_CALL KalvexSim_GetStalled(int camera) {
+    if (!Known(camera)) return -1;
+    return CameraAt(camera).Stalled();
+}
+
+long KALVEX_CALL KalvexSim_GetCancels(int camera) {
+    if (!Known(camera)) return -1;
+    return CameraAt(camera).Cancels();
+}
+
 int KALVEX_CALL KalvexSim_ReadRegister(int camera, int reg) {
     if (!Known(camera) || reg < 0 || reg > 255) return -1;
     return CameraAt(camera).PeekRegister(reg);

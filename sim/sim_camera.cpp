@@ -42,9 +42,6 @@ uint16_t Clamp14(int64_t value) {
     return static_cast<uint16_t>(std::clamp<int64_t>(value, 0, 16383));
 }
 
-constexpr std::array<uint8_t, 4> kPowerOnWindow = {0, 0, 64, 239};  // registers 16..19
-constexpr uint32_t kPowerOnTransfer = 307200;
-
 }  // namespace
 
 DriftModel CurrentDriftModel() {
@@ -91,12 +88,12 @@ Camera::Camera(int number) : number_(number) {
 // ---- Plugging ---------------------------------------------------------------
 
 void Camera::PowerOn() {
+    // No window and no transfer length: the host programs both before frames.
     registers_.fill(0);
-    std::copy(kPowerOnWindow.begin(), kPowerOnWindow.end(), registers_.begin() + 16);
-    for (int i = 0; i < 4; ++i) registers_[i] = static_cast<uint8_t>(kPowerOnTransfer >> (8 * i));
     registers_[14] = 9;
     core_.fill(0);
     replies_.clear();
+    frameArmed_ = false;
     haveLastFrame_ = false;
     if (fpnCorrected_) {
         fpnCorrected_ = false;
@@ -157,6 +154,10 @@ void Camera::ResetSettings() {
         pulseDelay_ = pulseHigh_ = 0;
         faults_.fill(0);
         ++stallRelease_;
+        latencyMs_.fill(0);
+        faultOpcode_ = -1;
+        cancels_ = 0;
+        cancellable_ = true;
         long openHandles = counters_.openHandles;  // handles opened before still close
         counters_ = KalvexSimCounters{};
         counters_.openHandles = openHandles;
@@ -279,12 +280,15 @@ void Camera::ScheduleTriggerPulse(int afterReads, int highReads) {
 // ---- Faults -----------------------------------------------------------------
 
 bool Camera::InjectFault(int fault, int times) {
-    if (fault < KALVEX_SIM_FAULT_OPEN || fault > KALVEX_SIM_FAULT_FRAME_STALL) return false;
+    if (fault < KALVEX_SIM_FAULT_OPEN || fault > KALVEX_SIM_FAULT_REPLY_STALL) return false;
     if (times < KALVEX_SIM_UNTIL_CLEARED) return false;
     {
         std::lock_guard guard(lock_);
-        faults_[fault] = times;
-        if (fault == KALVEX_SIM_FAULT_FRAME_STALL && times == 0) ++stallRelease_;
+        faults_[static_cast<size_t>(fault)] = times;
+        const bool stall = fault == KALVEX_SIM_FAULT_FRAME_STALL ||
+                           fault == KALVEX_SIM_FAULT_COMMAND_STALL ||
+                           fault == KALVEX_SIM_FAULT_REPLY_STALL;
+        if (stall && times == 0) ++stallRelease_;
     }
     changed_.notify_all();
     return true;
@@ -318,10 +322,73 @@ bool Camera::WaitStalled(int count, int timeoutMs) {
 }
 
 bool Camera::TakeFault(int fault) {
-    int &left = faults_[fault];
+    int &left = faults_[static_cast<size_t>(fault)];
     if (left == 0) return false;
     if (left > 0) --left;
     return true;
+}
+
+// ---- Stalls, latency, aimed faults, cancellation ----------------------------------
+
+bool Camera::TakeAimedFault(int fault, uint8_t opcode) {
+    if (faultOpcode_ >= 0 && faultOpcode_ != opcode) return false;
+    return TakeFault(fault);
+}
+
+bool Camera::Stall(Lock &lock, uint64_t generation, const std::atomic<bool> &cancelled) {
+    const uint64_t release = stallRelease_;
+    ++stalled_;
+    changed_.notify_all();
+    changed_.wait(
+        lock, [&] { return !Alive(generation) || cancelled.load() || stallRelease_ != release; });
+    --stalled_;
+    return Alive(generation) && !cancelled.load();
+}
+
+bool Camera::Delay(Lock &lock, uint32_t pipe, uint64_t generation,
+                   const std::atomic<bool> &cancelled) {
+    const int ms = latencyMs_[pipe];
+    if (ms > 0) {
+        const auto due = Clock::now() + std::chrono::milliseconds(ms);
+        changed_.wait_until(lock, due, [&] { return !Alive(generation) || cancelled.load(); });
+    }
+    return Alive(generation) && !cancelled.load();
+}
+
+bool Camera::Cancel(std::atomic<bool> &cancelled) {
+    {
+        std::lock_guard guard(lock_);
+        if (!cancellable_) return false;
+        ++cancels_;
+        cancelled.store(true);
+    }
+    changed_.notify_all();
+    return true;
+}
+
+void Camera::SetCancellable(bool on) {
+    std::lock_guard guard(lock_);
+    cancellable_ = on;
+}
+
+void Camera::SetLatency(int pipe, int milliseconds) {
+    std::lock_guard guard(lock_);
+    latencyMs_[static_cast<size_t>(pipe)] = std::max(milliseconds, 0);
+}
+
+void Camera::SetFaultOpcode(int opcode) {
+    std::lock_guard guard(lock_);
+    faultOpcode_ = opcode;
+}
+
+long Camera::Cancels() {
+    std::lock_guard guard(lock_);
+    return cancels_;
+}
+
+int Camera::Stalled() {
+    std::lock_guard guard(lock_);
+    return stalled_;
 }
 
 // ---- Read-back ---------------------------------------------------------------
@@ -376,35 +443,42 @@ void Camera::Close() {
     --counters_.openHandles;
 }
 
-bool Camera::IoControl(uint64_t generation, uint32_t code, uint32_t pipe, void *buffer,
-                       uint32_t length, uint32_t *returned) {
+bool Camera::IoControl(uint64_t generation, const std::atomic<bool> &cancelled, uint32_t code,
+                       uint32_t pipe, void *buffer, uint32_t length, uint32_t *returned) {
     *returned = 0;
     Lock lock(lock_);
-    if (!Alive(generation) || buffer == nullptr) return false;
+    if (!Alive(generation) || cancelled.load() || buffer == nullptr) return false;
     auto *bytes = static_cast<uint8_t *>(buffer);
     switch (pipe) {
         case 0:
-            return Command(code, bytes, length, returned);
+            return Command(lock, generation, cancelled, code, bytes, length, returned);
         case 1:
-            return Reply(bytes, length, returned);
+            return Reply(lock, generation, cancelled, code, bytes, length, returned);
         case 2:
-            return Frame(lock, generation, code, bytes, length, returned);
+            return Frame(lock, generation, cancelled, code, bytes, length, returned);
         default:
             return false;
     }
 }
 
-bool Camera::Command(uint32_t code, uint8_t *buffer, uint32_t length, uint32_t *returned) {
+bool Camera::Command(Lock &lock, uint64_t generation, const std::atomic<bool> &cancelled,
+                     uint32_t code, uint8_t *buffer, uint32_t length, uint32_t *returned) {
     if (length != kBlock) return false;
     uint32_t expected = buffer[0] == 0x02 ? kReplyCode : kCommandCode;
     if (code != expected) return false;
-    if (TakeFault(KALVEX_SIM_FAULT_COMMAND_FAIL)) return false;
-    if (TakeFault(KALVEX_SIM_FAULT_COMMAND_SHORT)) {
+    // The block as it arrived: the caller's buffer may not be looked at again
+    // after a wait that the caller's cancel ends.
+    Block block;
+    std::memcpy(block.data(), buffer, kBlock);
+    if (!Delay(lock, 0, generation, cancelled)) return false;
+    if (TakeAimedFault(KALVEX_SIM_FAULT_COMMAND_STALL, block[0]) &&
+        !Stall(lock, generation, cancelled))
+        return false;
+    if (TakeAimedFault(KALVEX_SIM_FAULT_COMMAND_FAIL, block[0])) return false;
+    if (TakeAimedFault(KALVEX_SIM_FAULT_COMMAND_SHORT, block[0])) {
         *returned = length / 2;
         return true;
     }
-    Block block;
-    std::memcpy(block.data(), buffer, kBlock);
     Execute(block);
     *returned = length;
     return true;
@@ -418,6 +492,7 @@ void Camera::Execute(const Block &block) {
     switch (block[0]) {
         case 0x02:
             ++counters_.startFrames;
+            frameArmed_ = true;
             break;
         case 0x09:
             for (int i = 0; i < 4; ++i) registers_[i] = block[1 + i];
@@ -458,8 +533,8 @@ void Camera::QueueReplies(uint8_t opcode, uint8_t item, uint8_t byte0, uint8_t b
     Block value{};
     value[0] = byte0;
     value[1] = byte1;
-    replies_.push_back(echo);
-    replies_.push_back(value);
+    replies_.emplace_back(echo, opcode);
+    replies_.emplace_back(value, opcode);
     while (replies_.size() > 64) replies_.pop_front();  // nobody reads them: drop the oldest
 }
 
@@ -474,12 +549,19 @@ uint8_t Camera::ReadStatusRegister(bool consume) {
     return static_cast<uint8_t>((registers_[7] & ~0x04) | (high ? 0x04 : 0));
 }
 
-bool Camera::Reply(uint8_t *buffer, uint32_t length, uint32_t *returned) {
-    if (length != kBlock || replies_.empty()) return false;
-    Block block = replies_.front();
+bool Camera::Reply(Lock &lock, uint64_t generation, const std::atomic<bool> &cancelled,
+                   uint32_t code, uint8_t *buffer, uint32_t length, uint32_t *returned) {
+    if (code != kReplyCode || length != kBlock) return false;
+    if (!Delay(lock, 1, generation, cancelled)) return false;
+    if (replies_.empty()) return false;
+    const uint8_t opcode = replies_.front().second;
+    if (TakeAimedFault(KALVEX_SIM_FAULT_REPLY_STALL, opcode) && !Stall(lock, generation, cancelled))
+        return false;
+    if (replies_.empty()) return false;
+    Block block = replies_.front().first;
     replies_.pop_front();
-    if (TakeFault(KALVEX_SIM_FAULT_REPLY_FAIL)) return false;
-    uint32_t n = TakeFault(KALVEX_SIM_FAULT_REPLY_SHORT) ? length / 2 : length;
+    if (TakeAimedFault(KALVEX_SIM_FAULT_REPLY_FAIL, opcode)) return false;
+    uint32_t n = TakeAimedFault(KALVEX_SIM_FAULT_REPLY_SHORT, opcode) ? length / 2 : length;
     std::memcpy(buffer, block.data(), n);
     *returned = n;
     if (n == length) ++counters_.replies;
@@ -491,30 +573,29 @@ uint32_t Camera::TransferSamples() const {
            static_cast<uint32_t>(registers_[2]) << 16 | static_cast<uint32_t>(registers_[3]) << 24;
 }
 
-bool Camera::Frame(Lock &lock, uint64_t generation, uint32_t code, uint8_t *buffer, uint32_t length,
-                   uint32_t *returned) {
+bool Camera::Frame(Lock &lock, uint64_t generation, const std::atomic<bool> &cancelled,
+                   uint32_t code, uint8_t *buffer, uint32_t length, uint32_t *returned) {
     ++counters_.frameRequests;
     uint32_t samples = TransferSamples();
     if (code != (samples >= kLargeTransferSamples ? kLargeFrameCode : kCommandCode)) return false;
+    // A frame is sent only when a start-frame command asked for it and a
+    // transfer length is programmed.
+    if (!frameArmed_ || samples == 0) return false;
+    frameArmed_ = false;
 
-    if (TakeFault(KALVEX_SIM_FAULT_FRAME_STALL)) {
-        uint64_t release = stallRelease_;
-        ++stalled_;
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return !Alive(generation) || stallRelease_ != release; });
-        --stalled_;
-        if (!Alive(generation)) return false;
-    }
+    if (!Delay(lock, 2, generation, cancelled)) return false;
+    if (TakeFault(KALVEX_SIM_FAULT_FRAME_STALL) && !Stall(lock, generation, cancelled))
+        return false;
 
     // Pace: one frame per period after the previous one served.
-    while (Alive(generation) && frameRate_ > 0.0 && haveLastFrame_) {
+    while (Alive(generation) && !cancelled.load() && frameRate_ > 0.0 && haveLastFrame_) {
         auto period = std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(1.0 / frameRate_));
         auto due = lastFrame_ + period;
         if (Clock::now() >= due) break;
         changed_.wait_until(lock, due);
     }
-    if (!Alive(generation)) return false;
+    if (!Alive(generation) || cancelled.load()) return false;
     if (TakeFault(KALVEX_SIM_FAULT_FRAME_FAIL)) return false;
 
     bool sixteen = registers_[14] != 8;
@@ -661,6 +742,7 @@ namespace {
 struct Handle {
     Camera *camera;
     uint64_t generation;
+    std::atomic<bool> cancelled{false};
 };
 }  // namespace
 
@@ -668,7 +750,7 @@ void *DriverOpen(void *context) {
     auto *camera = static_cast<Camera *>(context);
     uint64_t generation = 0;
     if (camera == nullptr || !camera->Open(&generation)) return nullptr;
-    auto *handle = new (std::nothrow) Handle{camera, generation};
+    auto *handle = new (std::nothrow) Handle{camera, generation, {}};
     if (handle == nullptr) camera->Close();
     return handle;
 }
@@ -678,7 +760,14 @@ bool DriverIoControl(void *, void *device, uint32_t code, uint32_t pipe, void *b
     *returned = 0;
     auto *handle = static_cast<Handle *>(device);
     if (handle == nullptr) return false;
-    return handle->camera->IoControl(handle->generation, code, pipe, buffer, length, returned);
+    return handle->camera->IoControl(handle->generation, handle->cancelled, code, pipe, buffer,
+                                     length, returned);
+}
+
+bool DriverCancel(void *, void *device) {
+    auto *handle = static_cast<Handle *>(device);
+    if (handle == nullptr) return false;
+    return handle->camera->Cancel(handle->cancelled);
 }
 
 void DriverClose(void *, void *device) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -95,8 +96,18 @@ class Camera {
     // opened in an earlier one is dead.
     bool Open(uint64_t *generation);
     void Close();
-    bool IoControl(uint64_t generation, uint32_t code, uint32_t pipe, void *buffer, uint32_t length,
-                   uint32_t *returned);
+    // cancelled belongs to the handle: once set, its requests fail (waits end).
+    bool IoControl(uint64_t generation, const std::atomic<bool> &cancelled, uint32_t code,
+                   uint32_t pipe, void *buffer, uint32_t length, uint32_t *returned);
+
+    // ---- Stalls, latency, aimed faults (control side) ----
+    void SetLatency(int pipe, int milliseconds);
+    void SetFaultOpcode(int opcode);
+    void SetCancellable(bool on);
+    // Counts a cancel and wakes waiting requests; false when cancelling is off.
+    bool Cancel(std::atomic<bool> &cancelled);
+    long Cancels();
+    int Stalled();
 
     const char *Path() const { return path_; }
 
@@ -106,11 +117,19 @@ class Camera {
 
     bool Alive(uint64_t generation) const { return plugged_ && generation == generation_; }
     bool TakeFault(int fault);
+    // A command or reply fault applies only to the aimed opcode (all when -1).
+    bool TakeAimedFault(int fault, uint8_t opcode);
+    // Blocks a stalled request until released; false when it must fail instead.
+    bool Stall(Lock &lock, uint64_t generation, const std::atomic<bool> &cancelled);
+    // Waits out the pipe's latency; false when the request must fail instead.
+    bool Delay(Lock &lock, uint32_t pipe, uint64_t generation, const std::atomic<bool> &cancelled);
     void PowerOn();
-    bool Command(uint32_t code, uint8_t *buffer, uint32_t length, uint32_t *returned);
-    bool Reply(uint8_t *buffer, uint32_t length, uint32_t *returned);
-    bool Frame(Lock &lock, uint64_t generation, uint32_t code, uint8_t *buffer, uint32_t length,
-               uint32_t *returned);
+    bool Command(Lock &lock, uint64_t generation, const std::atomic<bool> &cancelled, uint32_t code,
+                 uint8_t *buffer, uint32_t length, uint32_t *returned);
+    bool Reply(Lock &lock, uint64_t generation, const std::atomic<bool> &cancelled, uint32_t code,
+               uint8_t *buffer, uint32_t length, uint32_t *returned);
+    bool Frame(Lock &lock, uint64_t generation, const std::atomic<bool> &cancelled, uint32_t code,
+               uint8_t *buffer, uint32_t length, uint32_t *returned);
     void Execute(const Block &block);
     void QueueReplies(uint8_t opcode, uint8_t item, uint8_t byte0, uint8_t byte1);
     uint8_t ReadStatusRegister(bool consume);
@@ -129,7 +148,10 @@ class Camera {
     uint64_t generation_ = 0;
     std::array<uint8_t, 256> registers_{};
     std::array<uint16_t, 256> core_{};
-    std::deque<Block> replies_;
+    // Replies with the opcode of the command that queued them.
+    std::deque<std::pair<Block, uint8_t>> replies_;
+    // A start-frame command arms the camera for one frame.
+    bool frameArmed_ = false;
 
     // Settings.
     double frameRate_ = KALVEX_SIM_DEFAULT_FRAME_RATE;
@@ -149,9 +171,13 @@ class Camera {
     bool triggerLevel_ = false;
     int pulseDelay_ = 0;
     int pulseHigh_ = 0;
-    std::array<int, 9> faults_{};
+    std::array<int, KALVEX_SIM_FAULT_REPLY_STALL + 1> faults_{};
     uint64_t stallRelease_ = 0;
     int stalled_ = 0;
+    std::array<int, 3> latencyMs_{};
+    int faultOpcode_ = -1;
+    long cancels_ = 0;
+    bool cancellable_ = true;
 
     KalvexSimCounters counters_{};
     std::array<Block, KALVEX_SIM_LOG_BLOCKS> log_{};
@@ -194,5 +220,6 @@ void *DriverOpen(void *context);
 bool DriverIoControl(void *context, void *device, uint32_t code, uint32_t pipe, void *buffer,
                      uint32_t length, uint32_t *returned);
 void DriverClose(void *context, void *device);
+bool DriverCancel(void *context, void *device);
 
 }  // namespace kalvex::sim

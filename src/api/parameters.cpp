@@ -56,7 +56,7 @@ int CKalvex::GetParam(int id) {
 int CKalvex::SetParam(int id, int value) {
     switch (id) {
         case KALVEX_PARAM_RING_LENGTH:
-            if (!ring_.empty()) {
+            if (std::lock_guard ring(ringLock_); !ring_.empty()) {
                 ReportError(KALVEX_EV_INVALID_ARGUMENT);
                 return 0;
             }

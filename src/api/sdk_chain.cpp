@@ -7,14 +7,19 @@
 
 namespace kalvex {
 
+bool CSdkChain::InUse(int32_t handle) const {
+    const Node *node = cursor_;
+    for (int32_t i = 0; node != nullptr && i < count_; ++i, node = node->next)
+        if (node->data.handle == handle) return true;
+    return false;
+}
+
 int32_t CSdkChain::CreateInstance() {
     std::shared_ptr<CKalvex> instance;
     int32_t handle;
     {
         std::lock_guard guard(lock_);
-        handle = static_cast<int32_t>(platform::TickCount() +
-                                      static_cast<uint32_t>(platform::Rand()) +
-                                      static_cast<uint32_t>(count_));
+        handle = DrawHandle();
     }
     try {
         instance = std::make_shared<CKalvex>();
@@ -23,12 +28,22 @@ int32_t CSdkChain::CreateInstance() {
     }
     if (handle == 0) return 0;
     std::lock_guard guard(lock_);
+    // Threads started together draw the same tick count and the same per-thread
+    // random number, and two instances under one handle would leave one
+    // unreachable: draw again until the handle is free (each draw advances the
+    // generator, and the list is finite).
+    while (handle == 0 || InUse(handle)) handle = DrawHandle();
     try {
         Insert(CSDKDATA{handle, instance});
     } catch (const std::bad_alloc &) {
         return 0;
     }
     return handle;
+}
+
+int32_t CSdkChain::DrawHandle() const {
+    return static_cast<int32_t>(platform::TickCount() + static_cast<uint32_t>(platform::Rand()) +
+                                static_cast<uint32_t>(count_));
 }
 
 std::shared_ptr<CKalvex> CSdkChain::Acquire(int32_t handle) {
@@ -46,8 +61,11 @@ int CSdkChain::Release(int32_t handle) {
         instance = std::move(node->data.instance);
         Remove(handle);
     }
-    // Destroyed outside the lock: stopping capture takes time and must not
-    // hold up calls on other handles.
+    // Stopped outside the lock: stopping capture takes time and must not hold
+    // up calls on other handles. A call still in flight on another thread
+    // (a single frame waiting on a silent camera, say) is ended by the stop and
+    // then drops the last reference.
+    instance->Uninitialize();
     instance.reset();
     return 1;
 }

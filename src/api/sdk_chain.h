@@ -12,7 +12,7 @@ class CKalvex;
 
 template <class T>
 class CTRing {
-public:
+  public:
     struct Node {
         T data;
         Node *prev;
@@ -84,7 +84,7 @@ public:
     Node *Cursor() const { return cursor_; }
     int32_t Count() const { return count_; }
 
-protected:
+  protected:
     Node *cursor_ = nullptr;
     int32_t count_ = 0;
 };
@@ -97,7 +97,7 @@ struct CSDKDATA {
 };
 
 class CSdkChain : public CTRing<CSDKDATA> {
-public:
+  public:
     // Builds an instance under handle = tick count + rand() + count (wrapping).
     // 0 when the instance cannot be built or the handle comes out 0.
     int32_t CreateInstance();
@@ -113,7 +113,12 @@ public:
     // Serialises every use of the list: even lookups move the cursor.
     std::mutex &Lock() { return lock_; }
 
-private:
+  private:
+    // Under the lock: the formula's next handle, and whether a handle is taken
+    // (without moving the cursor).
+    int32_t DrawHandle() const;
+    bool InUse(int32_t handle) const;
+
     std::mutex lock_;
 };
 

@@ -23,6 +23,53 @@ void CloseDeviceHandle(DeviceHandle *handle) {
     *handle = nullptr;
 }
 
+void OpenLinks::Add(DeviceHandle link) {
+    std::lock_guard guard(lock_);
+    links_.emplace_back(link, std::this_thread::get_id());
+}
+
+void OpenLinks::Remove(DeviceHandle link) {
+    std::lock_guard guard(lock_);
+    for (auto it = links_.begin(); it != links_.end(); ++it) {
+        if (it->first == link) {
+            links_.erase(it);
+            return;
+        }
+    }
+}
+
+bool OpenLinks::Cancel(std::thread::id thread) {
+    std::lock_guard guard(lock_);
+    bool all = true;
+    for (const auto &[link, opener] : links_) {
+        if (thread != std::thread::id{} && opener != thread) continue;
+        if (!platform::DeviceCancel(link)) all = false;
+    }
+    return all;
+}
+
+ScopedLink::ScopedLink(OpenLinks &links, const char *path)
+    : links_(links), handle_(OpenDeviceHandle(path)) {
+    if (handle_ != nullptr) {
+        try {
+            links_.Add(handle_);
+        } catch (...) {
+            CloseDeviceHandle(&handle_);
+            throw;
+        }
+    }
+}
+
+ScopedLink::~ScopedLink() {
+    Close();
+}
+
+void ScopedLink::Close() {
+    if (handle_ == nullptr) return;
+    links_.Remove(handle_);
+    CloseDeviceHandle(&handle_);
+}
+
 int RawDeviceRequest(DeviceHandle handle, uint32_t code, uint32_t pipe, void *buffer,
                      uint32_t length, uint32_t *returned) {
     if (returned != nullptr) *returned = 0;

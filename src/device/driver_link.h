@@ -5,6 +5,9 @@
 
 #include <array>
 #include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -47,6 +50,39 @@ CommandBlock MakeCommand(uint8_t opcode, std::initializer_list<uint8_t> bytes = 
 DeviceHandle OpenDeviceHandle(const char *path);
 // Closes a non-null handle and clears it; a null handle (or null pointer) is left alone.
 void CloseDeviceHandle(DeviceHandle *handle);
+
+// The device links open now on behalf of one owner (a device object or one
+// transfer run), each with the thread that opened it, so that whoever stops the
+// owner can cancel the request pending on them.
+class OpenLinks {
+  public:
+    void Add(DeviceHandle link);
+    void Remove(DeviceHandle link);
+    // Cancels the pending request of every listed link opened by thread (any
+    // thread when it is the default id). False when a driver could not cancel.
+    bool Cancel(std::thread::id thread = {});
+
+  private:
+    std::mutex lock_;
+    std::vector<std::pair<DeviceHandle, std::thread::id>> links_;
+};
+
+// A device link open for one scope and listed while it is open. A link is
+// delisted before it closes, so a cancel never reaches a closed link.
+class ScopedLink {
+  public:
+    ScopedLink(OpenLinks &links, const char *path);
+    ~ScopedLink();
+    ScopedLink(const ScopedLink &) = delete;
+    ScopedLink &operator=(const ScopedLink &) = delete;
+    DeviceHandle get() const { return handle_; }
+    // Delists and closes the link now.
+    void Close();
+
+  private:
+    OpenLinks &links_;
+    DeviceHandle handle_;
+};
 
 // One I/O control request whose input is the 32-bit pipe number and whose output
 // is the caller's buffer. 0 when the driver completed it, -1 when it failed, -2

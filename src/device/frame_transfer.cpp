@@ -1,5 +1,6 @@
 // The two transfer threads of CZCMSdkLib and the calls that start, poll and
 // collect them.
+#include <chrono>
 #include <system_error>
 
 #include "device/row_copy.h"
@@ -20,11 +21,12 @@ void SendStartFrame(DeviceHandle handle) {
     (void)PipeTransferOutDirect(handle, kCommandPipe, kBlockBytes, block.data());
 }
 
-void SingleTransferMain(std::shared_ptr<SingleTransferJob> job) {
+void SingleTransferRun(std::shared_ptr<SingleTransferJob> job) {
     platform::RaiseThreadPriority();
     int32_t status = kDevOk;
     uint32_t elapsed = 0;
-    DeviceHandle handle = OpenDeviceHandle(job->devicePath.c_str());
+    ScopedLink link(job->links, job->devicePath.c_str());
+    DeviceHandle handle = link.get();
     if (handle == nullptr) {
         status = kDevOpenFailed;
     } else {
@@ -36,21 +38,22 @@ void SingleTransferMain(std::shared_ptr<SingleTransferJob> job) {
                                          job->lengthBytes, &got);
         status = raw == 0 && got == job->lengthBytes ? kDevOk : kDevFrameFailed;
         elapsed = platform::TimeGetTime() - start;
-        CloseDeviceHandle(&handle);
     }
+    link.Close();
     job->elapsedMs.store(elapsed);
     job->status.store(status);
     job->idle.store(1);
     job->completion.Set();
 }
 
-void StreamTransferMain(std::shared_ptr<StreamTransferJob> job) {
+void StreamTransferRun(std::shared_ptr<StreamTransferJob> job) {
     platform::RaiseThreadPriority();
     int32_t frames = 0;
     int32_t status = kDevOk;
     uint32_t elapsed = 0;
     bool shortAllowed = true;
-    DeviceHandle handle = OpenDeviceHandle(job->devicePath.c_str());
+    ScopedLink link(job->links, job->devicePath.c_str());
+    DeviceHandle handle = link.get();
     if (handle == nullptr) {
         status = kDevOpenFailed;
     } else {
@@ -65,8 +68,9 @@ void StreamTransferMain(std::shared_ptr<StreamTransferJob> job) {
             const int raw = RawDeviceRequest(handle, FrameCode(job->large), kFramePipe, slot,
                                              job->lengthBytes, &got);
             if (raw != 0) {
-                // A failed frame is never published: the run ends on it.
-                status = kDevFrameFailed;
+                // A failed frame is never published: the run ends on it. A request
+                // cancelled by a stop is no failure of the run.
+                if (job->stopped.load() != 1) status = kDevFrameFailed;
                 break;
             }
             if (got < job->lengthBytes) {
@@ -88,8 +92,8 @@ void StreamTransferMain(std::shared_ptr<StreamTransferJob> job) {
             job->frameEvent.Set();
         }
         elapsed = platform::TimeGetTime() - start;
-        CloseDeviceHandle(&handle);
     }
+    link.Close();
     job->framesTransferred.store(frames);
     job->elapsedMs.store(elapsed);
     job->status.store(status);
@@ -101,7 +105,41 @@ void StreamTransferMain(std::shared_ptr<StreamTransferJob> job) {
     job->doneEvent.Set();
 }
 
+// The thread bodies: the run consumes its reference to the job, and the hold on
+// the module goes as the thread's last act.
+void SingleTransferMain(std::shared_ptr<SingleTransferJob> job) {
+    const std::shared_ptr<platform::ThreadModuleHold> hold = job->hold;
+    SingleTransferRun(std::move(job));
+    hold->Finish();
+}
+
+void StreamTransferMain(std::shared_ptr<StreamTransferJob> job) {
+    const std::shared_ptr<platform::ThreadModuleHold> hold = job->hold;
+    StreamTransferRun(std::move(job));
+    hold->Finish();
+}
+
 }  // namespace
+
+bool EndTransferThread(std::thread &thread, OpenLinks &links, TransferEvent &done,
+                       platform::ThreadModuleHold *hold, uint32_t waitMs) {
+    if (!thread.joinable()) return true;
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        const bool cancelled = links.Cancel();
+        if (done.WaitSteady(cancelled ? kCancelRepeatMs : waitMs)) break;
+        const auto limit = std::chrono::milliseconds(cancelled ? kCancelledWaitMs : waitMs);
+        if (!cancelled || std::chrono::steady_clock::now() - start >= limit) {
+            if (hold == nullptr || hold->Abandon()) {
+                thread.detach();
+                return false;
+            }
+            break;  // it finished just now
+        }
+    }
+    thread.join();
+    return true;
+}
 
 // ---- Single frames ---------------------------------------------------------------------------
 
@@ -111,6 +149,14 @@ int CZCMSdkLib::SetWaitLimitEnabled(int on) {
 }
 
 int CZCMSdkLib::CaptureSingleFrame() {
+    return CaptureSingleFrame({});
+}
+
+void CZCMSdkLib::WakeSingleFrameWaiter() {
+    CurrentSingleJob()->completion.Wake();
+}
+
+int CZCMSdkLib::CaptureSingleFrame(const std::function<bool()> &abandon) {
     std::shared_ptr<SingleTransferJob> job;
     {
         // Held only while starting: a second caller must see 21, not block.
@@ -130,6 +176,7 @@ int CZCMSdkLib::CaptureSingleFrame() {
         job->sixteenBit = sixteenBit_.load();
         job->large = largeTransfer_.load();
         job->devicePath = DevicePath();
+        job->hold = std::make_shared<platform::ThreadModuleHold>();
         job->idle.store(0);
         {
             std::lock_guard state(stateLock_);
@@ -138,15 +185,23 @@ int CZCMSdkLib::CaptureSingleFrame() {
         try {
             singleThread_ = std::thread(SingleTransferMain, job);
         } catch (const std::system_error &) {
+            job->hold->Finish();
             job->idle.store(1);
             return kDevFrameFailed;
         }
     }
     const bool finished =
-        job->completion.Wait(waitLimitEnabled_.load() != 0 ? waitLimitMs_ : kWaitInfinite);
+        job->completion.Wait(waitLimitEnabled_.load() != 0 ? waitLimitMs_ : kFrameWaitMs,
+                             [&] { return abandon && abandon(); });
     lastTransferMs_.store(job->elapsedMs.load());
-    // After a wait cut short the thread runs on with its own job and buffer.
-    return finished ? job->status.load() : kDevFrameFailed;
+    if (finished) return job->status.load();
+    // The enabled limit leaves the transfer running (a later call may collect
+    // its frame). A wait bounded or abandoned otherwise ends the transfer too;
+    // either way the thread runs on with its own job and buffer until the
+    // driver lets it go.
+    if (waitLimitEnabled_.load() != 0 && !(abandon && abandon())) return kDevFrameFailed;
+    job->links.Cancel();
+    return kDevWaitCut;
 }
 
 int CZCMSdkLib::ReadSingleFrame(uint8_t *destination) {
@@ -172,14 +227,9 @@ int CZCMSdkLib::StartStreaming() {
     std::lock_guard guard(streamLock_);
     const auto previous = CurrentStreamJob();
     if (previous->stopped.load() != 1) return kDevBusy;
-    if (streamThread_.joinable()) {
-        // A run that ended by itself and was never collected.
-        if (previous->doneEvent.WaitSteady(stopWaitMs_.load()))
-            streamThread_.join();
-        else
-            retired_.emplace_back(std::move(streamThread_), previous);
-    }
-    ReapRetiredThreads(false);
+    // A run that ended by itself and was never collected.
+    EndTransferThread(streamThread_, previous->links, previous->doneEvent, previous->hold.get(),
+                      stopWaitMs_.load());
 
     auto job = std::make_shared<StreamTransferJob>();
     const int sixteen = sixteenBit_.load();
@@ -189,6 +239,7 @@ int CZCMSdkLib::StartStreaming() {
     job->sixteenBit = sixteen;
     job->large = largeTransfer_.load();
     job->devicePath = DevicePath();
+    job->hold = std::make_shared<platform::ThreadModuleHold>();
     job->stopped.store(0);
     {
         std::lock_guard state(stateLock_);
@@ -197,9 +248,11 @@ int CZCMSdkLib::StartStreaming() {
     try {
         streamThread_ = std::thread(StreamTransferMain, job);
     } catch (const std::system_error &) {
+        job->hold->Finish();
         job->stopped.store(1);
         return kDevFrameFailed;
     }
+    CountStreaming(cameraIndex_.load());
     return kDevOk;
 }
 
@@ -254,14 +307,12 @@ int CZCMSdkLib::ReadStreamFrame(uint8_t *destination) {
 
 int CZCMSdkLib::StopStreaming() {
     std::lock_guard guard(streamLock_);
+    CountStreaming(-1);
     const auto job = CurrentStreamJob();
     if (job->stopped.load() == 1 && job->error.load() == 0) {
-        if (streamThread_.joinable()) {
-            if (job->doneEvent.WaitSteady(stopWaitMs_.load()))
-                streamThread_.join();
-            else
-                retired_.emplace_back(std::move(streamThread_), job);
-        }
+        if (streamThread_.joinable())
+            EndTransferThread(streamThread_, job->links, job->doneEvent, job->hold.get(),
+                              stopWaitMs_.load());
         return kDevOk;
     }
     if (job->stopped.load() == 0) {
@@ -269,15 +320,16 @@ int CZCMSdkLib::StopStreaming() {
         job->frameEvent.Wake();
     }
     int status = kDevFrameFailed;
-    if (job->doneEvent.WaitSteady(stopWaitMs_.load())) {
-        if (streamThread_.joinable()) streamThread_.join();
+    const bool ended =
+        !streamThread_.joinable() || EndTransferThread(streamThread_, job->links, job->doneEvent,
+                                                       job->hold.get(), stopWaitMs_.load());
+    if (ended) {
         status = job->status.load();
         lastTransferMs_.store(job->elapsedMs.load());
     } else {
-        // The thread is stuck in the driver. Leave it behind with its own job and
-        // buffers, and give this device fresh ones, so it can never write into
-        // memory that a later run or reader uses.
-        if (streamThread_.joinable()) retired_.emplace_back(std::move(streamThread_), job);
+        // The thread is stuck in the driver, which could not cancel. It was left
+        // behind with its own job and buffers; give this device fresh ones, so it
+        // can never write into memory that a later run or reader uses.
         ReplaceBuffers();
         std::lock_guard state(stateLock_);
         streamJob_ = std::make_shared<StreamTransferJob>();
@@ -298,19 +350,22 @@ int CZCMSdkLib::StreamFramesTransferred() const {
     return CurrentStreamJob()->framesTransferred.load();
 }
 
-void CZCMSdkLib::ReapRetiredThreads(bool waitBounded) {
-    for (auto it = retired_.begin(); it != retired_.end();) {
-        const uint32_t limit = waitBounded ? stopWaitMs_.load() : 0;
-        if (it->second->doneEvent.WaitSteady(limit)) {
-            it->first.join();
-        } else if (waitBounded) {
-            it->first.detach();  // it holds everything it touches
-        } else {
-            ++it;
-            continue;
-        }
-        it = retired_.erase(it);
-    }
+bool CZCMSdkLib::CancelTransfers() {
+    const bool stream = CurrentStreamJob()->links.Cancel();
+    return CancelSingleTransfer() && stream;
+}
+
+bool CZCMSdkLib::CancelSingleTransfer() {
+    return CurrentSingleJob()->links.Cancel();
+}
+
+bool CZCMSdkLib::CancelRequestsOf(std::thread::id thread) {
+    return commandLinks_.Cancel(thread);
+}
+
+bool CZCMSdkLib::CancelAll() {
+    const bool transfers = CancelTransfers();
+    return commandLinks_.Cancel() && transfers;
 }
 
 }  // namespace kalvex

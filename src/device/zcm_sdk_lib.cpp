@@ -35,6 +35,12 @@ std::mutex &ExchangeLock() {
     return lock;
 }
 
+// Streaming runs per camera, over every device object of the process.
+std::array<std::atomic<int32_t>, kCameraCount> &StreamingRuns() {
+    static std::array<std::atomic<int32_t>, kCameraCount> runs{};
+    return runs;
+}
+
 }  // namespace
 
 // ---- Slot arithmetic ------------------------------------------------------------------
@@ -72,20 +78,13 @@ CZCMSdkLib::~CZCMSdkLib() {
     {
         std::lock_guard guard(singleLock_);
         if (singleThread_.joinable()) {
-            const auto job = [&] {
-                std::lock_guard state(stateLock_);
-                return singleJob_;
-            }();
             // The job and its buffer are shared with the thread, so one stuck in
             // the driver can be left behind safely.
-            if (job->completion.WaitSteady(stopWaitMs_.load()))
-                singleThread_.join();
-            else
-                singleThread_.detach();
+            const auto job = CurrentSingleJob();
+            EndTransferThread(singleThread_, job->links, job->completion, job->hold.get(),
+                              stopWaitMs_.load());
         }
     }
-    std::lock_guard guard(streamLock_);
-    ReapRetiredThreads(true);
     FreeFrameBuffers();
 }
 
@@ -100,8 +99,20 @@ std::string CZCMSdkLib::DevicePath() const {
     return std::string(devicePath_.data());
 }
 
-DeviceHandle CZCMSdkLib::OpenCurrent() const {
-    return OpenDeviceHandle(DevicePath().c_str());
+bool CZCMSdkLib::CameraStreaming(int n) {
+    if (n < 0 || n >= kCameraCount) return false;
+    return StreamingRuns()[static_cast<size_t>(n)].load() > 0;
+}
+
+void CZCMSdkLib::CountStreaming(int camera) {
+    if (streamingCamera_ >= 0) StreamingRuns()[static_cast<size_t>(streamingCamera_)].fetch_sub(1);
+    streamingCamera_ = camera;
+    if (camera >= 0) StreamingRuns()[static_cast<size_t>(camera)].fetch_add(1);
+}
+
+std::shared_ptr<SingleTransferJob> CZCMSdkLib::CurrentSingleJob() const {
+    std::lock_guard guard(stateLock_);
+    return singleJob_;
 }
 
 std::shared_ptr<StreamTransferJob> CZCMSdkLib::CurrentStreamJob() const {
@@ -117,17 +128,19 @@ std::shared_ptr<FrameBuffers> CZCMSdkLib::CurrentBuffers() const {
 // ---- Commands, registers and core values ------------------------------------------------------
 
 int CZCMSdkLib::SendCommand(const CommandBlock &block) {
-    DeviceHandle handle = OpenCurrent();
+    if (muted_.load()) return 0;
+    const ScopedLink link(commandLinks_, DevicePath().c_str());
     CommandBlock copy = block;
-    const int result = PipeTransferInDirect(handle, kCommandPipe, kBlockBytes, copy.data());
-    CloseDeviceHandle(&handle);
+    const int result = PipeTransferInDirect(link.get(), kCommandPipe, kBlockBytes, copy.data());
     return result == kTransferOk ? 1 : 0;
 }
 
 // Sends a command that is answered by two reply blocks; only the second counts.
 int CZCMSdkLib::ReadWithReplies(const CommandBlock &command, CommandBlock *second) {
+    if (muted_.load()) return 0;
     std::lock_guard exchange(ExchangeLock());
-    DeviceHandle handle = OpenCurrent();
+    const ScopedLink link(commandLinks_, DevicePath().c_str());
+    DeviceHandle handle = link.get();
     CommandBlock copy = command;
     int ok = 0;
     if (PipeTransferInDirect(handle, kCommandPipe, kBlockBytes, copy.data()) == kTransferOk) {
@@ -138,7 +151,6 @@ int CZCMSdkLib::ReadWithReplies(const CommandBlock &command, CommandBlock *secon
                  ? 1
                  : 0;
     }
-    CloseDeviceHandle(&handle);
     return ok;
 }
 

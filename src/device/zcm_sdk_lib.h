@@ -31,6 +31,7 @@ inline constexpr int kDevNullBuffer = 14;    // null destination or source
 inline constexpr int kDevFrameFailed = 19;   // transfer threads: failed or repeated short frame
 inline constexpr int kDevBusy = 21;          // a transfer of that kind already runs
 inline constexpr int kDevBadCamera = 22;     // camera number outside 0 to 7
+inline constexpr int kDevWaitCut = 23;       // single frame: wait bounded or abandoned
 
 // GetStreamState results.
 inline constexpr int kStreamIdle = 0;
@@ -41,11 +42,18 @@ inline constexpr int kStreamFrameReady = 3;
 inline constexpr int kCameraCount = 8;
 inline constexpr int kLargeTransferSamples = 3072000;
 inline constexpr uint32_t kFrameWaitMs = 6000;
-// How long StopStreaming waits for a transfer stuck in the driver before it
-// leaves the thread behind (the thread keeps its job and buffers alive). A
-// healthy transfer of the largest frame ends well within it; a longer wait
-// would only hold Kalvex_Close up on a camera that has gone silent.
-inline constexpr uint32_t kStopWaitMs = 1000;
+// How long a stop waits, after cancelling the request a transfer thread has
+// pending in the driver, for the thread to finish before it leaves the thread
+// behind (the thread keeps its job, its buffers and the module alive). A
+// cancelled request ends at once; a driver that cannot cancel is not waited for
+// longer, so Kalvex_Close on a camera that has gone silent stays quick.
+inline constexpr uint32_t kStopWaitMs = 50;
+// How long a stop waits for a thread whose request the driver did cancel: the
+// thread ends at once then, and is left behind only if it does not.
+inline constexpr uint32_t kCancelledWaitMs = 1000;
+// How often a stop cancels again while it waits: a request issued just after a
+// cancel was not pending yet.
+inline constexpr uint32_t kCancelRepeatMs = 2;
 
 // One ring slot: a zeroed block held for its whole life.
 struct FrameSlot {
@@ -73,6 +81,8 @@ struct SingleTransferJob {
     int32_t sixteenBit = 0;
     int32_t large = 0;
     std::string devicePath;
+    OpenLinks links;
+    std::shared_ptr<platform::ThreadModuleHold> hold;
 };
 
 // The streaming thread's parameter block.
@@ -98,7 +108,18 @@ struct StreamTransferJob {
     std::mutex indexLock;
     int32_t large = 0;
     std::string devicePath;
+    OpenLinks links;
+    std::shared_ptr<platform::ThreadModuleHold> hold;
 };
+
+// Ends a transfer thread: cancels what it has pending in the driver and waits
+// for it to finish (done set), cancelling again meanwhile, then joins it. When
+// the driver cannot cancel, the wait ends after waitMs; after a cancel, after
+// kCancelledWaitMs. A thread that has not finished by then is left behind for
+// good (it owns its job, its buffers and a hold on the module) and is never
+// waited for again. True when it was joined.
+bool EndTransferThread(std::thread &thread, OpenLinks &links, TransferEvent &done,
+                       platform::ThreadModuleHold *hold, uint32_t waitMs);
 
 // Slot arithmetic of the stream ring (slotCount ≥ 1, indices in 0..slotCount-1).
 // Frames stored and not yet read.
@@ -192,6 +213,13 @@ class CZCMSdkLib {
     // when the device path does not open, 19 when the transfer failed (or the
     // enabled wait limit ended the wait first; the thread then runs on).
     int CaptureSingleFrame();
+    // The same, giving up with 23 as soon as abandon() is true. With the wait
+    // limit off the wait still ends, with 23, after kFrameWaitMs: a camera that
+    // never delivers must not hold the caller forever. Those two cancel the
+    // transfer; the enabled limit does not.
+    int CaptureSingleFrame(const std::function<bool()> &abandon);
+    // Makes a waiting CaptureSingleFrame look at its abandon condition now.
+    void WakeSingleFrameWaiter();
     // Copies the single-frame buffer, rows reversed, as width x height 16-bit
     // samples. 0; 14 for a null destination or no buffer; 21 while a single
     // transfer still runs.
@@ -216,8 +244,18 @@ class CZCMSdkLib {
     int ReadStreamFrame(uint8_t *destination);
     // 0 when nothing ran, else the run's status: 0, 10 (device path not openable)
     // or 19 (frame transfer failed, or the thread stayed in the driver longer than
-    // kStopWaitMs after the stop request).
+    // kStopWaitMs after its request was cancelled). A request that the stop
+    // cancels is not a failure of the run.
     int StopStreaming();
+
+    // ---- Cancellation -----------------------------------------------------------------------
+    // Cancel what is pending in the driver: the transfer threads' requests, the
+    // command exchanges of one thread, or everything this device has open. False
+    // when a driver could not cancel.
+    bool CancelTransfers();
+    bool CancelSingleTransfer();
+    bool CancelRequestsOf(std::thread::id thread);
+    bool CancelAll();
 
     // ---- Read-only views ------------------------------------------------------------------------
     int Initialised() const { return initialised_; }
@@ -252,16 +290,20 @@ class CZCMSdkLib {
     int StreamReadIndex() const;
     int StreamFramesTransferred() const;
 
-    // Test hook: how long StopStreaming waits for a thread stuck in the driver.
+    // Whether some device object of this process streams from camera n now.
+    static bool CameraStreaming(int n);
+
+    // Test hook: how long a stop waits, after cancelling, for a transfer thread.
     void SetStopWaitLimit(uint32_t ms) { stopWaitMs_.store(ms); }
 
   protected:
     void SetDeviceBaseName(const char *name);
     void StoreSixteenBit(int on) { sixteenBit_.store(on != 0 ? 1 : 0); }
-    // Opens the current device path (null when it does not open).
-    DeviceHandle OpenCurrent() const;
     // Sends one command block on pipe 0. 1 when it went out in full.
     int SendCommand(const CommandBlock &block);
+    // While muted, commands and register exchanges are not sent (they fail):
+    // the device's settings change only here.
+    void SetMuted(bool on) { muted_.store(on); }
     // Called by SetWindow with the transfer length it sent to the camera.
     virtual void RememberWindowTransfer(int32_t /*transferSamples*/) {}
 
@@ -273,7 +315,8 @@ class CZCMSdkLib {
     // Replaces the buffers with fresh ones of the same geometry (null on failure).
     void ReplaceBuffers();
     std::shared_ptr<FrameBuffers> AllocateBuffers() const;
-    void ReapRetiredThreads(bool waitBounded);
+    // The single-frame job as it stands.
+    std::shared_ptr<SingleTransferJob> CurrentSingleJob() const;
 
     int32_t initialised_ = 0;
     std::atomic<int32_t> sixteenBit_{0};
@@ -306,8 +349,12 @@ class CZCMSdkLib {
     std::mutex streamLock_;
     std::thread singleThread_;
     std::thread streamThread_;
-    // Streaming threads that a bounded stop left in the driver, with their jobs.
-    std::vector<std::pair<std::thread, std::shared_ptr<StreamTransferJob>>> retired_;
+    // The command exchanges in progress on application and capture threads.
+    OpenLinks commandLinks_;
+    std::atomic<bool> muted_{false};
+    // The camera this object's streaming run counts in CameraStreaming (-1: none).
+    int32_t streamingCamera_ = -1;  // under streamLock_
+    void CountStreaming(int camera);
 };
 
 }  // namespace kalvex

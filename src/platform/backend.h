@@ -12,6 +12,13 @@ void *NativeDeviceOpen(const char *path);
 bool NativeDeviceIoControl(void *device, uint32_t code, uint32_t pipe, void *buffer,
                            uint32_t length, uint32_t *returned);
 void NativeDeviceClose(void *device);
+// Cancels the I/O pending on the device from any thread; false when it cannot.
+bool NativeDeviceCancel(void *device);
+
+// A reference on the module holding this code (null where none is needed), and
+// its release; exitThread: the calling thread ends with the release.
+void *AcquireModuleReference();
+void ReleaseModuleReference(void *module, bool exitThread);
 
 // The platform's own debug channel (none on POSIX).
 void NativeDebugOutput(const wchar_t *line);

@@ -2,6 +2,7 @@
 // waits and steady time come from the C++ standard library everywhere else.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -18,6 +19,7 @@ typedef struct KalvexDriverOps {
     int(KALVEX_CALL *ioctl)(void *context, void *device, unsigned long code, unsigned long pipe,
                             void *buffer, unsigned long length, unsigned long *returned);
     void(KALVEX_CALL *close)(void *context, void *device);
+    int(KALVEX_CALL *cancel)(void *context, void *device);
 } KalvexDriverOps;
 }
 #endif
@@ -33,9 +35,12 @@ DeviceLink *DeviceOpen(const char *path);
 // One I/O control request: the input is the 32-bit pipe number, the output the
 // caller's buffer. Returns true when the request completed; *returned receives
 // the byte count.
-bool DeviceIoControl(DeviceLink *link, uint32_t code, uint32_t pipe, void *buffer,
-                     uint32_t length, uint32_t *returned);
+bool DeviceIoControl(DeviceLink *link, uint32_t code, uint32_t pipe, void *buffer, uint32_t length,
+                     uint32_t *returned);
 void DeviceClose(DeviceLink *link);
+// Makes the request pending on the link fail soon; callable from another thread
+// while the link is open. False when the driver cannot cancel.
+bool DeviceCancel(DeviceLink *link);
 
 bool RegisterDriver(const char *path, const KalvexDriverOps *ops, void *context);
 bool UnregisterDriver(const char *path);
@@ -112,6 +117,30 @@ void SetLocalTimeOverride(const LocalTime *time);
 // ---- Threads ---------------------------------------------------------------------
 // Raises the calling thread's priority (best effort).
 void RaiseThreadPriority();
+
+// Keeps the library's code loaded while a thread that a stop may leave behind in
+// the driver still runs, so that such a thread never executes code that is gone
+// (a host may unload the library right after Kalvex_Release). Made by the
+// starting thread before the thread exists; the thread calls Finish as its very
+// last act; its owner either joins it or calls Abandon instead. On Windows it
+// holds a reference on the module, and an abandoned thread drops it through
+// FreeLibraryAndExitThread; elsewhere it is bookkeeping only.
+class ThreadModuleHold {
+  public:
+    ThreadModuleHold();
+    ThreadModuleHold(const ThreadModuleHold &) = delete;
+    ThreadModuleHold &operator=(const ThreadModuleHold &) = delete;
+    // The thread's last act (or the starter's, when the thread could not be
+    // started). Does not return on Windows when the thread was abandoned.
+    void Finish();
+    // The owner gives up waiting for the thread: true when it is now abandoned
+    // (detach it), false when it has finished meanwhile (join it).
+    bool Abandon();
+
+  private:
+    void *module_;
+    std::atomic<int> state_{0};  // 0 running, 1 finished, 2 abandoned
+};
 
 // ---- Pseudo-random numbers ---------------------------------------------------------
 // One generator per thread with the Microsoft C runtime's constants and seed 1,

@@ -17,6 +17,8 @@ constexpr int kLastSaveType = 13;
 // ---- Still images --------------------------------------------------------------------
 
 int CKalvex::Save(const wchar_t *fileName, int type) {
+    // The frame stays whole and allocated while it is written out.
+    std::lock_guard frames(frameLock_);
     if (ring_.empty() || CurrentRawImage().Empty() || CurrentColorImage().Empty()) {
         ReportError(KALVEX_EV_NO_FRAME);
         return 0;
@@ -55,6 +57,7 @@ int CKalvex::Save(const wchar_t *fileName, int type) {
 // ---- Recording requests ----------------------------------------------------------------
 
 int CKalvex::RequestRecording(const wchar_t *name, int kind) {
+    StateGuard state(*this);
     const wchar_t *path = name != nullptr ? name : L"";
     // The path must fit the 260-unit buffer that every peer assumes.
     if (std::wcslen(path) >= kMaxRecordingPath) {

@@ -17,6 +17,29 @@ namespace {
 constexpr uint32_t kPauseSleepMs = 10;
 }  // namespace
 
+// ---- The instance lock -------------------------------------------------------------------
+
+CKalvex::StateGuard::StateGuard(CKalvex &owner, bool interrupt) : owner_(owner) {
+    if (!interrupt) {
+        owner_.stateLock_.lock();
+    } else {
+        owner_.interrupts_.fetch_add(1);
+        while (!owner_.stateLock_.try_lock()) {
+            const std::thread::id busy = owner_.stateOwner_.load();
+            if (busy != std::thread::id{}) owner_.device_.CancelRequestsOf(busy);
+            owner_.device_.CancelSingleTransfer();
+            owner_.device_.WakeSingleFrameWaiter();
+            std::this_thread::sleep_for(std::chrono::milliseconds(kCancelRepeatMs));
+        }
+    }
+    owner_.stateOwner_.store(std::this_thread::get_id());
+}
+
+CKalvex::StateGuard::~StateGuard() {
+    owner_.stateOwner_.store(std::thread::id{});
+    owner_.stateLock_.unlock();
+}
+
 CKalvex::CKalvex() : frameRateStart_(platform::TimeGetTime()) {
     BuildHueTable(hue_);
 }
@@ -32,13 +55,18 @@ float CKalvex::InternalTemperatureFromRaw(uint16_t raw) {
 // ---- Lifecycle ---------------------------------------------------------------------------
 
 int CKalvex::Initialize(KalvexHwnd window) {
+    StateGuard state(*this);
     try {
         previewImage_ = std::make_unique<CDibImage>();
     } catch (const std::bad_alloc &) {
         previewImage_.reset();
     }
-    ring_.clear();
-    ring_.resize(static_cast<size_t>(std::max(ringLength_.load(), 0)));
+    {
+        std::lock_guard frames(frameLock_);
+        std::lock_guard ring(ringLock_);
+        ring_.clear();
+        ring_.resize(static_cast<size_t>(std::max(ringLength_.load(), 0)));
+    }
     SetNotificationWindow(window);
     if (!previewImage_) {
         ReportError(KALVEX_EV_NO_MEMORY);
@@ -48,12 +76,23 @@ int CKalvex::Initialize(KalvexHwnd window) {
     float temperature = 0.0f;
     if (device_.ReadInternalTemperatureRaw(&raw) == 1)
         temperature = InternalTemperatureFromRaw(raw);
-    if (temperature == 0.0f) ReportError(KALVEX_EV_COMMUNICATION);
+    // The reading goes to camera 0, selected at construction. When only other
+    // cameras are plugged, its failure says nothing about them: the host will
+    // select one of those, and acquiring from it reads the temperature again.
+    if (temperature == 0.0f && !OnlyOtherCamerasPresent()) ReportError(KALVEX_EV_COMMUNICATION);
     reference_.store(temperature);
     table_.LinkReferenceTemperature(&reference_);
     LogDebug(L"GetInternalTemp %.2f", static_cast<double>(temperature));
     table_.SetCorrectionMode(13);
     return 1;
+}
+
+bool CKalvex::OnlyOtherCamerasPresent() {
+    const int selected = device_.GetCameraIndex();
+    if (device_.IsCameraPresent(selected) != 0) return false;
+    for (int n = 0; n < device_.GetCameraCount(); ++n)
+        if (device_.IsCameraPresent(n) != 0) return true;
+    return false;
 }
 
 int CKalvex::IsCameraEnable(int index, wchar_t *name, int size) {
@@ -75,6 +114,7 @@ int CKalvex::IsCameraEnable(int index, wchar_t *name, int size) {
 }
 
 int CKalvex::SetCameraNumber(int number) {
+    StateGuard state(*this);
     // Reconfiguring the device while its streaming thread fills buffers would
     // pull them from under it: the camera cannot be selected now.
     if (mode_.load() == 1 || device_.IsCameraPresent(number) == 0) {
@@ -103,6 +143,7 @@ float CKalvex::ReadInternalTemperature(int *ok) {
 }
 
 int CKalvex::SetTable(const wchar_t *fileName) {
+    StateGuard state(*this);
     if (fileName == nullptr || fileName[0] == L'\0') {
         ReportError(KALVEX_EV_FILE);
         return 0;
@@ -111,11 +152,16 @@ int CKalvex::SetTable(const wchar_t *fileName) {
         ReportError(KALVEX_EV_FILE);
         return 0;
     }
-    ApplyNuc();
+    ApplyNucLocked();
     return 1;
 }
 
 int CKalvex::ApplyNuc() {
+    StateGuard state(*this);
+    return ApplyNucLocked();
+}
+
+int CKalvex::ApplyNucLocked() {
     nucStartTime_.store(platform::TimeGetTime());
     device_.PerformNuc();
     reference_.store(0.0f);
@@ -127,15 +173,19 @@ int CKalvex::PrepareAcquisition() {
         ReportError(KALVEX_EV_NO_CAMERA);
         return 0;
     }
-    for (RingSlot &slot : ring_) {
-        slot.id.store(0);
-        if (slot.raw.Create(frameWidth_, frameHeight_, 16) == 0 ||
-            slot.colour.Create(frameWidth_, frameHeight_, 24) == 0) {
-            ReportError(KALVEX_EV_NO_MEMORY);
-            return 0;
+    {
+        // Readers may be copying frames of the previous run out of these images.
+        std::lock_guard frames(frameLock_);
+        for (RingSlot &slot : ring_) {
+            slot.id.store(0);
+            if (slot.raw.Create(frameWidth_, frameHeight_, 16) == 0 ||
+                slot.colour.Create(frameWidth_, frameHeight_, 24) == 0) {
+                ReportError(KALVEX_EV_NO_MEMORY);
+                return 0;
+            }
         }
+        discard_.Create(frameWidth_, frameHeight_, 16);
     }
-    discard_.Create(frameWidth_, frameHeight_, 16);
     device_.SetWindow(0, 0, frameWidth_, frameHeight_, 0);
     device_.SetPixelDepth(1);
     uint16_t raw = 0;
@@ -175,15 +225,33 @@ int CKalvex::StopCapture() {
     }
     stopWake_.notify_all();
     if (captureThread_.joinable()) {
-        // A pass blocked on the camera ends at once when streaming is stopped.
+        // A pass waiting for a frame ends at once when woken; one held in an
+        // exchange with a camera that stopped answering ends when cancelled.
+        // Cancel until the loop has ended (an exchange begun just after a
+        // cancel was not pending yet), unless the driver cannot cancel: then
+        // only the exchange's own end lets the thread go.
         device_.WakeStreamWaiters();
+        const std::thread::id capture = captureThread_.get_id();
+        std::unique_lock lock(endLock_);
+        while (!threadEnded_.load()) {
+            lock.unlock();
+            const bool cancelled = device_.CancelRequestsOf(capture);
+            lock.lock();
+            if (!cancelled) break;
+            endWake_.wait_for(lock, std::chrono::milliseconds(kCancelRepeatMs),
+                              [this] { return threadEnded_.load(); });
+        }
+        lock.unlock();
         captureThread_.join();
     }
+    // A run that the camera ended (code 4, unplugged say) fails its stop too;
+    // that is the same failure, already reported, not a new one.
+    const bool endedByCamera = endedByCamera_.exchange(false);
     if (mode_.load() != 0) {
         mode_.store(0);
         device_.SetWaitLimitEnabled(0);
         if (device_.StopStreaming() != 0) {
-            ReportError(KALVEX_EV_COMMUNICATION);
+            if (!endedByCamera) ReportError(KALVEX_EV_COMMUNICATION);
             return 0;
         }
     }
@@ -191,22 +259,27 @@ int CKalvex::StopCapture() {
 }
 
 int CKalvex::CloseCamera() {
+    StateGuard state(*this, true);
     StopCapture();
     return 1;
 }
 
 int CKalvex::Preview() {
+    StateGuard state(*this);
     if (StartCapture() == 0) {
-        CloseCamera();
+        StopCapture();
         return 0;
     }
     return 1;
 }
 
 void CKalvex::Uninitialize() {
-    CloseCamera();
+    StateGuard state(*this, true);
+    StopCapture();
     recordingImage_.reset();
     previewImage_.reset();
+    std::lock_guard frames(frameLock_);
+    std::lock_guard ring(ringLock_);
     discard_.Release();
     ring_.clear();
 }
@@ -216,7 +289,11 @@ void CKalvex::Uninitialize() {
 void CKalvex::CaptureThreadMain() {
     platform::RaiseThreadPriority();
     CaptureLoop();
-    threadEnded_.store(true);
+    {
+        std::lock_guard lock(endLock_);
+        threadEnded_.store(true);
+    }
+    endWake_.notify_all();
 }
 
 bool CKalvex::SleepWhileRunning(uint32_t ms) {
@@ -239,8 +316,10 @@ void CKalvex::DriftCheck() {
     if (now - lastDriftCheck_.load() <= kDriftCheckMs) return;
     uint16_t raw = 0;
     float temperature = 0.0f;
-    if (device_.ReadInternalTemperatureRaw(&raw) == 1)
-        temperature = InternalTemperatureFromRaw(raw);
+    const int read = device_.ReadInternalTemperatureRaw(&raw);
+    // A read that a stop cancelled says nothing about the camera.
+    if (read != 1 && run_.load() == 0) return;
+    if (read == 1) temperature = InternalTemperatureFromRaw(raw);
     if (std::fabs(temperature - reference_.load()) > 1.0f) {
         if (autoNuc_.load() != 0) {
             device_.PerformNuc();
@@ -277,6 +356,7 @@ void CKalvex::CaptureLoop() {
         const int state = device_.GetStreamState([this] { return run_.load() == 0; });
         if (state == 1) {
             run_.store(0);
+            endedByCamera_.store(true);
             ReportError(KALVEX_EV_CAPTURE_ENDED);
             break;
         }
@@ -292,29 +372,31 @@ void CKalvex::CaptureLoop() {
         }
         int32_t m = 0;
         {
-            std::lock_guard guard(ringLock_);
-            if (ring_.empty()) continue;
-            m = currentIndex_.load() + 1;
-            if (m >= static_cast<int32_t>(ring_.size())) m = 0;
-            RingSlot &slot = ring_[static_cast<size_t>(m)];
-            slot.id.store(NewFrameId());
-            const int read = device_.ReadStreamFrame(slot.raw.Pixels());
-            framesTaken_.fetch_add(1);
-            if (read != 0) {
-                ReportError(KALVEX_EV_ACQUISITION);
-                continue;
+            // No reader copies out of the slot while it is rewritten.
+            std::lock_guard frames(frameLock_);
+            {
+                std::lock_guard guard(ringLock_);
+                if (ring_.empty()) continue;
+                m = currentIndex_.load() + 1;
+                if (m >= static_cast<int32_t>(ring_.size())) m = 0;
+                RingSlot &slot = ring_[static_cast<size_t>(m)];
+                slot.id.store(NewFrameId());
+                const int read = device_.ReadStreamFrame(slot.raw.Pixels());
+                framesTaken_.fetch_add(1);
+                if (read != 0) {
+                    ReportError(KALVEX_EV_ACQUISITION);
+                    continue;
+                }
+                if (InHoldWindow()) continue;
             }
-            if (InHoldWindow()) continue;
-        }
-        // The colour image is complete before the slot becomes the newest one:
-        // Kalvex_GetNewID hands out the id as soon as the index moves, and a
-        // reader must not find the previous frame's colours in it.
-        RingSlot &current = ring_[static_cast<size_t>(m)];
-        ColorizeSlot(current);
-        {
+            // The colour image is complete before the slot becomes the newest
+            // one: Kalvex_GetNewID hands out the id as soon as the index moves,
+            // and a reader must not find the previous frame's colours in it.
+            ColorizeSlot(ring_[static_cast<size_t>(m)]);
             std::lock_guard guard(ringLock_);
             currentIndex_.store(m);
         }
+        RingSlot &current = ring_[static_cast<size_t>(m)];
 
         ++frameCount_;
         const uint32_t elapsed = platform::TimeGetTime() - frameRateStart_;
@@ -379,6 +461,7 @@ void CopyImageOut(const CDibImage &image, void *buffer, bool reversed) {
 }  // namespace
 
 int CKalvex::GetColor(int frameId, void *buffer, int bufferSize) {
+    std::lock_guard frames(frameLock_);
     RingSlot *slot = FindSlot(static_cast<uint32_t>(frameId));
     if (slot == nullptr) return 0;
     if (buffer == nullptr) {
@@ -395,6 +478,7 @@ int CKalvex::GetColor(int frameId, void *buffer, int bufferSize) {
 }
 
 int CKalvex::GetRaw(int frameId, void *buffer, int bufferSize) {
+    std::lock_guard frames(frameLock_);
     RingSlot *slot = FindSlot(static_cast<uint32_t>(frameId));
     if (slot == nullptr) return 0;
     if (buffer == nullptr) {
@@ -424,6 +508,7 @@ void CKalvex::ConvertFrameToTemperatures(const CDibImage &raw, float *out) {
 }
 
 int CKalvex::GetTemperature(int frameId, float *buffer, int bufferSize) {
+    std::lock_guard frames(frameLock_);
     RingSlot *slot = FindSlot(static_cast<uint32_t>(frameId));
     if (slot == nullptr) return 0;
     if (buffer == nullptr) {
@@ -439,43 +524,58 @@ int CKalvex::GetTemperature(int frameId, float *buffer, int bufferSize) {
     return 1;
 }
 
-int CKalvex::SingleFrameAcquisition() {
+int CKalvex::SingleFrameAcquisition(uint32_t interruptsSeen) {
     device_.SetWaitLimitEnabled(0);
-    if (device_.CaptureSingleFrame() != 0) return 0;
-    if (ring_.empty()) return 0;
-    int32_t m = currentIndex_.load() + 1;
-    if (m >= static_cast<int32_t>(ring_.size())) m = 0;
-    {
-        std::lock_guard guard(ringLock_);
-        currentIndex_.store(m);
-    }
-    RingSlot &slot = ring_[static_cast<size_t>(m)];
-    uint32_t id = platform::TimeGetTime() * static_cast<uint32_t>(platform::Rand());
-    // An id of 0 names no frame: no getter would accept the frame just taken.
-    if (id == 0) id = 1;
-    slot.id.store(id);
-    if (device_.ReadSingleFrame(slot.raw.Pixels()) != 0) {
+    const int captured =
+        device_.CaptureSingleFrame([this, interruptsSeen] { return Interrupted(interruptsSeen); });
+    // A stop may end the wait, or cancel the transfer first and so end it.
+    if (captured == kDevWaitCut || (captured != 0 && Interrupted(interruptsSeen))) {
+        // No frame in time, or a stop ended the wait.
         ReportError(KALVEX_EV_ACQUISITION);
         return 0;
     }
-    ColorizeSlot(slot);
+    if (captured != 0) return 0;
+    {
+        std::lock_guard frames(frameLock_);
+        if (ring_.empty()) return 0;
+        int32_t m = currentIndex_.load() + 1;
+        if (m >= static_cast<int32_t>(ring_.size())) m = 0;
+        {
+            std::lock_guard guard(ringLock_);
+            currentIndex_.store(m);
+        }
+        RingSlot &slot = ring_[static_cast<size_t>(m)];
+        uint32_t id = platform::TimeGetTime() * static_cast<uint32_t>(platform::Rand());
+        // An id of 0 names no frame: no getter would accept the frame just taken.
+        if (id == 0) id = 1;
+        slot.id.store(id);
+        if (device_.ReadSingleFrame(slot.raw.Pixels()) != 0) {
+            ReportError(KALVEX_EV_ACQUISITION);
+            return 0;
+        }
+        ColorizeSlot(slot);
+    }
     return static_cast<int>(GetNewID());
 }
 
 int CKalvex::OneShot() {
+    StateGuard state(*this);
+    const uint32_t interruptsSeen = interrupts_.load();
     if (mode_.load() == 1) return 0;
     if (PrepareAcquisition() == 0) return 0;
-    return SingleFrameAcquisition();
+    return SingleFrameAcquisition(interruptsSeen);
 }
 
 int CKalvex::Trigger() {
+    StateGuard state(*this);
+    const uint32_t interruptsSeen = interrupts_.load();
     if (mode_.load() == 1) return 0;
     ReportError(KALVEX_EV_NOT_SUPPORTED);
     if (PrepareAcquisition() == 0) return 0;
     const uint32_t start = platform::TimeGetTime();
     int previous = 0;
     for (;;) {
-        if (platform::TimeGetTime() - start >= kTriggerWaitMs) {
+        if (platform::TimeGetTime() - start >= kTriggerWaitMs || Interrupted(interruptsSeen)) {
             ReportError(KALVEX_EV_ACQUISITION);
             return 0;
         }
@@ -484,7 +584,7 @@ int CKalvex::Trigger() {
         if ((previous & 0x04) != 0 && (current & 0x04) == 0) break;
         previous = current;
     }
-    return SingleFrameAcquisition();
+    return SingleFrameAcquisition(interruptsSeen);
 }
 
 // ---- Events ----------------------------------------------------------------------------------

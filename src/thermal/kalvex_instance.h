@@ -53,16 +53,22 @@ class CKalvex {
     virtual ~CKalvex();
 
     // ---- Lifecycle ----------------------------------------------------------------
+    // Every call that changes the instance's state (Initialize, SetCameraNumber,
+    // SetTable, ApplyNuc, Preview, CloseCamera, OneShot, Trigger,
+    // RequestRecording, Uninitialize) runs under one instance lock, so that
+    // concurrent calls give the results of the same calls one after the other.
     int Initialize(KalvexHwnd window);
     int IsCameraEnable(int index, wchar_t *name, int size);
     int SetCameraNumber(int number);
     float ReadInternalTemperature(int *ok);
     int SetTable(const wchar_t *fileName);
     int ApplyNuc();
-    int PrepareAcquisition();
-    int StartCapture();
-    int StopCapture();
+    // Kalvex_Close. Ends a single frame or trigger wait in progress on another
+    // thread (that call fails with code 3) and cancels what the camera has
+    // pending before it takes the instance lock.
     int CloseCamera();
+    // Stops everything and frees the frames; readers then get code 5. Ends
+    // waits in progress like CloseCamera. Safe to call more than once.
     void Uninitialize();
 
     // Kalvex_Preview: StartCapture, closing again on failure.
@@ -134,16 +140,41 @@ class CKalvex {
     bool CaptureThreadEnded() const { return threadEnded_.load(); }
 
   private:
+    // Under the instance lock.
+    int ApplyNucLocked();
+    int PrepareAcquisition();
+    int StartCapture();
+    int StopCapture();
+    // Holds the instance lock for one state change and records its thread.
+    // With interrupt, first ends the waits of a state change in progress on
+    // another thread: its single-frame wait gives up, and what it and the
+    // single-frame transfer have pending in the driver is cancelled, until the
+    // lock is free.
+    class StateGuard {
+      public:
+        explicit StateGuard(CKalvex &owner, bool interrupt = false);
+        ~StateGuard();
+        StateGuard(const StateGuard &) = delete;
+        StateGuard &operator=(const StateGuard &) = delete;
+
+      private:
+        CKalvex &owner_;
+    };
+    int SingleFrameAcquisition(uint32_t interruptsSeen);
+    // Whether an interrupt came after the given count was read.
+    bool Interrupted(uint32_t since) const { return interrupts_.load() != since; }
+
     void CaptureThreadMain();
     void CaptureLoop();
     // Sleeps up to ms, waking early when the run flag is cleared; false then.
     bool SleepWhileRunning(uint32_t ms);
     void DriftCheck();
     uint32_t NewFrameId();
-    int SingleFrameAcquisition();
     void ColorizeSlot(RingSlot &slot);
     bool InHoldWindow();
     static float InternalTemperatureFromRaw(uint16_t raw);
+    // The selected camera is absent but another one is plugged.
+    bool OnlyOtherCamerasPresent();
     // The capture loop's recording: at its start, after each published frame, at its end.
     void RecordingLoopStart();
     void RecordingStep();
@@ -161,6 +192,19 @@ class CKalvex {
     CColourMapper mapper_{hue_};
     CThermoTable table_;
     std::mutex ringLock_;
+
+    // The instance lock (see Lifecycle) and the thread holding it.
+    std::mutex stateLock_;
+    std::atomic<std::thread::id> stateOwner_{};
+    // Raised by CloseCamera and Uninitialize before they wait for the lock.
+    std::atomic<uint32_t> interrupts_{0};
+    // Held by frame readers while they copy a frame, and by whoever writes,
+    // rebuilds or frees the ring's images: a reader sees a whole frame or none.
+    // Taken before ringLock_ where both are held.
+    std::mutex frameLock_;
+    // Set when the capture thread has finished its loop.
+    std::mutex endLock_;
+    std::condition_variable endWake_;
 
     std::atomic<int32_t> mode_{0};
     std::atomic<uint32_t> frameInterval_{10};
@@ -186,6 +230,8 @@ class CKalvex {
     std::condition_variable stopWake_;
     std::thread captureThread_;
     std::atomic<bool> threadEnded_{false};
+    // The capture loop ended because the camera ended the run (code 4).
+    std::atomic<bool> endedByCamera_{false};
 
     std::atomic<KalvexHwnd> window_{nullptr};
     std::atomic<int32_t> frameRate_{0};

@@ -43,7 +43,7 @@ TEST(Clock, OffsetMovesBothClocks) {
 }
 
 class Files : public ::testing::Test {
-protected:
+  protected:
     std::filesystem::path dir_ = std::filesystem::path(KALVEX_TEST_TMPDIR) /
                                  ::testing::UnitTest::GetInstance()->current_test_info()->name();
     void SetUp() override {
@@ -135,6 +135,33 @@ TEST(DeviceLink, RegisteredDriverServesUntilUnregistered) {
     EXPECT_FALSE(RegisterDriver(nullptr, &ops, nullptr));
     EXPECT_FALSE(RegisterDriver("x", nullptr, nullptr));
     EXPECT_FALSE(UnregisterDriver("\\\\.\\Echo-0"));
+}
+
+// Exactly one of the thread's end and its owner's abandonment wins: a thread
+// that finished is joined, one abandoned leaves through the seam.
+TEST(ThreadHold, FinishAndAbandonDecideOnce) {
+    ThreadModuleHold finished;
+    finished.Finish();
+    EXPECT_FALSE(finished.Abandon());
+
+    ThreadModuleHold abandoned;
+    EXPECT_TRUE(abandoned.Abandon());
+    EXPECT_FALSE(abandoned.Abandon());
+}
+
+// A driver without a cancel entry cannot cancel; a null link neither.
+TEST(DeviceCancel, NeedsTheDriversCancelEntry) {
+    EXPECT_FALSE(DeviceCancel(nullptr));
+    KalvexDriverOps ops{};
+    ops.open = [](void *, const char *) -> void * { return reinterpret_cast<void *>(1); };
+    ops.ioctl = [](void *, void *, unsigned long, unsigned long, void *, unsigned long,
+                   unsigned long *) { return 0; };
+    ASSERT_TRUE(RegisterDriver("\\\\.\\NoCancel-0", &ops, nullptr));
+    DeviceLink *link = DeviceOpen("\\\\.\\NoCancel-0");
+    ASSERT_NE(link, nullptr);
+    EXPECT_FALSE(DeviceCancel(link));
+    DeviceClose(link);
+    EXPECT_TRUE(UnregisterDriver("\\\\.\\NoCancel-0"));
 }
 
 }  // namespace

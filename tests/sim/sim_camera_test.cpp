@@ -52,13 +52,15 @@ TEST_F(SimCamera, RegistersRoundTripThroughCommandBlocks) {
     EXPECT_EQ(counters.openHandles, 1);
 }
 
-TEST_F(SimCamera, PowerOnRegistersDescribeTheFullWindow) {
+TEST_F(SimCamera, PowerOnProgramsNoWindowAndNoTransferLength) {
+    ASSERT_EQ(KalvexSim_Unplug(0), 1);
+    ASSERT_EQ(KalvexSim_Plug(0), 1);
     Link link;
-    EXPECT_EQ(link.ReadRegister(18), 64);
-    EXPECT_EQ(link.ReadRegister(19), 239);
+    for (int reg : {0, 1, 2, 3, 16, 17, 18, 19}) EXPECT_EQ(link.ReadRegister(reg), 0) << reg;
     EXPECT_EQ(link.ReadRegister(14), 9);
-    EXPECT_EQ(link.ReadRegister(1), 0xB0);
-    EXPECT_EQ(link.ReadRegister(2), 0x04);
+    // Without a transfer length there is no frame to send.
+    ASSERT_TRUE(link.Send(MakeBlock({0x02})));
+    EXPECT_TRUE(link.FrameRequest(64).empty());
     // Opcode 0x09 sets the transfer length registers.
     ASSERT_TRUE(link.Send(MakeBlock({0x09, 0x00, 0x28, 0x00, 0x00})));
     EXPECT_EQ(link.ReadRegister(0), 0x00);
@@ -313,7 +315,7 @@ TEST_F(SimCamera, FaultsFireOnceNTimesOrUntilCleared) {
     EXPECT_TRUE(Link().ok());
 
     EXPECT_EQ(KalvexSim_InjectFault(0, 0, 1), 0);
-    EXPECT_EQ(KalvexSim_InjectFault(0, 9, 1), 0);
+    EXPECT_EQ(KalvexSim_InjectFault(0, KALVEX_SIM_FAULT_REPLY_STALL + 1, 1), 0);
     EXPECT_EQ(KalvexSim_InjectFault(0, KALVEX_SIM_FAULT_OPEN, -2), 0);
     EXPECT_EQ(KalvexSim_InjectFault(8, KALVEX_SIM_FAULT_OPEN, 1), 0);
 }
@@ -521,6 +523,45 @@ TEST_F(SimCamera, BadArgumentsAreRefused) {
     EXPECT_EQ(KalvexSim_ScheduleTriggerPulse(0, 0, 0), 0);
     EXPECT_EQ(KalvexSim_SetTemporalNoise(0, -1, 0), 0);
     EXPECT_EQ(KalvexSim_RawForTemperature(8, 20.0), -1);
+}
+
+// ---- Protocol strictness and aimed faults ---------------------------------------------
+
+TEST_F(SimCamera, RepliesNeedTheirCodeAndFramesTheirStartFrame) {
+    Link link;
+    Block reply{};
+    uint32_t got = 0;
+    ASSERT_TRUE(link.Send(MakeBlock({0x26, 14})));
+    EXPECT_FALSE(link.Io(kCommandCode, 1, reply.data(), 64, &got));  // the wrong code
+    EXPECT_TRUE(link.ReadReply(&reply));                             // nothing consumed
+    EXPECT_EQ(reply[0], 0x26);
+
+    ASSERT_FALSE(link.Frame(64).empty());  // programs the window, one start-frame
+    EXPECT_TRUE(link.FrameRequest(64).empty());
+    ASSERT_TRUE(link.Send(MakeBlock({0x02})));
+    EXPECT_EQ(link.FrameRequest(64).size(), 64u);
+    EXPECT_EQ(Counters().framesServed, 2);
+}
+
+TEST_F(SimCamera, FaultsAimedAtOneOpcodeLetOthersPass) {
+    Link link;
+    ASSERT_EQ(KalvexSim_SetFaultOpcode(0, 0x0C), 1);
+    ASSERT_EQ(KalvexSim_InjectFault(0, KALVEX_SIM_FAULT_COMMAND_FAIL, 1), 1);
+    ASSERT_EQ(KalvexSim_InjectFault(0, KALVEX_SIM_FAULT_REPLY_FAIL, 1), 1);
+    EXPECT_TRUE(link.WriteRegister(5, 7));
+    EXPECT_EQ(link.ReadRegister(5), 7);
+    EXPECT_EQ(link.ReadCore(32), -1);  // the command fails
+    // The reply fault takes the echo block: the value still comes second.
+    ASSERT_TRUE(link.Send(MakeBlock({0x0C, 32})));
+    Block first{}, second{};
+    EXPECT_FALSE(link.ReadReply(&first));
+    EXPECT_TRUE(link.ReadReply(&second));
+    EXPECT_EQ(link.ReadCore(32), KALVEX_SIM_DEFAULT_CORE_TEMPERATURE);
+
+    EXPECT_EQ(KalvexSim_SetFaultOpcode(0, 256), 0);
+    EXPECT_EQ(KalvexSim_SetLatency(0, 3, 1), 0);
+    EXPECT_EQ(KalvexSim_SetLatency(0, 0, -1), 0);
+    EXPECT_EQ(KalvexSim_GetCancels(8), -1);
 }
 
 }  // namespace

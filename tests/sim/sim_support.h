@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 #include "kalvex_sim.h"
@@ -28,7 +29,7 @@ inline Block MakeBlock(std::initializer_list<uint8_t> bytes) {
 // A device handle that closes itself.
 class Link {
   public:
-    explicit Link(const char *path = kCamera0) : link_(platform::DeviceOpen(path)) {}
+    explicit Link(const char *path = kCamera0) : link_(platform::DeviceOpen(path)), path_(path) {}
     ~Link() { platform::DeviceClose(link_); }
     Link(const Link &) = delete;
     Link &operator=(const Link &) = delete;
@@ -61,8 +62,24 @@ class Link {
         return Send(MakeBlock({0x25, static_cast<uint8_t>(reg), static_cast<uint8_t>(value)}));
     }
     int ReadCore(int item) { return Ask(MakeBlock({0x0C, static_cast<uint8_t>(item)}), 2); }
-    // One frame request of length bytes; empty on failure, shorter when short.
+    // A start-frame command, then one frame request of length bytes; empty on
+    // failure, shorter when short. A camera powers on without a window and a
+    // transfer length; unless the test programmed them, the full 640 x 480
+    // window and its 307,200 samples are set first (through the control API, so
+    // no command is counted), as the library would have done.
     std::vector<uint8_t> Frame(uint32_t length, uint32_t code = kCommandCode) {
+        const int camera = CameraNumber();
+        if (camera >= 0 && KalvexSim_ReadRegister(camera, 18) == 0 &&
+            KalvexSim_ReadRegister(camera, 1) == 0 && KalvexSim_ReadRegister(camera, 2) == 0) {
+            const int window[][2] = {{16, 0},   {17, 0},   {18, 64},  {19, 239},
+                                     {0, 0x00}, {1, 0xB0}, {2, 0x04}, {3, 0x00}};
+            for (const auto &[reg, value] : window) KalvexSim_WriteRegister(camera, reg, value);
+        }
+        if (!Send(MakeBlock({0x02}))) return {};
+        return FrameRequest(length, code);
+    }
+    // The frame request alone.
+    std::vector<uint8_t> FrameRequest(uint32_t length, uint32_t code = kCommandCode) {
         std::vector<uint8_t> frame(length);
         uint32_t got = 0;
         if (!Io(code, 2, frame.data(), length, &got)) return {};
@@ -70,8 +87,18 @@ class Link {
         return frame;
     }
 
+    // The driver's cancel entry, as a stop on another thread would call it.
+    bool Cancel() { return platform::DeviceCancel(link_); }
+    // The camera number at the end of the device path, or -1.
+    int CameraNumber() const {
+        const std::string path = path_ != nullptr ? path_ : "";
+        if (path.empty() || path.back() < '0' || path.back() > '7') return -1;
+        return path.back() - '0';
+    }
+
   private:
     platform::DeviceLink *link_;
+    const char *path_;
 };
 
 inline uint16_t Sample16(const std::vector<uint8_t> &frame, size_t index) {

@@ -38,6 +38,10 @@ class InstanceTest : public ::testing::Test {
             KalvexSim_Plug(0);
             KalvexSim_SetFrameRate(0, 0);
         }
+        if (otherCamera_ > 0) {
+            KalvexSim_Plug(otherCamera_);
+            KalvexSim_SetFrameRate(otherCamera_, 0);
+        }
         platform::SetClockOffset(0);
         platform::FreezeClock(true);
         handle_ = Kalvex_Initialize(window_.hwnd());
@@ -103,6 +107,7 @@ class InstanceTest : public ::testing::Test {
     }
 
     bool plugCamera_ = true;
+    int otherCamera_ = 0;  // plugged too when above 0
     TestWindow window_;
     int handle_ = 0;
     std::shared_ptr<CKalvex> instance_;

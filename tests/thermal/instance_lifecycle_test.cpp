@@ -149,5 +149,32 @@ TEST_F(NoCamera, TriggerFailsPreparationAfterCodeTen) {
     EXPECT_EQ(Codes(), (std::vector<int>{2, 10}));
 }
 
+// ---- Events that are no failures ---------------------------------------------------------
+
+TEST_F(Lifecycle, CloseAfterTheCameraEndedCaptureAddsNoCommunicationFailure) {
+    ASSERT_EQ(Kalvex_Preview(handle_), 1);
+    HoldFrames();
+    KalvexSim_Unplug(0);
+    ASSERT_TRUE(Eventually([&] { return instance_->CaptureThreadEnded(); }));
+    Codes();
+    EXPECT_EQ(Kalvex_Close(handle_), 1);
+    EXPECT_EQ(Codes(), std::vector<int>{});
+}
+
+class OnlyCameraSeven : public InstanceTest {
+  protected:
+    OnlyCameraSeven() {
+        plugCamera_ = false;
+        otherCamera_ = 7;
+    }
+};
+
+TEST_F(OnlyCameraSeven, InitializeRecordsNoFailureAndTheCameraWorks) {
+    EXPECT_EQ(Codes(), std::vector<int>{});
+    ASSERT_EQ(Kalvex_SetCameraNumber(handle_, 7), 1);
+    EXPECT_NE(Kalvex_OneShot(handle_), 0);
+    EXPECT_EQ(Codes(), std::vector<int>{});
+}
+
 }  // namespace
 }  // namespace kalvex::test

@@ -78,8 +78,8 @@ DeviceLink *DeviceOpen(const char *path) {
     return link.release();
 }
 
-bool DeviceIoControl(DeviceLink *link, uint32_t code, uint32_t pipe, void *buffer,
-                     uint32_t length, uint32_t *returned) {
+bool DeviceIoControl(DeviceLink *link, uint32_t code, uint32_t pipe, void *buffer, uint32_t length,
+                     uint32_t *returned) {
     uint32_t count = 0;
     bool ok = false;
     if (link != nullptr) {
@@ -94,6 +94,15 @@ bool DeviceIoControl(DeviceLink *link, uint32_t code, uint32_t pipe, void *buffe
     }
     if (returned != nullptr) *returned = ok ? count : 0;
     return ok;
+}
+
+bool DeviceCancel(DeviceLink *link) {
+    if (link == nullptr) return false;
+    if (link->userSpace) {
+        return link->driver.ops.cancel != nullptr &&
+               link->driver.ops.cancel(link->driver.context, link->device) != 0;
+    }
+    return backend::NativeDeviceCancel(link->device);
 }
 
 void DeviceClose(DeviceLink *link) {

@@ -27,6 +27,16 @@ bool NativeDeviceIoControl(void *, uint32_t, uint32_t, void *, uint32_t, uint32_
     return false;
 }
 void NativeDeviceClose(void *) {}
+bool NativeDeviceCancel(void *) {
+    return false;
+}
+
+// The shared object stays mapped while a thread runs in it only if nobody
+// unloads it; hosts here do not, so nothing is held.
+void *AcquireModuleReference() {
+    return nullptr;
+}
+void ReleaseModuleReference(void *, bool) {}
 }  // namespace backend
 
 // ---- Debug output: like a debug channel that nobody may be watching.

@@ -38,6 +38,27 @@ bool NativeDeviceIoControl(void *device, uint32_t code, uint32_t pipe, void *buf
 void NativeDeviceClose(void *device) {
     if (device != nullptr) ::CloseHandle(static_cast<HANDLE>(device));
 }
+// Cancels the requests that any thread has pending on the handle; with
+// nothing pending there is nothing to cancel, which counts as done.
+bool NativeDeviceCancel(void *device) {
+    if (device == nullptr) return false;
+    if (::CancelIoEx(static_cast<HANDLE>(device), nullptr) != FALSE) return true;
+    return ::GetLastError() == ERROR_NOT_FOUND;
+}
+
+void *AcquireModuleReference() {
+    HMODULE module = nullptr;
+    if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                             reinterpret_cast<LPCWSTR>(&AcquireModuleReference), &module) == FALSE)
+        return nullptr;
+    return module;
+}
+
+void ReleaseModuleReference(void *module, bool exitThread) {
+    if (module == nullptr) return;
+    if (exitThread) ::FreeLibraryAndExitThread(static_cast<HMODULE>(module), 0);
+    ::FreeLibrary(static_cast<HMODULE>(module));
+}
 }  // namespace backend
 
 // ---- Window notification.
