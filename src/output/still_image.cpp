@@ -63,11 +63,9 @@ ScratchPool &Scratch() {
     return pool;
 }
 
-}  // namespace
-
 // A temporary of the layout of an image (or of a given size and depth) for one
 // save, handed back to the pool afterwards. Its pixels hold whatever the last
-// conversion left: every use overwrites them whole.
+// save left: every use overwrites the pixels it hands on.
 class ScratchImage {
   public:
     explicit ScratchImage(const CDibImage &format)
@@ -87,8 +85,6 @@ class ScratchImage {
 };
 
 // ---- Dispatch ----------------------------------------------------------------
-
-namespace {
 
 // Saves a temporary of bitCount made from image by converter.
 int SaveConverted(const wchar_t *fileName, const CDibImage &image, uint16_t bitCount,
