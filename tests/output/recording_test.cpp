@@ -129,7 +129,7 @@ TEST(Recording, RateIsTimedFromTheFirstFrame) {
     const CThermoTableState table;
     CDibImage raw;
     const CDibImage colour = Patterned(8, 4, 24, 1);
-    const std::string path = TmpFile("held.avi");
+    const std::string path = TmpFile("first_frame.avi");
     ASSERT_EQ(recorder.Start(kRecordAvi, Wide(path).c_str(), raw, colour), 1);
     for (uint32_t n = 0; n < 10; ++n)
         recorder.Write(kRecordAvi, raw, colour, table, false, 1200 + 100 * n, nullptr);
