@@ -4,7 +4,9 @@
 #                     arguments after demo go to it, e.g. ./build.sh demo --seconds 5
 #   ./build.sh test   the whole test suite
 # Optional: BUILD_DIR (default build), KALVEX_SANITIZE ('address,undefined' or 'thread'),
-# CTEST_ARGS (extra ctest arguments, e.g. '-L concurrency').
+# CTEST_ARGS (extra ctest arguments, e.g. '-L concurrency'), CMAKE_ARGS (extra CMake
+# arguments; CI passes -DKALVEX_WERROR=ON to make warnings errors, which a plain
+# build leaves off).
 # The browser test of `kalvex view` installs its npm packages itself (a CTest
 # fixture runs `npm ci` in tests/tools/view/browser).
 set -euo pipefail

@@ -67,7 +67,8 @@ for arch in i686 x86_64; do
     phase=$SECONDS
     build="$root/build-win/$arch"
     cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$arch.cmake" \
-        -DKALVEX_WIN_DEPS="$deps/$arch" -DCMAKE_BUILD_TYPE=Release -DKALVEX_BUILD_BENCH=OFF >/dev/null
+        -DKALVEX_WIN_DEPS="$deps/$arch" -DCMAKE_BUILD_TYPE=Release -DKALVEX_BUILD_BENCH=OFF \
+        -DKALVEX_WERROR=ON >/dev/null
     cmake --build "$build" -j "$(nproc)"
     echo "== $arch: export table of kalvex.dll (build took $((SECONDS - phase)) s)"
     cmake -DLIBRARY="$build/bin/kalvex.dll" -DOBJDUMP="$arch-w64-mingw32-objdump" \

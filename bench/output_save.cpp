@@ -140,7 +140,7 @@ void BM_DirectPng(benchmark::State &state) {
     if (sixteen) {
         for (size_t i = 0; i < 640 * 480; ++i) {
             const auto v =
-                static_cast<uint16_t>(reinterpret_cast<const uint16_t *>(Raw().Pixels())[i] << 6);
+                static_cast<uint16_t>(reinterpret_cast<const uint16_t *>(Raw().Pixels())[i] << 2);
             pixels[2 * i] = static_cast<uint8_t>(v >> 8),
                        pixels[2 * i + 1] = static_cast<uint8_t>(v);
         }
@@ -159,6 +159,11 @@ void BM_DirectPng(benchmark::State &state) {
         png_set_IHDR(png, info, 640, 480, sixteen ? 16 : 8,
                      sixteen ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                      PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        if (sixteen) {
+            png_color_8 significant{};
+            significant.gray = 14;
+            png_set_sBIT(png, info, &significant);
+        }
         png_write_info(png, info);
         png_write_image(png, rows.data());
         png_write_end(png, nullptr);

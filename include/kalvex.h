@@ -142,7 +142,11 @@ KALVEX_API int KALVEX_CALL Kalvex_SetCameraType(int handle);
 /* Loads a temperature table file, then performs a NUC. 1, or 0 with code 9. */
 KALVEX_API int KALVEX_CALL Kalvex_SetTableW(int handle, const wchar_t *fileName);
 KALVEX_API int KALVEX_CALL Kalvex_SetTableA(int handle, const char *fileName);
-/* Starts continuous capture. 1, or 0 with code 2, 6, 7, 8 or 10. */
+/* Starts continuous capture. 1, or 0 with code 2, 6, 7 or 8. A start that gets
+ * as far as launching the capture thread also records code 10, as the library
+ * always has: it re-applies the reserved parameter 16, which is always
+ * refused. That code 10 is not a failure; the result says whether the start
+ * succeeded. */
 KALVEX_API int KALVEX_CALL Kalvex_Preview(int handle);
 /* Stops capture. Always 1 (code 8 when the camera does not stop). */
 KALVEX_API int KALVEX_CALL Kalvex_Close(int handle);

@@ -1,5 +1,6 @@
 #include "output/avi_writer.h"
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -25,7 +26,23 @@ constexpr uint32_t kFlagsOffset = 44;
 constexpr uint32_t kTotalFramesOffset = 48;
 constexpr uint32_t kScaleOffset = 128;
 constexpr uint32_t kLengthOffset = 140;
+
+// The largest file whose RIFF size (file size - 8) a 32-bit field holds.
+constexpr uint64_t kFileCap = uint64_t{1} << 32;
+std::atomic<uint64_t> gFileCap{kFileCap};
 }  // namespace
+
+void AviWriter::SetFileCapForTests(uint64_t bytes) {
+    gFileCap.store(bytes != 0 ? bytes : kFileCap);
+}
+
+bool AviWriter::RoomForFrame() const {
+    // RIFF header, what is written, the frame's chunk, then "idx1", its size
+    // and one entry per frame with the new one.
+    const uint64_t after = 8 + uint64_t{riffSize_} + 8 + FrameBytes() + 8 +
+                           16 * (static_cast<uint64_t>(index_.size()) + 1);
+    return after <= gFileCap.load();
+}
 
 void AviWriter::Reset() {
     file_.Close();
@@ -130,6 +147,10 @@ int AviWriter::Open(const wchar_t *name) {
 
 int AviWriter::WriteFrame(const void *pixels) {
     if (!file_.IsOpen() || failed_ || pixels == nullptr) return 0;
+    if (!RoomForFrame()) {
+        failed_ = true;
+        return 0;
+    }
     const uint32_t frameBytes = FrameBytes();
     try {
         index_.push_back(IndexEntry{0x62643030u /* "00db" */, 0x10, moviSize_, frameBytes});

@@ -42,8 +42,15 @@ class AviWriter {
     // Appends one frame of width x height x bitCount / 8 bytes. Always 0. A
     // frame that cannot be written whole is not counted: the file is cut back
     // to the last whole chunk and Failed() turns true; later frames are
-    // ignored.
+    // ignored. The same holds for a frame that would carry the file past the
+    // 4 GiB its 32-bit sizes can describe (nothing is written then).
     int WriteFrame(const void *pixels);
+    // Whether one more frame, its index entry included, still fits within
+    // 4 GiB once the index is written. Recorders split before it does not.
+    bool RoomForFrame() const;
+    // Test hook: the file size in place of 4 GiB (0 restores it), so that the
+    // guard is tested without writing gigabytes. Process-wide.
+    static void SetFileCapForTests(uint64_t bytes);
     // Appends the index, patches the header and closes the file. Always 0.
     int Finish();
     // Closes the file, empties the index, zeroes the header and the counters.

@@ -28,13 +28,25 @@ inline void Store16(uint8_t *p, uint16_t v) {
     }
 }
 
-// A 10-bit value fills 16 bits; the six most significant input bits are lost.
+// 16-bit samples hold the camera's 14-bit values. Widening fills 16 bits (the
+// two low bits stay 0, as PNG's sBIT of 14 declares); narrowing keeps the
+// eight most significant of the 14. A sample above 14 bits has no meaning here:
+// it saturates rather than wraps, so nothing hot ever comes out dark.
+inline constexpr uint16_t kSampleMax = 0x3FFF;
 inline uint16_t Widen(uint16_t s) {
-    return static_cast<uint16_t>(s << 6);
+    return s > kSampleMax ? uint16_t{0xFFFC} : static_cast<uint16_t>(s << 2);
 }
-// A 10-bit value fills 8 bits; larger values wrap.
 inline uint8_t Narrow(uint16_t s) {
-    return static_cast<uint8_t>(s >> 2);
+    return s > kSampleMax ? uint8_t{0xFF} : static_cast<uint8_t>(s >> 6);
+}
+
+// Widen on four samples in one 64-bit word. The shift carries each lane's two
+// top bits into the next lane's low bits, which the mask clears; lanes with
+// either of those top bits set are then forced to 0xFFFC.
+inline uint64_t WidenLanes(uint64_t x) {
+    const uint64_t high = (x >> 14) & 0x0003000300030003ull;
+    const uint64_t over = ((high | (high >> 1)) & 0x0001000100010001ull) * 0xFFFFu;
+    return ((x << 2) | over) & 0xFFFCFFFCFFFCFFFCull;
 }
 
 inline size_t BytesPerPixel(const IMAGEVIEW *v) {
@@ -58,16 +70,14 @@ void ForEachRow(const IMAGEVIEW *d, const IMAGEVIEW *s, RowFn row) {
     }
 }
 
-// Widens n consecutive 16-bit samples. On little-endian hosts four samples at a
-// time share one 64-bit word: the shift carries each lane's top bits into the
-// next lane's low six bits, which the mask clears again.
+// Widens n consecutive 16-bit samples, four at a time on little-endian hosts.
 void WidenSamples(uint8_t *dst, const uint8_t *src, size_t n) {
     size_t j = 0;
     if constexpr (std::endian::native == std::endian::little) {
         for (; j + 4 <= n; j += 4) {
             uint64_t x;
             std::memcpy(&x, src + 2 * j, 8);
-            x = (x << 6) & 0xFFC0FFC0FFC0FFC0ull;
+            x = WidenLanes(x);
             std::memcpy(dst + 2 * j, &x, 8);
         }
     }
@@ -94,7 +104,7 @@ void WidenPixels(const IMAGEVIEW *d, const IMAGEVIEW *s) {
                 uint64_t x;
                 std::memcpy(&x, src + kBytes * j, 8);
                 x = (x & 0xFFFF0000FFFF0000ull) | ((x & 0xFFFFull) << 32) | ((x >> 32) & 0xFFFFull);
-                x = (x << 6) & 0xFFC0FFC0FFC0FFC0ull;
+                x = WidenLanes(x);
                 std::memcpy(dst + kBytes * j, &x, 8);
             }
             return;

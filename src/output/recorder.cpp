@@ -53,6 +53,7 @@ int CRecorder::Start(int kind, const wchar_t *name, const CDibImage &raw, const 
             streamBytes_ = 0;
             return stream_.OpenWrite(name) != nullptr ? 1 : 0;
         case kRecordAvi:
+            firstFrameMs_ = lastFrameMs_ = 0;
             avi_.SetFormat(colour.Width(), colour.Height(), colour.BitCount());
             avi_.SetRate(AviWriter::kDefaultRate);
             avi_.SetFrameCount(0);
@@ -127,6 +128,8 @@ int CRecorder::Write(int kind, const CDibImage &raw, const CDibImage &colour,
                 FinishAvi(elapsedMs);
                 break;
             }
+            if (avi_.FrameCount() == 0) firstFrameMs_ = elapsedMs;
+            lastFrameMs_ = elapsedMs;
             avi_.SetFrameCount(avi_.FrameCount() + 1);
             break;
         }
@@ -153,9 +156,20 @@ int CRecorder::Write(int kind, const CDibImage &raw, const CDibImage &colour,
 }
 
 void CRecorder::FinishAvi(uint32_t elapsedMs) {
-    avi_.SetRate(FinishRate(avi_.FrameCount(), elapsedMs));
+    const uint32_t frames = avi_.FrameCount();
+    const uint32_t span = lastFrameMs_ - firstFrameMs_;
+    if (frames >= 2 && span != 0)
+        avi_.SetRate(FinishRate(frames - 1, span));
+    else
+        avi_.SetRate(FinishRate(frames, frames == 0 ? 0 : elapsedMs - firstFrameMs_));
     avi_.Finish();
     avi_.Reset();
+    firstFrameMs_ = lastFrameMs_ = 0;
+}
+
+bool CRecorder::PieceFull(int32_t splitLimitMiB) const {
+    if (avi_.IsOpen() && !avi_.RoomForFrame()) return true;
+    return static_cast<uint32_t>(splitLimitMiB) <= (RiffSize() >> 20);
 }
 
 int CRecorder::Stop(int kind, uint32_t elapsedMs) {

@@ -38,15 +38,25 @@ class CRecorder {
     // temperature image size. 1 when open, else 0.
     int Start(int kind, const wchar_t *name, const CDibImage &raw, const CDibImage &colour);
     // Appends one frame. slotOrder: rows as they lie in the slot (output
-    // row-order flag set) instead of the camera's line order. Returns 1 for
-    // kind 2 with an AVI open, else 0. *failed turns true when a write failed:
-    // the recording is then already finalised and closed, holding the frames
-    // written before.
+    // row-order flag set) instead of the camera's line order. elapsedMs is
+    // the time since the start (see Stop). Returns 1 for kind 2 with an AVI
+    // open, else 0. *failed turns true when a write failed: the recording is
+    // then already finalised and closed, holding the frames written before.
     int Write(int kind, const CDibImage &raw, const CDibImage &colour,
               const CThermoTableState &table, bool slotOrder, uint32_t elapsedMs, bool *failed);
-    // Closes the recording of kind; elapsedMs is the time since the start
-    // (for the AVI rate). 1 for kinds 1-3, 0 for any other.
+    // Closes the recording of kind; elapsedMs is the time since the start.
+    // 1 for kinds 1-3, 0 for any other. The AVI rate is timed from the first
+    // frame, not from the start, which may lie before a NUC hold in which no
+    // frame arrives: frames after the first over the time from the first to
+    // the last, or, when the frames carry no time between them, all frames
+    // over the time from the first to the stop.
     int Stop(int kind, uint32_t elapsedMs);
+
+    // Whether the open recording is to be finished after the frame just
+    // written: its RIFF size in MiB has reached the split limit (compared as
+    // unsigned, so a negative limit never splits), or another frame would
+    // carry the AVI past 4 GiB, whatever the limit.
+    bool PieceFull(int32_t splitLimitMiB) const;
 
     // The AVI writer's riffSize: 0 while no AVI is open.
     uint32_t RiffSize() const { return avi_.IsOpen() ? avi_.RiffSize() : 0; }
@@ -68,6 +78,9 @@ class CRecorder {
     AviWriter avi_;
     std::unique_ptr<CDibImage> temperature_;
     std::vector<uint8_t> scratch_;
+    // Times (elapsedMs of Write) of the AVI's first and latest frames.
+    uint32_t firstFrameMs_ = 0;
+    uint32_t lastFrameMs_ = 0;
 };
 
 }  // namespace kalvex

@@ -1,32 +1,98 @@
 #include "output/still_image.h"
 
 #include <csetjmp>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
+#include <string>
 #include <vector>
 
 #include <jpeglib.h>
 #include <png.h>
 #include <tiffio.h>
 
+#include "api/log.h"
 #include "output/file_object.h"
+#include "platform/platform.h"
 #include "thermal/thermo_table.h"
 
 namespace kalvex {
 
-// ---- Dispatch ----------------------------------------------------------------
+// ---- Conversion scratch ------------------------------------------------------------
 
 namespace {
+
+// Conversion temporaries are kept between saves: allocating and clearing a
+// fresh megabyte for every save cost more than the conversion itself. Two are
+// kept (a flipped save of a raw image converts twice); heap-only, so nothing
+// of GDI outlives a save.
+class ScratchPool {
+  public:
+    std::unique_ptr<CDibImage> Take(int32_t width, int32_t height, uint16_t bitCount) {
+        {
+            std::lock_guard guard(lock_);
+            for (auto &kept : kept_)
+                if (kept && Fits(*kept, width, height, bitCount)) return std::move(kept);
+        }
+        auto image = std::unique_ptr<CDibImage>(new (std::nothrow) CDibImage);
+        if (!image || image->CreateInMemory(width, height, bitCount) == 0) return nullptr;
+        return image;
+    }
+    // Keeps the image, the most recent first; the oldest of a full pool goes.
+    void Give(std::unique_ptr<CDibImage> image) {
+        if (!image) return;
+        std::lock_guard guard(lock_);
+        if (kept_[0]) std::swap(kept_[0], kept_[1]);
+        kept_[0] = std::move(image);
+    }
+
+  private:
+    static bool Fits(const CDibImage &image, int32_t width, int32_t height, uint16_t bitCount) {
+        return image.Width() == width && image.Height() == height && image.BitCount() == bitCount;
+    }
+    std::mutex lock_;
+    std::unique_ptr<CDibImage> kept_[2];
+};
+
+ScratchPool &Scratch() {
+    static ScratchPool pool;
+    return pool;
+}
+
+// A temporary of the layout of an image (or of a given size and depth) for one
+// save, handed back to the pool afterwards. Its pixels hold whatever the last
+// save left: every use overwrites the pixels it hands on.
+class ScratchImage {
+  public:
+    explicit ScratchImage(const CDibImage &format)
+        : ScratchImage(format.Width(), format.Height(), format.BitCount()) {}
+    ScratchImage(int32_t width, int32_t height, uint16_t bitCount)
+        : image_(Scratch().Take(width, height, bitCount)) {}
+    ~ScratchImage() { Scratch().Give(std::move(image_)); }
+    ScratchImage(const ScratchImage &) = delete;
+    ScratchImage &operator=(const ScratchImage &) = delete;
+
+    explicit operator bool() const { return image_ != nullptr; }
+    CDibImage *operator->() const { return image_.get(); }
+    CDibImage &operator*() const { return *image_; }
+
+  private:
+    std::unique_ptr<CDibImage> image_;
+};
+
+// ---- Dispatch ----------------------------------------------------------------
 
 // Saves a temporary of bitCount made from image by converter.
 int SaveConverted(const wchar_t *fileName, const CDibImage &image, uint16_t bitCount,
                   PixelConverter converter, int format) {
-    CDibImage temporary;
-    if (temporary.Create(image.Width(), image.Height(), bitCount) == 0) return 0;
-    temporary.Convert(converter, &image, nullptr, nullptr, nullptr, 0, 0);
-    return SaveImageFile(fileName, &temporary, format);
+    ScratchImage temporary(image.Width(), image.Height(), bitCount);
+    if (!temporary) return 0;
+    temporary->Convert(converter, &image, nullptr, nullptr, nullptr, 0, 0);
+    return SaveImageFile(fileName, &*temporary, format);
 }
 
 int SaveJpegFormat(const wchar_t *fileName, const CDibImage &image, int quality, int format) {
@@ -54,10 +120,10 @@ int SavePngFormat(const wchar_t *fileName, const CDibImage &image) {
         case 16:
         case 48:
         case 64: {
-            CDibImage temporary;
-            if (temporary.CopyFormat(image) == 0) return 0;
-            temporary.Convert(ConvScaleSamples, &image, nullptr, nullptr, nullptr, 0, 0);
-            return SavePngFile(fileName, temporary);
+            ScratchImage temporary(image);
+            if (!temporary) return 0;
+            temporary->Convert(ConvScaleSamples, &image, nullptr, nullptr, nullptr, 0, 0);
+            return SavePngFile(fileName, *temporary);
         }
         default:
             return 0;
@@ -90,10 +156,17 @@ int SaveImageFile(const wchar_t *fileName, const CDibImage *image, int format) {
 
 int SaveFlipped(const wchar_t *fileName, const CDibImage *image, int format) {
     if (image == nullptr || image->Empty()) return 0;
-    CDibImage temporary;
-    if (temporary.CopyFormat(*image) == 0) return 0;
-    if (!image->CopyRowsReversed(temporary.Pixels(), temporary.ByteSize())) return 0;
-    return SaveImageFile(fileName, &temporary, format);
+    if (image->BitCount() == 8) {
+        // An 8-bit BMP takes its colour table from the image's DC: a full copy.
+        CDibImage temporary;
+        if (temporary.CopyFormat(*image) == 0) return 0;
+        if (!image->CopyRowsReversed(temporary.Pixels(), temporary.ByteSize())) return 0;
+        return SaveImageFile(fileName, &temporary, format);
+    }
+    ScratchImage temporary(*image);
+    if (!temporary) return 0;
+    if (!image->CopyRowsReversed(temporary->Pixels(), temporary->ByteSize())) return 0;
+    return SaveImageFile(fileName, &*temporary, format);
 }
 
 int SaveRawFile(const wchar_t *fileName, const CDibImage &image) {
@@ -191,6 +264,9 @@ void PngError(png_structp png, png_const_charp message) {
     png_longjmp(png, 1);
 }
 
+// The bits of a 16-bit sample that carry the camera's value.
+constexpr png_byte kSignificantBits = 14;
+
 struct PngLayout {
     int bitDepth, colourType;
 };
@@ -230,6 +306,14 @@ int WritePng(png_structp png, png_infop info, FILE *stream, const CDibImage &ima
         png_set_IHDR(png, info, static_cast<png_uint_32>(image.Width()),
                      static_cast<png_uint_32>(image.Height()), layout.bitDepth, layout.colourType,
                      PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    }
+    if (layout.bitDepth == 16) {
+        // 16-bit samples are 14-bit camera values widened by two bits: sBIT
+        // tells readers which bits carry them.
+        png_color_8 significant{};
+        significant.red = significant.green = significant.blue = kSignificantBits;
+        significant.gray = significant.alpha = kSignificantBits;
+        png_set_sBIT(png, info, &significant);
     }
     png_write_info(png, info);
     png_set_bgr(png);
@@ -275,18 +359,66 @@ int SavePngFile(const wchar_t *fileName, const CDibImage &image) {
 
 // ---- TIFF ------------------------------------------------------------------------
 
+namespace {
+
+// libtiff's errors and warnings for one file: written to the debug log (never
+// to the host's stderr) and counted, so that an error libtiff reports only
+// through its handler (a directory that cannot be written at close, say)
+// fails the save instead of passing for success.
+struct TiffMessages {
+    int errors = 0;
+};
+
+void LogTiffMessage(const char *kind, const char *module, const char *format, va_list args) {
+    char text[512] = {};
+    std::vsnprintf(text, sizeof text, format, args);
+    std::string line = std::string(kind) + ": ";
+    if (module != nullptr && *module != 0) line += std::string(module) + ": ";
+    line += text;
+    std::wstring wide(line.size() + 1, L'\0');
+    if (platform::NarrowToWide(line.c_str(), wide.data(), static_cast<int>(wide.size())) == 0) {
+        // Not text in the narrow encoding: keep the bytes readable as they are.
+        for (size_t i = 0; i < line.size(); ++i)
+            wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(line[i]));
+    }
+    LogDebug(L"%ls", wide.c_str());
+}
+
+int TiffError(TIFF *, void *context, const char *module, const char *format, va_list args) {
+    if (context != nullptr) ++static_cast<TiffMessages *>(context)->errors;
+    LogTiffMessage("libtiff error", module, format, args);
+    return 1;  // handled: libtiff's process-wide handler (stderr) is not called
+}
+
+int TiffWarning(TIFF *, void *, const char *module, const char *format, va_list args) {
+    LogTiffMessage("libtiff warning", module, format, args);
+    return 1;
+}
+
+// Opens for writing with this call's own message handlers.
+TIFF *OpenTiff(const wchar_t *fileName, TiffMessages *messages) {
+    TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
+    if (options == nullptr) return nullptr;
+    TIFFOpenOptionsSetErrorHandlerExtR(options, TiffError, messages);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, TiffWarning, messages);
+    TIFF *tiff = platform::OpenTiff(fileName, "w", options);
+    TIFFOpenOptionsFree(options);  // the handle keeps its own copy of the handlers
+    return tiff;
+}
+
+}  // namespace
+
 int SaveTiffFile(const wchar_t *fileName, const CDibImage &image) {
     if (fileName == nullptr || image.Empty()) return 0;
-    const std::string narrow = platform::NarrowPath(fileName);
-    if (narrow.empty()) return 0;
-    TIFF *tiff = TIFFOpen(narrow.c_str(), "w");
+    TiffMessages messages;
+    TIFF *tiff = OpenTiff(fileName, &messages);
     if (tiff == nullptr) return 0;
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(image.Width()));
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(image.Height()));
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    CDibImage temporary;
-    if (temporary.CopyFormat(image) == 0) {
+    ScratchImage temporary(image);
+    if (!temporary) {
         TIFFClose(tiff);
         return 0;
     }
@@ -318,11 +450,21 @@ int SaveTiffFile(const wchar_t *fileName, const CDibImage &image) {
         TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, photometric);
         TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
     }
-    temporary.Convert(ConvFlipRgb, &image, nullptr, nullptr, nullptr, 0, 0);
-    const tmsize_t written = TIFFWriteEncodedStrip(tiff, 0, temporary.Pixels(),
-                                                   static_cast<tmsize_t>(temporary.ByteSize()));
+    temporary->Convert(ConvFlipRgb, &image, nullptr, nullptr, nullptr, 0, 0);
+    // TIFF rows are packed: rows padded to 4 bytes (never the camera's 640
+    // pixels) are closed up first, or every row after the first would skew.
+    const auto rowBytes = static_cast<size_t>(image.Width()) * (image.BitCount() / 8u);
+    const auto stride = static_cast<size_t>(temporary->Stride());
+    uint8_t *pixels = temporary->Pixels();
+    const auto rows = static_cast<size_t>(image.Height());
+    for (size_t k = 1; rowBytes < stride && k < rows; ++k)
+        std::memmove(pixels + k * rowBytes, pixels + k * stride, rowBytes);
+    const tmsize_t written =
+        TIFFWriteEncodedStrip(tiff, 0, pixels, static_cast<tmsize_t>(rowBytes * rows));
+    // The directory is written here; its failure is seen only now.
+    const bool flushed = TIFFFlush(tiff) == 1;
     TIFFClose(tiff);
-    return written < 0 ? 0 : 1;
+    return written >= 0 && flushed && messages.errors == 0 ? 1 : 0;
 }
 
 // ---- Temperature arrays -------------------------------------------------------------

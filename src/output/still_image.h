@@ -32,6 +32,8 @@ int SaveRawFile(const wchar_t *fileName, const CDibImage &image);
 // A library error fails the save.
 int SaveJpegFile(const wchar_t *fileName, const CDibImage &image, int quality, int progressive);
 // 8, 16, 24, 32, 48 or 64-bit images; first PNG row is buffer row height - 1.
+// 16-bit samples are taken as 14-bit values already widened (ConvScaleSamples)
+// and the file declares them with an sBIT chunk of 14.
 int SavePngFile(const wchar_t *fileName, const CDibImage &image);
 // One uncompressed strip, rows reversed and blue/red swapped by ConvFlipRgb.
 int SaveTiffFile(const wchar_t *fileName, const CDibImage &image);

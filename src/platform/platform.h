@@ -24,6 +24,10 @@ typedef struct KalvexDriverOps {
 }
 #endif
 
+// libtiff's handle and open options (tiffio.h).
+struct tiff;
+struct TIFFOpenOptions;
+
 namespace kalvex::platform {
 
 // ---- Device link --------------------------------------------------------------
@@ -81,9 +85,13 @@ void FileClose(File *file);
 
 // A C stream for the encoders that write through stdio (libjpeg, libpng).
 FILE *OpenCStream(const wchar_t *path, const char *mode);
-// The path as the narrow form that a library taking char paths needs (libtiff);
-// empty when it cannot be represented.
+// The path as the narrow form that a library taking char paths needs; empty
+// when it cannot be represented.
 std::string NarrowPath(const wchar_t *path);
+// libtiff's open with options, from a wide path: TIFFOpenWExt on Windows (so
+// that names outside the ANSI code page work), TIFFOpenExt of the UTF-8 form
+// elsewhere. Null when the name cannot be represented or the open fails.
+::tiff *OpenTiff(const wchar_t *path, const char *mode, ::TIFFOpenOptions *options);
 
 // ---- Text ------------------------------------------------------------------------
 // ANSI code page on Windows, UTF-8 on POSIX. Both convert a NUL-terminated

@@ -116,6 +116,7 @@ void CKalvex::RecordingLoopStart() {
     if (openKind_ != 0 && StartRecording(openKind_, path.c_str()) == 0) ReportError(KALVEX_EV_FILE);
     openPath_ = path;
     splitCounter_ = 0;
+    nextPiecePending_ = false;
 }
 
 void CKalvex::RecordingStep() {
@@ -123,28 +124,42 @@ void CKalvex::RecordingStep() {
     const int32_t kind = RecordingRequest(&path);
     if (openKind_ != 0) {
         if (openKind_ == kind && openPath_ == path) {
+            if (nextPiecePending_) {
+                // The next piece of a split recording is created with the frame
+                // that goes into it, so no recording ends with an empty part.
+                nextPiecePending_ = false;
+                const std::wstring name = NumberedPath(SplitPath(path), splitCounter_);
+                if (StartRecording(kind, name.c_str()) == 0) {
+                    ReportError(KALVEX_EV_FILE);
+                    return;
+                }
+            }
             WriteRecordingFrame(kind);
-            if (int64_t{splitLimit_.load()} > int64_t{recorder_.RiffSize() >> 20}) return;
+            if (!recorder_.PieceFull(splitLimit_.load())) return;
+            // Still recording between the pieces (parameter 7 stays set).
+            const uint32_t started = recordStart_.load();
             StopRecording(openKind_);
+            if (started != 0) recordStart_.store(started);
             ++splitCounter_;
-        } else {
-            StopRecording(openKind_);
-            splitCounter_ = 0;
-            openPath_ = path;
+            nextPiecePending_ = true;
+            return;
         }
+        StopRecording(openKind_);
+        splitCounter_ = 0;
+        nextPiecePending_ = false;
+        openPath_ = path;
         openKind_ = 0;
     }
     if (kind == 0) return;
     openKind_ = kind;
     openPath_ = path;
-    const std::wstring name =
-        splitCounter_ == 0 ? path : NumberedPath(SplitPath(path), splitCounter_);
-    if (StartRecording(kind, name.c_str()) == 0) ReportError(KALVEX_EV_FILE);
+    if (StartRecording(kind, path.c_str()) == 0) ReportError(KALVEX_EV_FILE);
 }
 
 void CKalvex::RecordingLoopEnd() {
     if (openKind_ != 0) StopRecording(openKind_);
     openKind_ = 0;
+    nextPiecePending_ = false;
 }
 
 }  // namespace kalvex

@@ -257,6 +257,8 @@ class CKalvex {
     int32_t openKind_ = 0;
     std::wstring openPath_;
     int32_t splitCounter_ = 0;
+    // A split has finished a piece; the next opens with the next frame.
+    bool nextPiecePending_ = false;
 };
 
 }  // namespace kalvex

@@ -9,9 +9,13 @@
 #include <fstream>
 #include <thread>
 
+#include <png.h>
+#include <tiffio.h>
+
 #include "api/sdk_chain.h"
 #include "kalvex.h"
 #include "kalvex_sim.h"
+#include "output/avi_writer.h"
 #include "output/output_test_support.h"
 #include "output/still_image.h"
 #include "platform/platform.h"
@@ -161,6 +165,71 @@ TEST_F(SaveRecord, SaveChecksInOrderAndWritesEveryType) {
             0);
 }
 
+// A 16-bit grey PNG as stored (no transformation) and its sBIT grey value, 0 without one.
+std::vector<uint16_t> ReadGrey16Png(const std::string &path, int *significantBits) {
+    std::vector<uint16_t> samples;
+    *significantBits = 0;
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return samples;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png)) == 0) {
+        png_init_io(png, f);
+        png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+        png_color_8p sbit = nullptr;
+        if (png_get_sBIT(png, info, &sbit) != 0) *significantBits = sbit->gray;
+        const png_bytepp rows = png_get_rows(png, info);
+        if (png_get_bit_depth(png, info) == 16)
+            for (png_uint_32 i = 0; i < png_get_image_height(png, info); ++i)
+                for (png_uint_32 c = 0; c < png_get_image_width(png, info); ++c)
+                    samples.push_back(
+                        static_cast<uint16_t>(rows[i][2 * c] << 8 | rows[i][2 * c + 1]));
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(f);
+    return samples;
+}
+
+std::vector<uint16_t> ReadGrey16Tiff(const std::string &path) {
+    std::vector<uint16_t> samples(640 * 480);
+    TIFF *tiff = TIFFOpen(path.c_str(), "rc");  // the strip whole, not chopped
+    if (tiff == nullptr) return {};
+    const tmsize_t bytes = static_cast<tmsize_t>(samples.size() * 2);
+    if (TIFFReadEncodedStrip(tiff, 0, samples.data(), bytes) != bytes) samples.clear();
+    TIFFClose(tiff);
+    return samples;
+}
+
+TEST_F(SaveRecord, SixteenBitPngAndTiffHoldFourteenBitValuesTimesFour) {
+    // A 90 degree spot on a 22 degree background: raw 10720 and 8000. Shifted by
+    // six, as once, these wrapped to 30720 and 53248: the spot came out darker.
+    KalvexSim_SetTestPattern(0, 0);
+    KalvexSim_SetBackground(0, 22.0);
+    KalvexSim_AddSpot(0, 320, 240, 30, 90.0);
+    const int id = Kalvex_OneShot(handle_);
+    ASSERT_NE(id, 0);
+    std::vector<uint16_t> raw(640 * 480);
+    ASSERT_EQ(Kalvex_GetRaw(handle_, id, raw.data(), static_cast<int>(kRawBytes)), 1);
+    const size_t spot = 240 * 640 + 320, corner = 0;
+    ASSERT_EQ(raw[spot], 10720);
+    ASSERT_EQ(raw[corner], 8000);
+
+    ASSERT_EQ(Save(TmpFile("spot.png"), 8), 1);
+    ASSERT_EQ(Save(TmpFile("spot.tif"), 9), 1);
+    int significant = 0;
+    const std::vector<uint16_t> png = ReadGrey16Png(TmpFile("spot.png"), &significant);
+    const std::vector<uint16_t> tiff = ReadGrey16Tiff(TmpFile("spot.tif"));
+    EXPECT_EQ(significant, 14);
+    ASSERT_EQ(png.size(), raw.size());
+    ASSERT_EQ(tiff.size(), raw.size());
+    for (size_t i = 0; i < raw.size(); ++i) {
+        ASSERT_EQ(png[i], raw[i] * 4) << i;
+        ASSERT_EQ(tiff[i], raw[i] * 4) << i;
+    }
+    EXPECT_GT(png[spot], png[corner]);
+    EXPECT_GT(tiff[spot], tiff[corner]);
+}
+
 TEST_F(SaveRecord, TemperatureArraysFollowTheTableAndReplaceLongerFiles) {
     const std::string table = TmpFile("e2e_table4.bin");
     ASSERT_EQ(KalvexSim_WriteTable(table.c_str(), 4, 64, -170.0, 230.0), 1);
@@ -213,12 +282,13 @@ TEST_F(SaveRecord, CaptureLoopRecordsAndSplitsAvi) {
     ASSERT_NE(NextFrame(), 0u);  // written: riffSize 921,832
     EXPECT_EQ(Kalvex_GetParam(handle_, KALVEX_PARAM_RECORDING), 1);
     ASSERT_FALSE(std::filesystem::exists(TmpFile("split_1.avi")));
-    // Written: riffSize reaches 1 MiB, so the file is finished and split_1.avi
-    // opened in the same step; this frame is not written to it.
+    // Written: riffSize reaches 1 MiB, so the file is finished; split_1.avi is
+    // created with the next frame, the first it holds.
     ASSERT_NE(NextFrame(), 0u);
-    EXPECT_EQ(ReadAll(TmpFile("split_1.avi")).size(), 232u);
+    EXPECT_FALSE(std::filesystem::exists(TmpFile("split_1.avi")));
     EXPECT_EQ(Kalvex_GetParam(handle_, KALVEX_PARAM_RECORDING), 1);
     ASSERT_NE(NextFrame(), 0u);
+    EXPECT_EQ(ReadAll(TmpFile("split_1.avi")).size(), 232u + 921608);
     ASSERT_NE(NextFrame(), 0u);
     ASSERT_EQ(CloseSteppedCapture(), 1);  // the loop's end finishes split_1.avi
     EXPECT_EQ(Kalvex_GetParam(handle_, KALVEX_PARAM_RECORDING), 0);
@@ -231,6 +301,72 @@ TEST_F(SaveRecord, CaptureLoopRecordsAndSplitsAvi) {
     EXPECT_EQ(Le32(second, 48), 2u);
     KALVEX_EXPECT_AVI_PLAYS(path, 640, 480, 2);
     KALVEX_EXPECT_AVI_PLAYS(TmpFile("split_1.avi"), 640, 480, 2);
+}
+
+TEST_F(SaveRecord, SplitsLeaveNoEmptyPartNeverSplitOnANegativeLimitAndStayUnder4GiB) {
+    const std::string path = TmpFile("pieces.avi");
+    for (int n = 1; n <= 3; ++n)
+        std::filesystem::remove(TmpFile("pieces_" + std::to_string(n) + ".avi"));
+    // A negative limit never splits (it once split after every frame).
+    ASSERT_EQ(Kalvex_RecA(handle_, path.c_str(), 2), 1);
+    ASSERT_EQ(Kalvex_SetParam(handle_, KALVEX_PARAM_SPLIT_LIMIT, -1), 1);
+    StartSteppedCapture();
+    for (int n = 0; n < 3; ++n) ASSERT_NE(NextFrame(), 0u);
+    EXPECT_FALSE(std::filesystem::exists(TmpFile("pieces_1.avi")));
+
+    // The 4 GiB guard, its size brought down: a file takes two frames (one more
+    // would carry it, index included, one byte past the cap), whatever the limit.
+    ASSERT_EQ(Kalvex_RecA(handle_, path.c_str(), 0), 1);
+    ASSERT_NE(NextFrame(), 0u);  // finishes the first recording
+    const uint64_t cap = 8 + 224 + 3 * 921608 + 8 + 3 * 16 - 1;
+    AviWriter::SetFileCapForTests(cap);
+    ASSERT_EQ(Kalvex_SetParam(handle_, KALVEX_PARAM_SPLIT_LIMIT, 2000), 1);
+    ASSERT_EQ(Kalvex_RecA(handle_, path.c_str(), 2), 1);
+    ASSERT_NE(NextFrame(), 0u);                              // opens the recording
+    for (int n = 0; n < 6; ++n) ASSERT_NE(NextFrame(), 0u);  // two frames for each of three files
+    // The capture ends right after a split: no empty fourth part is left.
+    ASSERT_EQ(CloseSteppedCapture(), 1);
+    AviWriter::SetFileCapForTests(0);
+    EXPECT_EQ(FileErrors(), 0);
+    for (const std::string name : {"pieces.avi", "pieces_1.avi", "pieces_2.avi"}) {
+        const auto b = ReadAll(TmpFile(name));
+        ASSERT_EQ(b.size(), 240u + 2 * 921624) << name;
+        EXPECT_LE(b.size(), cap);
+        EXPECT_EQ(Le32(b, 48), 2u);
+    }
+    EXPECT_FALSE(std::filesystem::exists(TmpFile("pieces_3.avi")));
+    KALVEX_EXPECT_AVI_PLAYS(TmpFile("pieces_2.avi"), 640, 480, 2);
+}
+
+TEST_F(SaveRecord, AviRateIsTimedFromTheFirstFrameNotFromTheNucHold) {
+    // 10 frames per second; the recording opens with capture, then a 1200 ms
+    // NUC hold passes with no frame. Timed from the start this played at 4.76
+    // frames per second. The clock stands at 1000 ms, below the first 30 s
+    // drift check, so only this test's NUC holds frames back.
+    const int64_t offset = platform::ClockOffset();
+    platform::FreezeClock(true);
+    platform::AdvanceClock(int64_t{1000} - platform::TimeGetTime());
+    const std::string path = TmpFile("held.avi");
+    ASSERT_EQ(Kalvex_RecA(handle_, path.c_str(), 2), 1);
+    ASSERT_EQ(Kalvex_Nuc(handle_), 1);
+    StartSteppedCapture();
+    std::shared_ptr<CKalvex> k = Registry().Acquire(handle_);
+    for (uint32_t n = 1; n <= 11; ++n) {  // 100 .. 1100 ms into the hold: dropped
+        platform::AdvanceClock(100);
+        ASSERT_EQ(KalvexSim_WaitStalled(0, 1, 10000), 1);
+        KalvexSim_ReleaseStalls(0);
+        for (int w = 0; w < 2000 && k->FramesTaken() < n; ++w)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));  // bounded
+        ASSERT_EQ(k->FramesTaken(), n);
+    }
+    for (int n = 0; n < 10; ++n) ASSERT_NE(NextFrame(), 0u) << n;
+    ASSERT_EQ(CloseSteppedCapture(), 1);
+    platform::SetClockOffset(offset);
+    const auto b = ReadAll(path);
+    ASSERT_EQ(b.size(), 240u + 10 * 921624);
+    EXPECT_EQ(Le32(b, 48), 10u);
+    EXPECT_EQ(Le32(b, 32), 100000u);  // microseconds per frame
+    EXPECT_EQ(Le32(b, 128), 1000000u);
 }
 
 TEST_F(SaveRecord, RawStreamRowsAndAviFlipFollowTheOutputRowOrder) {

@@ -66,9 +66,9 @@ void WriteSample(TestImage &img, int32_t row, int32_t col, int sample, uint32_t 
 uint32_t Apply(Op op, uint32_t v) {
     switch (op) {
         case Op::kWiden:
-            return (v * 64) % 65536;  // six high bits lost
+            return v > 0x3FFF ? 0xFFFC : v * 4;  // 14 bits fill 16; beyond saturates
         case Op::kNarrow:
-            return (v / 4) % 256;  // wraps above ten bits
+            return v > 0x3FFF ? 0xFF : v / 64;
         case Op::kCopy:
             return v;
     }
@@ -135,19 +135,24 @@ TEST(PixelKernels, MatchThePlainReferenceOnOddSizedRegions) {
     }
 }
 
-TEST(PixelKernels, WidenAndNarrowLoseTheHighBits) {
-    TestImage src(3, 1, 16, 0), wide(3, 1, 16, 0), narrow(3, 1, 8, 0);
-    const uint16_t samples[3] = {0x03FF, 0x0400, 0x0001};
-    for (int j = 0; j < 3; ++j) WriteSample(src, 0, j, 0, samples[j]);
+TEST(PixelKernels, WidenAndNarrowTreatSamplesAsFourteenBits) {
+    // A camera value of 8000 once wrapped to 53248 (and 10000 to 50176, darker).
+    TestImage src(5, 1, 16, 0), wide(5, 1, 16, 0), narrow(5, 1, 8, 0);
+    const uint16_t samples[5] = {8000, 10000, 0x3FFF, 0x4000, 0x0040};
+    for (int j = 0; j < 5; ++j) WriteSample(src, 0, j, 0, samples[j]);
     IMAGEVIEW sv = src.View(), wv = wide.View(), nv = narrow.View();
     ASSERT_EQ(ConvScaleSamples(&wv, &sv, nullptr, 0, 0), 0);
     ASSERT_EQ(ConvReduceDepth(&nv, &sv, nullptr, 0, 0), 0);
-    EXPECT_EQ(ReadSample(wide, 0, 0, 0), 0xFFC0u);
-    EXPECT_EQ(ReadSample(wide, 0, 1, 0), 0x0000u);
-    EXPECT_EQ(ReadSample(wide, 0, 2, 0), 0x0040u);
-    EXPECT_EQ(ReadSample(narrow, 0, 0, 0), 0xFFu);
-    EXPECT_EQ(ReadSample(narrow, 0, 1, 0), 0x00u);
-    EXPECT_EQ(ReadSample(narrow, 0, 2, 0), 0x00u);
+    EXPECT_EQ(ReadSample(wide, 0, 0, 0), 32000u);
+    EXPECT_EQ(ReadSample(wide, 0, 1, 0), 40000u);
+    EXPECT_EQ(ReadSample(wide, 0, 2, 0), 0xFFFCu);
+    EXPECT_EQ(ReadSample(wide, 0, 3, 0), 0xFFFCu);  // beyond 14 bits saturates
+    EXPECT_EQ(ReadSample(wide, 0, 4, 0), 0x0100u);
+    EXPECT_EQ(ReadSample(narrow, 0, 0, 0), 125u);
+    EXPECT_EQ(ReadSample(narrow, 0, 1, 0), 156u);
+    EXPECT_EQ(ReadSample(narrow, 0, 2, 0), 0xFFu);
+    EXPECT_EQ(ReadSample(narrow, 0, 3, 0), 0xFFu);
+    EXPECT_EQ(ReadSample(narrow, 0, 4, 0), 0x01u);
 }
 
 TEST(PixelKernels, EverySixteenBitValueMatchesTheLiteralShifts) {
@@ -169,7 +174,7 @@ TEST(PixelKernels, EverySixteenBitValueMatchesTheLiteralShifts) {
             const uint32_t pixel = v / samples, lane = v % samples;
             // The flip swaps lanes 0 and 2 of multi-sample pixels.
             const uint32_t flipped = samples > 1 && lane != 1 && lane != 3 ? 2 - lane : lane;
-            const uint32_t want = (v << 6) & 0xFFFF;
+            const uint32_t want = Apply(Op::kWiden, v);
             ASSERT_EQ(ReadSample(wide, 0, static_cast<int32_t>(pixel), static_cast<int>(lane)),
                       want);
             ASSERT_EQ(ReadSample(flip, 0, static_cast<int32_t>(pixel), static_cast<int>(flipped)),
@@ -180,11 +185,11 @@ TEST(PixelKernels, EverySixteenBitValueMatchesTheLiteralShifts) {
     for (uint32_t v = 0; v < 65536; ++v) WriteSample(src, 0, static_cast<int32_t>(v), 0, v);
     IMAGEVIEW sv = src.View(), nv = narrow.View();
     ASSERT_EQ(ConvReduceDepth(&nv, &sv, nullptr, 0, 0), 0);
-    for (uint32_t v = 0; v < 65536; ++v) ASSERT_EQ(narrow.bytes[v], (v >> 2) & 0xFF);
+    for (uint32_t v = 0; v < 65536; ++v) ASSERT_EQ(narrow.bytes[v], Apply(Op::kNarrow, v));
 }
 
 TEST(PixelKernels, FlipSwapOfOnePixelPerRow) {
-    // 48-bit rows (a, b, c) in buffer order become (c, b, a) << 6, last row first.
+    // 48-bit rows (a, b, c) in buffer order become (c, b, a) << 2, last row first.
     TestImage src(1, 2, 48, 0), dst(1, 2, 48, 0);
     for (int s = 0; s < 3; ++s) {
         WriteSample(src, 0, 0, s, 0x10u + s);
@@ -192,10 +197,10 @@ TEST(PixelKernels, FlipSwapOfOnePixelPerRow) {
     }
     IMAGEVIEW sv = src.View(), dv = dst.View();
     ASSERT_EQ(ConvFlipRgb(&dv, &sv, nullptr, 0, 0), 0);
-    EXPECT_EQ(ReadSample(dst, 0, 0, 0), 0x22u << 6);
-    EXPECT_EQ(ReadSample(dst, 0, 0, 1), 0x21u << 6);
-    EXPECT_EQ(ReadSample(dst, 0, 0, 2), 0x20u << 6);
-    EXPECT_EQ(ReadSample(dst, 1, 0, 2), 0x10u << 6);
+    EXPECT_EQ(ReadSample(dst, 0, 0, 0), 0x22u << 2);
+    EXPECT_EQ(ReadSample(dst, 0, 0, 1), 0x21u << 2);
+    EXPECT_EQ(ReadSample(dst, 0, 0, 2), 0x20u << 2);
+    EXPECT_EQ(ReadSample(dst, 1, 0, 2), 0x10u << 2);
 }
 
 TEST(PixelKernels, EightBitFlipCopiesWholeRowsWithinTheRow) {

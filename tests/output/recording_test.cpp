@@ -123,6 +123,55 @@ TEST(Recording, RateFieldsFromFramesOverElapsedTime) {
     KALVEX_EXPECT_AVI_PLAYS(path, 8, 4, 100);
 }
 
+TEST(Recording, RateIsTimedFromTheFirstFrame) {
+    // Ten frames 100 ms apart after a 1200 ms hold, stopped 100 ms after the last.
+    CRecorder recorder;
+    const CThermoTableState table;
+    CDibImage raw;
+    const CDibImage colour = Patterned(8, 4, 24, 1);
+    const std::string path = TmpFile("first_frame.avi");
+    ASSERT_EQ(recorder.Start(kRecordAvi, Wide(path).c_str(), raw, colour), 1);
+    for (uint32_t n = 0; n < 10; ++n)
+        recorder.Write(kRecordAvi, raw, colour, table, false, 1200 + 100 * n, nullptr);
+    ASSERT_EQ(recorder.Stop(kRecordAvi, 2200), 1);
+    const auto b = ReadAll(path);
+    EXPECT_EQ(Le32(b, 32), 100000u);  // 10.00 frames per second
+    // One frame: the time from it to the stop.
+    ASSERT_EQ(recorder.Start(kRecordAvi, Wide(path).c_str(), raw, colour), 1);
+    recorder.Write(kRecordAvi, raw, colour, table, false, 1200, nullptr);
+    ASSERT_EQ(recorder.Stop(kRecordAvi, 1450), 1);
+    EXPECT_EQ(Le32(ReadAll(path), 32), 250000u);
+}
+
+TEST(Recording, PiecesSplitAtTheUnsignedLimitOrBefore4GiB) {
+    CRecorder recorder;
+    const CThermoTableState table;
+    CDibImage raw;
+    const CDibImage colour = Patterned(64, 48, 24, 2);
+    const uint32_t chunk = 64 * 48 * 3 + 8;
+    ASSERT_EQ(recorder.Start(kRecordAvi, Wide(TmpFile("cap.avi")).c_str(), raw, colour), 1);
+    recorder.Write(kRecordAvi, raw, colour, table, false, 0, nullptr);
+    EXPECT_FALSE(recorder.PieceFull(-1));  // as unsigned: above any size
+    EXPECT_FALSE(recorder.PieceFull(INT32_MIN));
+    EXPECT_FALSE(recorder.PieceFull(1));
+    EXPECT_TRUE(recorder.PieceFull(0));
+    // Room for exactly one more frame and the index, then none.
+    AviWriter::SetFileCapForTests(8 + 224 + 2 * chunk + 8 + 32);
+    EXPECT_FALSE(recorder.PieceFull(-1));
+    bool failed = true;
+    recorder.Write(kRecordAvi, raw, colour, table, false, 0, &failed);
+    EXPECT_FALSE(failed);
+    EXPECT_TRUE(recorder.PieceFull(-1));
+    // A writer driven past the guard refuses the frame and keeps a valid file.
+    recorder.Write(kRecordAvi, raw, colour, table, false, 0, &failed);
+    AviWriter::SetFileCapForTests(0);
+    EXPECT_TRUE(failed);
+    const auto b = ReadAll(TmpFile("cap.avi"));
+    ASSERT_EQ(b.size(), 8u + 224 + 2 * chunk + 8 + 32);
+    EXPECT_EQ(Le32(b, 48), 2u);
+    KALVEX_EXPECT_AVI_PLAYS(TmpFile("cap.avi"), 64, 48, 2);
+}
+
 TEST(Recording, OpenHeaderAssumesThirtyFramesPerSecond) {
     AviWriter avi;
     avi.SetFormat(8, 4, 24);

@@ -15,6 +15,7 @@
 
 #include "output/output_test_support.h"
 #include "output/still_image.h"
+#include "platform/platform.h"
 
 namespace kalvex {
 namespace {
@@ -54,7 +55,8 @@ CDibImage ColourImage() {
 struct PngPicture {
     png_uint_32 width = 0, height = 0;
     int bitDepth = 0, colourType = 0;
-    std::vector<std::vector<uint8_t>> rows;  // as stored: 16-bit samples big-endian
+    int significantGrey = 0, significantRed = 0;  // sBIT; 0 without the chunk
+    std::vector<std::vector<uint8_t>> rows;       // as stored: 16-bit samples big-endian
 };
 
 PngPicture ReadPng(const std::string &path) {
@@ -70,6 +72,11 @@ PngPicture ReadPng(const std::string &path) {
         picture.height = png_get_image_height(png, info);
         picture.bitDepth = png_get_bit_depth(png, info);
         picture.colourType = png_get_color_type(png, info);
+        png_color_8p sbit = nullptr;
+        if (png_get_sBIT(png, info, &sbit) != 0) {
+            picture.significantGrey = sbit->gray;
+            picture.significantRed = sbit->red;
+        }
         png_bytepp rows = png_get_rows(png, info);
         const size_t bytes = png_get_rowbytes(png, info);
         for (png_uint_32 i = 0; i < picture.height; ++i)
@@ -80,7 +87,7 @@ PngPicture ReadPng(const std::string &path) {
     return picture;
 }
 
-TEST(StillImage, Png16BitHoldsRawShiftedBigEndianFirstRowIsLastBufferRow) {
+TEST(StillImage, Png16BitHoldsRawTimesFourBigEndianFirstRowIsLastBufferRow) {
     const CDibImage raw = RawImage();
     const std::string path = TmpFile("still16.png");
     ASSERT_EQ(SaveImageFile(Wide(path).c_str(), &raw, kStillPng), 1);
@@ -89,10 +96,11 @@ TEST(StillImage, Png16BitHoldsRawShiftedBigEndianFirstRowIsLastBufferRow) {
     ASSERT_EQ(png.height, static_cast<png_uint_32>(kH));
     EXPECT_EQ(png.bitDepth, 16);
     EXPECT_EQ(png.colourType, PNG_COLOR_TYPE_GRAY);
+    EXPECT_EQ(png.significantGrey, 14);
     for (int32_t i = 0; i < kH; ++i) {
         const auto *src = reinterpret_cast<const uint16_t *>(raw.Row(kH - 1 - i));
         for (int32_t c = 0; c < kW; ++c) {
-            const auto expected = static_cast<uint16_t>(src[c] << 6);
+            const auto expected = static_cast<uint16_t>(src[c] << 2);
             const uint16_t stored =
                 static_cast<uint16_t>(png.rows[i][2 * c] << 8 | png.rows[i][2 * c + 1]);
             ASSERT_EQ(stored, expected) << i << "," << c;
@@ -108,6 +116,7 @@ TEST(StillImage, Png24BitIsRgbWithLastBufferRowOnTop) {
     ASSERT_EQ(png.height, static_cast<png_uint_32>(kH));
     EXPECT_EQ(png.bitDepth, 8);
     EXPECT_EQ(png.colourType, PNG_COLOR_TYPE_RGB);
+    EXPECT_EQ(png.significantRed, 0);  // 8-bit colour uses every bit: no sBIT
     for (int32_t i = 0; i < kH; ++i)
         for (int32_t c = 0; c < kW; ++c) {
             const uint8_t *px = &png.rows[i][3 * c];
@@ -259,7 +268,7 @@ TEST(StillImage, JpegLibraryErrorFailsTheSave) {
 
 // ---- TIFF ----
 
-TEST(StillImage, Tiff16BitIsOneUncompressedStripOfShiftedSamples) {
+TEST(StillImage, Tiff16BitIsOneUncompressedStripOfRawTimesFour) {
     const CDibImage raw = RawImage();
     const std::string path = TmpFile("still16.tif");
     ASSERT_EQ(SaveImageFile(Wide(path).c_str(), &raw, kStillTiff), 1);
@@ -287,7 +296,7 @@ TEST(StillImage, Tiff16BitIsOneUncompressedStripOfShiftedSamples) {
     for (int32_t i = 0; i < kH; ++i) {
         const auto *src = reinterpret_cast<const uint16_t *>(raw.Row(kH - 1 - i));
         for (int32_t c = 0; c < kW; ++c)
-            ASSERT_EQ(strip[static_cast<size_t>(i * kW + c)], static_cast<uint16_t>(src[c] << 6));
+            ASSERT_EQ(strip[static_cast<size_t>(i * kW + c)], static_cast<uint16_t>(src[c] << 2));
     }
 }
 
@@ -309,6 +318,61 @@ TEST(StillImage, Tiff24BitIsRgbWithLastBufferRowFirst) {
     EXPECT_EQ(first[0], 255 - (kH - 1));
     EXPECT_EQ(first[1], kH - 1);
     EXPECT_EQ(first[2], 0);
+}
+
+TEST(StillImage, TiffConversionScratchCarriesNothingFromOneSaveToTheNext) {
+    // Saves of one layout share a kept conversion image; one of another size
+    // comes between them. Each file must hold its own image only. The small
+    // one's rows are padded in memory (30 bytes in 32) and packed in the file.
+    const CDibImage first = ColourImage();
+    CDibImage second = ColourImage();
+    for (size_t i = 0; i < second.ByteSize(); ++i) second.Pixels()[i] ^= 0x5A;
+    CDibImage small;
+    ASSERT_EQ(small.Create(10, 6, 24), 1);
+    std::memset(small.Pixels(), 0x11, small.ByteSize());
+    const CDibImage *images[3] = {&first, &small, &second};
+    for (const CDibImage *image : images) {
+        const std::string path = TmpFile("scratch.tif");
+        ASSERT_EQ(SaveTiffFile(Wide(path).c_str(), *image), 1);
+        TIFF *tiff = TIFFOpen(path.c_str(), "rc");  // the strip whole, not chopped
+        ASSERT_NE(tiff, nullptr);
+        const size_t rowBytes = static_cast<size_t>(image->Width()) * 3;
+        std::vector<uint8_t> strip(rowBytes * static_cast<size_t>(image->Height()));
+        ASSERT_EQ(TIFFReadEncodedStrip(tiff, 0, strip.data(), static_cast<tmsize_t>(strip.size())),
+                  static_cast<tmsize_t>(strip.size()));
+        TIFFClose(tiff);
+        for (int32_t k = 0; k < image->Height(); ++k) {
+            const uint8_t *in = image->Row(image->Height() - 1 - k);
+            for (size_t x = 0; x < rowBytes; x += 3) {
+                const uint8_t *out = &strip[static_cast<size_t>(k) * rowBytes + x];
+                ASSERT_EQ(out[0], in[x + 2]);
+                ASSERT_EQ(out[1], in[x + 1]);
+                ASSERT_EQ(out[2], in[x]);
+            }
+        }
+    }
+}
+
+// Debug lines received while alive.
+struct DebugTap {
+    DebugTap() { platform::SetDebugListener(&DebugTap::Receive, this); }
+    ~DebugTap() { platform::SetDebugListener(nullptr, nullptr); }
+    static void KALVEX_CALL Receive(const wchar_t *line, void *context) {
+        static_cast<DebugTap *>(context)->lines.emplace_back(line);
+    }
+    std::vector<std::wstring> lines;
+};
+
+TEST(StillImage, LibtiffMessagesGoToTheDebugLogNotToStderr) {
+    const std::string path = TmpFile("no/such/dir/x.tif");
+    DebugTap tap;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(SaveTiffFile(Wide(path).c_str(), ColourImage()), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    ASSERT_EQ(tap.lines.size(), 1u);
+    EXPECT_NE(tap.lines[0].find(L"libtiff error: "), std::wstring::npos);
+    EXPECT_NE(tap.lines[0].find(L"x.tif"), std::wstring::npos);
+    EXPECT_EQ(tap.lines[0].substr(tap.lines[0].size() - 2), L"\r\n");
 }
 
 // ---- Flips, raw dumps and temperature clamping ----

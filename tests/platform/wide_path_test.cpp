@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "output/still_image.h"
 #include "platform/platform.h"
 
 namespace kalvex::platform {
@@ -54,6 +55,18 @@ TEST_F(WidePaths, NarrowFormOpensTheSameFileOrIsRefused) {
     }
     EXPECT_EQ(NarrowPath(nullptr), "");
     EXPECT_EQ(NarrowPath(L""), "");
+}
+
+TEST_F(WidePaths, TiffSavesReachNamesOutsideTheNarrowEncoding) {
+    // On Windows these characters have no ANSI form: libtiff must open the wide name.
+    const std::wstring path = In(L"\u6E29\u5EA6-\u0394.tif");
+    CDibImage image;
+    ASSERT_EQ(image.Create(4, 2, 24), 1);
+    ASSERT_EQ(SaveTiffFile(path.c_str(), image), 1);
+    File *f = FileOpenRead(path.c_str());
+    ASSERT_NE(f, nullptr);
+    EXPECT_GT(FileSize(f), 4 * 2 * 3);
+    FileClose(f);
 }
 
 TEST_F(WidePaths, WriteIntoAMissingFolderFails) {

@@ -69,10 +69,12 @@ bool DibDeleteDc(DibDc *dc) {
 int DibBlit(DibDc *destination, int32_t x, int32_t y, int32_t width, int32_t height, DibDc *source,
             int32_t sourceX, int32_t sourceY) {
     if (destination == nullptr || source == nullptr) return 0;
-    return ::BitBlt(AsDc(destination), x, y, width, height, AsDc(source), sourceX, sourceY,
-                    SRCCOPY) != FALSE
-               ? 1
-               : 0;
+    const BOOL copied =
+        ::BitBlt(AsDc(destination), x, y, width, height, AsDc(source), sourceX, sourceY, SRCCOPY);
+    // GDI may batch the copy; the caller reads the DIB section's bits with the
+    // CPU next, so the batch is flushed first.
+    ::GdiFlush();
+    return copied != FALSE ? 1 : 0;
 }
 
 static_assert(sizeof(RgbQuad) == sizeof(RGBQUAD));
