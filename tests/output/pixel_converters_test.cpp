@@ -118,6 +118,10 @@ TEST(PixelKernels, MatchThePlainReferenceOnOddSizedRegions) {
         {7, 5, 9, 6, {1, 1, 7, 5}, {2, 1, 9, 6}},  // source 7 wide x 5 high, dest 6 x 4
         {9, 7, 5, 3, {2, 3, 7, 6}, {1, 0, 4, 3}},  // source 3 x 3, dest 5 x 3
         {5, 3, 5, 3, {0, 0, 5, 3}, {0, 0, 5, 3}},
+        // Wide enough for the vector paths, with tails of every length they leave.
+        {45, 3, 44, 4, {1, 0, 42, 3}, {3, 1, 44, 4}},  // 41 pixels a row
+        {23, 2, 23, 2, {0, 0, 23, 2}, {0, 0, 23, 2}},
+        {30, 2, 30, 2, {4, 0, 30, 2}, {0, 0, 26, 2}},
     };
     uint32_t seed = 1;
     for (const KernelSpec &k : Kernels()) {
