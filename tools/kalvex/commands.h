@@ -10,6 +10,7 @@ namespace kalvex_tool {
 using Args = std::vector<std::string>;
 
 int RunList(const Args &args);
+int RunUsb(const Args &args);
 int RunCapture(const Args &args);
 int RunSnap(const Args &args);
 int RunTable(const Args &args);

@@ -21,8 +21,9 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"list", RunList, "kalvex list [--sim|--no-sim]",
+    {"list", RunList, "kalvex list [--sim|--no-sim|--usb VID:PID]",
      "cameras found, names, internal temperatures"},
+    {"usb", RunUsb, "kalvex usb", "USB devices that could be cameras, with ids and endpoints"},
     {"capture", RunCapture, "kalvex capture [--seconds S|--frames N] [options]",
      "preview with a live status; snapshots, recording"},
     {"snap", RunSnap, "kalvex snap [--trigger] [--snapshot TYPE[:FILE]]... [options]",
@@ -61,7 +62,8 @@ std::string UsageLine(const std::string &command) {
 int main(int argc, char **argv) {
     using namespace kalvex_tool;
     if (argc < 2) {
-        std::fprintf(stderr, "kalvex: no command (list, capture, snap, table, view, demo)\n%s\n",
+        std::fprintf(stderr,
+                     "kalvex: no command (list, usb, capture, snap, table, view, demo)\n%s\n",
                      UsageLine("").c_str());
         return kExitUsage;
     }
