@@ -7,7 +7,7 @@
 #include <new>
 #include <system_error>
 
-#include "api/log.h"
+#include "base/log.h"
 #include "platform/platform.h"
 #include "thermal/temperature_rows.h"
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "api/error_stack.h"
+#include "base/error_stack.h"
 #include "device/zorcam_sdk.h"
 #include "kalvex.h"
 #include "kalvex_scene.h"
