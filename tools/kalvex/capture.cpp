@@ -183,7 +183,7 @@ std::string RecordPath(const CaptureOptions &o) {
 std::pair<double, double> CheckCaptureFiles(const CaptureOptions &o) {
     std::pair<double, double> range{0.0, 0.0};
     if (!o.params.table.empty()) {
-        TableSummary table = ReadTable(o.params.table);
+        KalvexTableInfo table = ReadTable(o.params.table);
         if (!TableRange(table, &range.first, &range.second)) range = {0.0, 0.0};
     }
     if (!o.out.empty()) MakeDirectory(o.out);
