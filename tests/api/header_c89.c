@@ -1,10 +1,14 @@
 /* The public headers must compile as plain C89. */
 #include "kalvex.h"
 #include "kalvex_scene.h"
+#include "kalvex_table.h"
 
 int kalvex_header_c89_probe(void);
 int kalvex_header_c89_probe(void) {
     KalvexScene scene;
+    KalvexTableInfo table;
     scene.emissivity = 1.0f;
-    return KALVEX_DLL_VERSION + KALVEX_WM_EVENT + (int)scene.emissivity + KALVEX_SCENE_MAP_WIDTH;
+    table.points = KalvexTable_CheckBytes(0, 0, &table, 0, 0);
+    return KALVEX_DLL_VERSION + KALVEX_WM_EVENT + (int)scene.emissivity + KALVEX_SCENE_MAP_WIDTH +
+           table.points;
 }
