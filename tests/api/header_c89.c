@@ -2,6 +2,7 @@
 #include "kalvex.h"
 #include "kalvex_scene.h"
 #include "kalvex_table.h"
+#include "kalvex_usb.h"
 
 int kalvex_header_c89_probe(void);
 int kalvex_header_c89_probe(void) {
@@ -11,4 +12,11 @@ int kalvex_header_c89_probe(void) {
     table.points = KalvexTable_CheckBytes(0, 0, &table, 0, 0);
     return KALVEX_DLL_VERSION + KALVEX_WM_EVENT + (int)scene.emissivity + KALVEX_SCENE_MAP_WIDTH +
            table.points;
+}
+
+int kalvex_header_c89_usb_probe(void);
+int kalvex_header_c89_usb_probe(void) {
+    KalvexUsbLayout layout;
+    layout.endpoints[0] = KALVEX_USB_OK;
+    return layout.endpoints[0];
 }
