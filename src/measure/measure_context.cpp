@@ -38,10 +38,12 @@ void MeasureContext::FramePublished(CKalvex &instance, uint32_t frameId) {
         }
     }
     const KalvexHwnd window = instance.NotificationWindow();
-    if (window == nullptr) return;
-    for (const KalvexAlarmEvent &e : raised)
-        platform::PostWindowMessage(window, KALVEX_WM_ALARM, static_cast<uintptr_t>(e.alarm),
-                                    e.active);
+    if (window != nullptr) {
+        for (const KalvexAlarmEvent &e : raised)
+            platform::PostWindowMessage(window, KALVEX_WM_ALARM, static_cast<uintptr_t>(e.alarm),
+                                        e.active);
+    }
+    evaluated_.fetch_add(1);
 }
 
 bool MeasureContext::Colorize(CKalvex &instance, uint32_t frameId, const ColourOptions &options,

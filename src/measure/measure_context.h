@@ -3,6 +3,7 @@
 // watches the instance's published frames as its frame observer.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -37,11 +38,14 @@ class MeasureContext final : public FrameObserver {
     bool RemoveAlarm(int32_t id);
     int AlarmActive(int32_t id);
     bool PollAlarm(KalvexAlarmEvent &event);
+    // Frames whose alarms have been evaluated (their events are out).
+    uint32_t FramesEvaluated() const { return evaluated_.load(); }
 
   private:
     std::mutex lock_;  // alarms_, events_
     AlarmEngine alarms_;
     std::deque<KalvexAlarmEvent> events_;
+    std::atomic<uint32_t> evaluated_{0};
     std::mutex colourLock_;  // previous_ and its mode
     Mapping previous_;
     int previousAgc_ = -1;
