@@ -1,5 +1,6 @@
 /* The public headers must compile as plain C89. */
 #include "kalvex.h"
+#include "kalvex_measure.h"
 #include "kalvex_scene.h"
 #include "kalvex_table.h"
 #include "kalvex_usb.h"
@@ -19,4 +20,13 @@ int kalvex_header_c89_usb_probe(void) {
     KalvexUsbLayout layout;
     layout.endpoints[0] = KALVEX_USB_OK;
     return layout.endpoints[0];
+}
+
+int kalvex_header_c89_measure_probe(void);
+int kalvex_header_c89_measure_probe(void) {
+    KalvexRoi roi;
+    KalvexColorOptions options;
+    roi.kind = KALVEX_ROI_BOX;
+    options.palette = KALVEX_PALETTE_IRONBOW;
+    return roi.kind + options.palette + KALVEX_WM_ALARM;
 }
