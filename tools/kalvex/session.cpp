@@ -6,6 +6,7 @@
 #include "kalvex.h"
 #include "kalvex_scene.h"
 #include "kalvex_sim.h"
+#include "kalvex_table.h"
 
 namespace kalvex_tool {
 
@@ -247,8 +248,12 @@ void Session::Apply(const ParamOptions &p) {
         if (s.value && Kalvex_SetParam(handle_, s.id, *s.value) != 1)
             Fail(std::string("cannot set the ") + s.name);
     nucStarted_.reset();
-    if (!p.table.empty() && Kalvex_SetTableA(handle_, p.table.c_str()) != 1)
+    if (!p.table.empty() && Kalvex_SetTableA(handle_, p.table.c_str()) != 1) {
+        char reason[512] = "";
+        if (KalvexTable_CheckA(p.table.c_str(), nullptr, reason, sizeof reason) != 1)
+            Fail("cannot load the temperature table '" + p.table + "': " + reason);
         Fail("cannot load the temperature table '" + p.table + "'");
+    }
     // Loading a table performs a NUC, as does --nuc: frames resume after the hold.
     if (!p.table.empty() || p.nucNow) nucStarted_ = std::chrono::steady_clock::now();
     if (p.nucNow) Kalvex_Nuc(handle_);
