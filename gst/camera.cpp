@@ -9,6 +9,7 @@
 
 #include "cli.h"
 #include "kalvex_sim.h"
+#include "kalvex_table.h"
 #include "sim_scene.h"
 
 namespace kalvex_gst {
@@ -226,11 +227,11 @@ std::vector<int> Camera::TakeWarnings() {
 }
 
 std::string TableReason(const std::string &path) {
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        return "cannot read the calibration table '" + path + "': " + std::strerror(errno);
-    std::fclose(f);
-    return "'" + path + "' is not a calibration table the library accepts";
+    // The library's own check gives the same reason as every other host.
+    char reason[256] = "";
+    if (KalvexTable_CheckA(path.c_str(), nullptr, reason, sizeof reason) == 1 || reason[0] == 0)
+        return "the library refuses the calibration table '" + path + "'";
+    return "'" + path + "': " + reason;
 }
 
 std::string EventText(int code) {

@@ -498,12 +498,15 @@ static void gst_kalvex_src_class_init(GstKalvexSrcClass *klass) {
     gst_type_mark_as_plugin_api(GST_TYPE_KALVEX_OUTPUT, static_cast<GstPluginAPIFlags>(0));
 }
 
-static gboolean plugin_init(GstPlugin *plugin) {
+gboolean gst_kalvex_plugin_init(GstPlugin *plugin) {
     static const gchar *tags[] = {nullptr};
-    gst_meta_register_custom(GST_KALVEX_FRAME_META_NAME, tags, nullptr, nullptr, nullptr);
+    if (gst_meta_get_info(GST_KALVEX_FRAME_META_NAME) == nullptr)
+        gst_meta_register_custom(GST_KALVEX_FRAME_META_NAME, tags, nullptr, nullptr, nullptr);
     return gst_element_register(plugin, "kalvexsrc", GST_RANK_NONE, GST_TYPE_KALVEX_SRC);
 }
 
-#define PACKAGE "kalvex"
-GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, kalvex, "Kalvex thermal camera elements",
-                  plugin_init, "1.0.0", "LGPL", "kalvex", "https://kalvex.invalid/")
+gboolean gst_kalvex_register_static() {
+    return gst_plugin_register_static(
+        GST_VERSION_MAJOR, GST_VERSION_MINOR, "kalvex", "Kalvex thermal camera elements",
+        gst_kalvex_plugin_init, "1.0.0", "LGPL", "kalvex", "kalvex", "https://kalvex.invalid/");
+}
