@@ -24,7 +24,15 @@ constexpr int kStepMs = 10000;  // bound on one simulated frame: never hangs
 
 class GstEnvironment : public ::testing::Environment {
   public:
-    void SetUp() override { gst_init(nullptr, nullptr); }
+    // Only this build's plugin, in a registry of the tests' own, scanned in
+    // process: a sanitized plugin cannot be loaded by the system's scanner.
+    void SetUp() override {
+        g_setenv("GST_PLUGIN_PATH", KALVEX_GST_PLUGIN_DIR, TRUE);
+        g_setenv("GST_PLUGIN_SYSTEM_PATH_1_0", KALVEX_TEST_TMPDIR "/no-system-plugins", TRUE);
+        g_setenv("GST_REGISTRY_1_0", KALVEX_TEST_TMPDIR "/registry-element.bin", TRUE);
+        g_setenv("GST_REGISTRY_FORK", "no", TRUE);
+        gst_init(nullptr, nullptr);
+    }
     void TearDown() override { gst_deinit(); }
 };
 const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new GstEnvironment);
