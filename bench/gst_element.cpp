@@ -55,7 +55,7 @@ void BM_CaptureOnly(benchmark::State &state) {
     }
     KalvexSim_Reset();
 }
-BENCHMARK(BM_CaptureOnly)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CaptureOnly)->Iterations(3)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 
 GstPadProbeReturn Probe(GstPad *, GstPadProbeInfo *info, gpointer data) {
     auto *latencies = static_cast<std::vector<double> *>(data);
@@ -95,6 +95,6 @@ void BM_CaptureThroughElement(benchmark::State &state) {
         state.counters["msg_to_buffer_us_median"] = latencies[latencies.size() / 2];
     KalvexSim_Reset();
 }
-BENCHMARK(BM_CaptureThroughElement)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CaptureThroughElement)->Iterations(3)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
