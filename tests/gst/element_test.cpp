@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "kalvex.h"
+#include "kalvex_measure.h"
 #include "kalvex_sim.h"
 
 namespace {
@@ -191,6 +192,28 @@ TEST_F(KalvexSrc, ColourIsTheLibrarysMapUprightAsRgb) {
     }
     // The spot in the upper half of the scene is in the upper half of the buffer.
     EXPECT_NE(std::memcmp(&rgb[(100 * kW + 320) * 3], &rgb[(380 * kW + 320) * 3], 3), 0);
+    gst_buffer_unref(b);
+}
+
+TEST_F(KalvexSrc, AnotherPaletteIsTheLibrarysColouringOfTheFrame) {
+    Start("output=color palette=ironbow agc=plateau sim=true sim-scene=\"--spot 320,100,30,60\"");
+    GstBuffer *b = Next();
+    std::vector<uint8_t> got(kW * kH * 3), want(kW * kH * 3), hue(kW * kH * 3);
+    gst_buffer_extract(b, 0, got.data(), got.size());
+    KalvexColorOptions o;
+    KalvexMeasure_DefaultColorOptions(&o);
+    o.palette = KALVEX_PALETTE_IRONBOW;
+    o.agc = KALVEX_AGC_PLATEAU;
+    o.rgb = 1;
+    ASSERT_EQ(KalvexMeasure_Colorize(handle_, FrameId(b), &o, want.data(),
+                                     static_cast<int32_t>(want.size()), nullptr),
+              1);
+    EXPECT_EQ(got, want);
+    o.palette = KALVEX_PALETTE_HUE;
+    ASSERT_EQ(KalvexMeasure_Colorize(handle_, FrameId(b), &o, hue.data(),
+                                     static_cast<int32_t>(hue.size()), nullptr),
+              1);
+    EXPECT_NE(got, hue);  // the palette was applied, not the default
     gst_buffer_unref(b);
 }
 
