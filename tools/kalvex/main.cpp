@@ -32,6 +32,8 @@ const Command kCommands[] = {
      "write a table for the simulated camera, or summarise one"},
     {"view", RunView, "kalvex view [--port 8080] [--listen ADDRESS] [options]",
      "live image and temperatures in the browser"},
+    {"stream", RunStream, "kalvex stream [--camera N]... [--listen ADDRESS] [--port 8554]",
+     "serve cameras over RTSP (H.264 and raw counts)"},
     {"demo", RunDemo, "kalvex demo [--out DIR] [--seconds S]",
      "a few seconds on the simulated camera, with files to look at"},
 };
@@ -63,7 +65,9 @@ int main(int argc, char **argv) {
     using namespace kalvex_tool;
     if (argc < 2) {
         std::fprintf(stderr,
-                     "kalvex: no command (list, usb, capture, snap, table, view, demo)\n%s\n",
+                     "kalvex: no command (list, usb, capture, snap, table, view, stream, demo)
+%s
+",
                      UsageLine("").c_str());
         return kExitUsage;
     }
