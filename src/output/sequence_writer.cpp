@@ -239,9 +239,9 @@ std::string CSequenceWriter::PageJson(const KalvexFrameInfo &info, float tableRe
             j,
             ",\"kalvex\":{\"version\":%" PRIu32
             ",\"width\":%u,\"height\":%u,\"table\":{\"version\":%d,\"points\":%d,\"crc\":%" PRIu32
-            ",\"bytes\":%zu,\"tag\":%u,\"correction_mode\":%d}",
+            ",\"bytes\":%" PRIu64 ",\"tag\":%u,\"correction_mode\":%d}",
             first->libraryVersion, kSequenceWidth, kSequenceHeight, first->tableVersion,
-            first->tablePoints, first->tableCrc, first->table.size(), kSequenceTableTag,
+            first->tablePoints, first->tableCrc, static_cast<uint64_t>(first->table.size()), kSequenceTableTag,
             first->correctionMode);
         AppendScene(j, first->scene);
         j += '}';
