@@ -26,7 +26,8 @@ if [ "${1:-demo}" = test ]; then
              python3-numpy python3-pytest python3-venv python3-setuptools python3-matplotlib
              libumockdev-dev umockdev
              gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-             gstreamer1.0-plugins-ugly gstreamer1.0-plugins-bad gstreamer1.0-libav gstreamer1.0-rtsp)
+             gstreamer1.0-plugins-ugly gstreamer1.0-plugins-bad gstreamer1.0-libav gstreamer1.0-rtsp
+             python3-tifffile)
   # Node.js for the browser test: Debian's, unless a node and npm are already there
   # (a Node.js from elsewhere brings its own npm, which Debian's npm would conflict with).
   command -v node >/dev/null 2>&1 || packages+=(nodejs)
