@@ -65,9 +65,7 @@ int main(int argc, char **argv) {
     using namespace kalvex_tool;
     if (argc < 2) {
         std::fprintf(stderr,
-                     "kalvex: no command (list, usb, capture, snap, table, view, stream, demo)
-%s
-",
+                     "kalvex: no command (list, usb, capture, snap, table, view, stream, demo)\n%s\n",
                      UsageLine("").c_str());
         return kExitUsage;
     }
