@@ -2,7 +2,7 @@ cmake_minimum_required(VERSION 3.25)
 # Fails, naming the file and line, when a file below src/ includes a header of
 # a layer above its own (or climbs out with "../"), or when the simulator
 # includes anything of src/. Usage: cmake -DROOT=<tree> -P check_layers.cmake
-set(layers base platform device output thermal api)
+set(layers base platform device output thermal measure api)
 # The static simulator on Windows registers with the core's own driver table:
 # the library exports no registration there.
 set(sim_allowed sim/driver_registration_core.cpp)
@@ -41,6 +41,6 @@ if(count EQUAL 0)
 endif()
 if(faults)
   list(JOIN faults "\n" text)
-  message(FATAL_ERROR "Layer order base < platform < device < output < thermal < api broken:\n${text}")
+  message(FATAL_ERROR "Layer order base < platform < device < output < thermal < measure < api broken:\n${text}")
 endif()
 message(STATUS "${count} files keep the layer order")
