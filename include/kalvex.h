@@ -184,6 +184,22 @@ KALVEX_API int KALVEX_CALL Kalvex_SaveA(int handle, const char *fileName, int ty
 KALVEX_API int KALVEX_CALL Kalvex_RecW(int handle, const wchar_t *fileName, int kind);
 KALVEX_API int KALVEX_CALL Kalvex_RecA(int handle, const char *fileName, int kind);
 
+/* A user-space driver serving one device path. open returns a non-null device
+ * cookie or null on failure; ioctl mirrors a device I/O control request: the
+ * input is one 32-bit pipe number, the output buffer is length bytes; it
+ * returns nonzero on success with *returned set. cancel (may be null: the
+ * driver cannot cancel) is called from another thread while the device is
+ * open: it makes the request pending on the device, and any the device is
+ * given after it, fail soon; it returns nonzero when it could. It was added
+ * last so that tables written for the first three entries keep their layout. */
+typedef struct KalvexDriverOps {
+    void *(KALVEX_CALL *open)(void *context, const char *path);
+    int(KALVEX_CALL *ioctl)(void *context, void *device, unsigned long code, unsigned long pipe,
+                            void *buffer, unsigned long length, unsigned long *returned);
+    void(KALVEX_CALL *close)(void *context, void *device);
+    int(KALVEX_CALL *cancel)(void *context, void *device);
+} KalvexDriverOps;
+
 #ifndef _WIN32
 /*
  * POSIX platform extension: what Windows itself provides to the library there.
@@ -213,21 +229,6 @@ typedef void(KALVEX_CALL *KalvexDebugListener)(const wchar_t *line, void *contex
 KALVEX_API void KALVEX_CALL KalvexPosix_SetDebugListener(KalvexDebugListener listener,
                                                          void *context);
 
-/* A user-space driver serving one device path. open returns a non-null device
- * cookie or null on failure; ioctl mirrors a device I/O control request: the
- * input is one 32-bit pipe number, the output buffer is length bytes; it
- * returns nonzero on success with *returned set. cancel (may be null: the
- * driver cannot cancel) is called from another thread while the device is
- * open: it makes the request pending on the device, and any the device is
- * given after it, fail soon; it returns nonzero when it could. It was added
- * last so that tables written for the first three entries keep their layout. */
-typedef struct KalvexDriverOps {
-    void *(KALVEX_CALL *open)(void *context, const char *path);
-    int(KALVEX_CALL *ioctl)(void *context, void *device, unsigned long code, unsigned long pipe,
-                            void *buffer, unsigned long length, unsigned long *returned);
-    void(KALVEX_CALL *close)(void *context, void *device);
-    int(KALVEX_CALL *cancel)(void *context, void *device);
-} KalvexDriverOps;
 
 /* Registers ops for path (the ops are copied; context must outlive every device
  * opened through it). Replaces an earlier registration of the same path.

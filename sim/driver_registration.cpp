@@ -1,7 +1,6 @@
 // Binds a simulated camera's device path to the driver callbacks. Where the
 // registration goes is the one platform- and linkage-specific step
 // (driver_registration_core.cpp / driver_registration_posix.cpp).
-#include "platform/platform.h"
 #include "sim_camera.h"
 
 namespace kalvex::sim {

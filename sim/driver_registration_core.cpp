@@ -1,5 +1,6 @@
-// Registration straight with the core's driver table: the static simulator,
-// linked into the same program as kalvex_core, on every platform.
+// Registration straight with the core's driver table: the static simulator
+// on Windows, linked into the same program as kalvex_core, where the library
+// exports no registration of its own (elsewhere kalvex.h's is used).
 #include "platform/platform.h"
 #include "sim_camera.h"
 

@@ -9,34 +9,12 @@
 #include <thread>
 #include <vector>
 
+#include "device/protocol.h"
 #include "platform/platform.h"
 
 namespace kalvex {
 
 using DeviceHandle = platform::DeviceLink *;
-
-// I/O control codes (device type 0x22, any access).
-inline constexpr uint32_t kIoctlOutDirect = 0x0022204E;      // function 0x813, METHOD_OUT_DIRECT
-inline constexpr uint32_t kIoctlInDirect = 0x00222051;       // function 0x814, METHOD_IN_DIRECT
-inline constexpr uint32_t kIoctlLargeInDirect = 0x002220A9;  // function 0x82A, METHOD_IN_DIRECT
-
-// Pipes: commands to the camera, replies from it, frame data from it.
-inline constexpr uint32_t kCommandPipe = 0;
-inline constexpr uint32_t kReplyPipe = 1;
-inline constexpr uint32_t kFramePipe = 2;
-
-inline constexpr uint32_t kBlockBytes = 64;
-using CommandBlock = std::array<uint8_t, kBlockBytes>;
-
-// Opcodes (byte 0 of a command block).
-inline constexpr uint8_t kOpStartFrame = 0x02;
-inline constexpr uint8_t kOpInit = 0x06;
-inline constexpr uint8_t kOpTransferLength = 0x09;
-inline constexpr uint8_t kOpPixelDepth = 0x0A;
-inline constexpr uint8_t kOpReadCore = 0x0C;
-inline constexpr uint8_t kOpWriteRegister = 0x25;
-inline constexpr uint8_t kOpReadRegister = 0x26;
-inline constexpr uint8_t kOpWriteCore = 0x40;
 
 // Transfer wrapper results.
 inline constexpr int kTransferOk = 0;
@@ -93,8 +71,8 @@ int RawDeviceRequest(DeviceHandle handle, uint32_t code, uint32_t pipe, void *bu
 
 // Both wrappers: 0 when the request completed with exactly length bytes, 10 for a
 // null handle, 12 for a failed or short request. *returned (if not null) receives
-// the byte count. OutDirect uses code 0x0022204E; InDirect uses 0x00222051 unless
-// another code is given (0x002220A9 for large frame transfers).
+// the byte count. OutDirect uses kIoctlOutDirect; InDirect uses kIoctlInDirect unless
+// another code is given (kIoctlLargeInDirect for large frame transfers).
 int PipeTransferOutDirect(DeviceHandle handle, uint32_t pipe, uint32_t length, void *buffer,
                           uint32_t *returned = nullptr);
 int PipeTransferInDirect(DeviceHandle handle, uint32_t pipe, uint32_t length, void *buffer,

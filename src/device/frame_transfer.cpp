@@ -350,22 +350,12 @@ int CZCMSdkLib::StreamFramesTransferred() const {
     return CurrentStreamJob()->framesTransferred.load();
 }
 
-bool CZCMSdkLib::CancelTransfers() {
-    const bool stream = CurrentStreamJob()->links.Cancel();
-    return CancelSingleTransfer() && stream;
-}
-
 bool CZCMSdkLib::CancelSingleTransfer() {
     return CurrentSingleJob()->links.Cancel();
 }
 
 bool CZCMSdkLib::CancelRequestsOf(std::thread::id thread) {
     return commandLinks_.Cancel(thread);
-}
-
-bool CZCMSdkLib::CancelAll() {
-    const bool transfers = CancelTransfers();
-    return commandLinks_.Cancel() && transfers;
 }
 
 }  // namespace kalvex

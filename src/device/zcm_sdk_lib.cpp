@@ -173,33 +173,33 @@ int CZCMSdkLib::ReadCoreValue(int item, uint16_t *value) {
 }
 
 int CZCMSdkLib::WriteCoreValue(int item, uint16_t value) {
-    return SendCommand(
-        MakeCommand(kOpWriteCore, {0x65, 0x03, Low8(item), static_cast<uint8_t>(value >> 8),
-                                   static_cast<uint8_t>(value & 0xFF)}));
+    return SendCommand(MakeCommand(
+        kOpWriteCore, {kWriteCoreSelect, kWriteCoreLength, Low8(item),
+                       static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value & 0xFF)}));
 }
 
 int CZCMSdkLib::ReadInternalTemperatureRaw(uint16_t *value) {
-    return ReadCoreValue(32, value);
+    return ReadCoreValue(kCoreInternalTemperature, value);
 }
 
 int CZCMSdkLib::PerformNuc() {
-    return WriteCoreValue(6, 1);
+    return WriteCoreValue(kCoreNuc, kCoreNucRequest);
 }
 
 int CZCMSdkLib::SetControlBit(int mask, int on, std::atomic<int32_t> &state) {
     int current = 0;
-    if (ReadRegister(48, &current) != 1) return -1;
+    if (ReadRegister(kRegControl, &current) != 1) return -1;
     const int next = on != 0 ? (current | mask) : (current & ~mask);
-    if (WriteRegister(48, next) != 1) return -1;
+    if (WriteRegister(kRegControl, next) != 1) return -1;
     state.store(on);
     return 0;
 }
 
 int CZCMSdkLib::SetControlBit2(int on) {
-    return SetControlBit(0x04, on, controlBit2_);
+    return SetControlBit(kControlBit2, on, controlBit2_);
 }
 int CZCMSdkLib::SetControlBit3(int on) {
-    return SetControlBit(0x08, on, controlBit3_);
+    return SetControlBit(kControlBit3, on, controlBit3_);
 }
 
 // ---- Cameras ------------------------------------------------------------------------------------
@@ -261,12 +261,12 @@ int CZCMSdkLib::InitCamera(int n) {
 }
 
 void CZCMSdkLib::InitRegisters() {
-    WriteRegister(84, 0);
-    WriteRegister(80, 0);
+    WriteRegister(kRegInitA, 0);
+    WriteRegister(kRegInitB, 0);
     SleepMs(22);
-    WriteRegister(80, 16);
+    WriteRegister(kRegInitB, kInitBPulse);
     SleepMs(22);
-    WriteRegister(80, 0);
+    WriteRegister(kRegInitB, 0);
     SetControlBit2(1);
     SetControlBit3(1);
 }
@@ -277,82 +277,6 @@ int CZCMSdkLib::SetPixelDepth(int sixteenBit) {
     StoreSixteenBit(sixteenBit);
     SendCommand(MakeCommand(kOpPixelDepth, {static_cast<uint8_t>(sixteenBit != 0 ? 1 : 0)}));
     return 1;
-}
-
-int CZCMSdkLib::CopyRawFrame(uint8_t *dst, const uint8_t *src) {
-    if (dst == nullptr || src == nullptr) return kDevNullBuffer;
-    if (width_ <= 0 || height_ <= 0) return kDevOk;
-    const size_t bytes = static_cast<size_t>(width_) * static_cast<size_t>(height_) *
-                         (sixteenBit_.load() != 0 ? 2u : 1u);
-    std::memcpy(dst, src, bytes);
-    return kDevOk;
-}
-
-namespace {
-
-uint8_t ClampToByte(double v) {
-    if (v < 0.0) return 0;
-    if (v > 255.0) return 255;
-    return static_cast<uint8_t>(v);
-}
-
-}  // namespace
-
-int CZCMSdkLib::ConvertRegionToBgr(uint8_t *dst, const uint8_t *src, int colour, int reserved,
-                                   int x1, int y1, int x2, int y2) {
-    (void)reserved;
-    const int64_t w = static_cast<int64_t>(x2) - x1 + 1;
-    const int64_t h = static_cast<int64_t>(y2) - y1 + 1;
-    if (w < 1 || w > linePitch_ || h < 1 || h > totalLines_) return kDevBadRegion;
-    // The rectangle must also lie inside the frame the source holds.
-    if (x1 < 0 || y1 < 0 || x2 >= linePitch_ || y2 >= totalLines_) return kDevBadRegion;
-    if (dst == nullptr || src == nullptr) return kDevNullBuffer;
-
-    const bool wide = sixteenBit_.load() != 0;
-    const size_t pitch = static_cast<size_t>(linePitch_);
-    auto lowByte = [&](size_t index) { return wide ? src[index * 2] : src[index]; };
-    auto chroma = [&](size_t index) { return static_cast<double>(src[index * 2 + 1]) - 128.0; };
-    uint8_t *out = dst;
-    for (int y = y1; y <= y2; ++y) {
-        const size_t row = static_cast<size_t>(y) * pitch;
-        for (int x = x1; x <= x2; ++x) {
-            const size_t here = row + static_cast<size_t>(x);
-            if (colour == 0 || !wide) {
-                const uint8_t v = lowByte(here);
-                out[0] = out[1] = out[2] = v;
-            } else {
-                // V sits on the even column of the pair, U on the odd one.
-                const size_t even = row + static_cast<size_t>(x & ~1);
-                const size_t odd = std::min(even + 1, row + pitch - 1);
-                const double v = chroma(even);
-                const double u = chroma(odd);
-                const double luma = 1.164 * (static_cast<double>(src[here * 2]) - 16.0);
-                out[0] = ClampToByte(luma + 2.018 * u);
-                out[1] = ClampToByte(luma - 0.391 * u - 0.813 * v);
-                out[2] = ClampToByte(luma + 1.596 * v);
-            }
-            out += 3;
-        }
-    }
-    return kDevOk;
-}
-
-int CZCMSdkLib::ConvertFrameToBgr(uint8_t *dst, const uint8_t *src, int colour, int reserved) {
-    return ConvertRegionToBgr(dst, src, colour, reserved, 0, 0, width_ - 1, height_ - 1);
-}
-
-int CZCMSdkLib::ExtractActiveWindow(uint8_t *dst, const uint8_t *src) {
-    if (dst == nullptr || src == nullptr) return kDevNullBuffer;
-    if (width_ <= 0 || height_ <= 0) return kDevOk;
-    const size_t bps = sixteenBit_.load() != 0 ? 2 : 1;
-    const size_t rowBytes = static_cast<size_t>(width_) * bps;
-    for (int i = 0; i < height_; ++i) {
-        const size_t from = (static_cast<size_t>(firstLine_ + i) * static_cast<size_t>(linePitch_) +
-                             static_cast<size_t>(lineOffset_)) *
-                            bps;
-        std::memcpy(dst + static_cast<size_t>(i) * rowBytes, src + from, rowBytes);
-    }
-    return kDevOk;
 }
 
 // ---- Geometry and buffers
@@ -370,17 +294,17 @@ int CZCMSdkLib::SetWindow(int x, int y, int width, int height, int mode) {
     windowMode_ = mode;
     SetFrameGeometry(width, 0, width, 481, 0, height, 4);
 
-    WriteRegister(16, x / 2);
-    WriteRegister(17, y / 2);
-    WriteRegister(18, width / 2);
-    WriteRegister(19, height / 2 - 1);
+    WriteRegister(kRegWindowX, x / 2);
+    WriteRegister(kRegWindowY, y / 2);
+    WriteRegister(kRegWindowWidth, width / 2);
+    WriteRegister(kRegWindowHeight, height / 2 - 1);
 
     const auto samples = static_cast<uint32_t>(transferSamples_);
-    WriteRegister(0, 0xFF);
-    WriteRegister(1, static_cast<int>((samples >> 8) & 0xFF));
-    WriteRegister(2, static_cast<int>((samples >> 16) & 0xFF));
-    WriteRegister(3, static_cast<int>((samples >> 24) & 0xFF));
-    WriteRegister(0, static_cast<int>(samples & 0xFF));
+    WriteRegister(kRegTransferLength0, 0xFF);
+    WriteRegister(kRegTransferLength1, static_cast<int>((samples >> 8) & 0xFF));
+    WriteRegister(kRegTransferLength2, static_cast<int>((samples >> 16) & 0xFF));
+    WriteRegister(kRegTransferLength3, static_cast<int>((samples >> 24) & 0xFF));
+    WriteRegister(kRegTransferLength0, static_cast<int>(samples & 0xFF));
     SleepMs(100);
 
     RememberWindowTransfer(transferSamples_);

@@ -24,7 +24,6 @@ inline constexpr int kDevOk = 0;
 inline constexpr int kDevWindowRefused = 1;  // SetWindow; SetFrameGeometry: slot count < 2
 inline constexpr int kDevBadWidth = 3;       // SetFrameGeometry
 inline constexpr int kDevBadHeight = 4;      // SetFrameGeometry
-inline constexpr int kDevBadRegion = 5;      // ConvertRegionToBgr
 inline constexpr int kDevNoMemory = 7;       // SetFrameGeometry
 inline constexpr int kDevOpenFailed = 10;    // transfer threads: device path not openable
 inline constexpr int kDevNullBuffer = 14;    // null destination or source
@@ -137,24 +136,8 @@ class CZCMSdkLib {
     // Stops streaming, waits for the single-frame thread and frees the buffers.
     virtual ~CZCMSdkLib();
 
-    // ---- Virtual slots 0 to 4 ---------------------------------------------------
-    // 0: copies width x height samples (2 bytes each when 16-bit, else 1). 0, or 14
-    // for a null buffer.
-    virtual int CopyRawFrame(uint8_t *dst, const uint8_t *src);
-    // 1: converts the rectangle (x1, y1)-(x2, y2) of a frame of line pitch x total
-    // lines samples into packed B, G, R bytes. 5 for a rectangle that is empty,
-    // wider than the line pitch, taller than the total lines or outside the frame;
-    // 14 for a null buffer; else 0. Monochrome (colour 0, or 8-bit samples) repeats
-    // the sample's low byte; colour decodes 16-bit samples as Y (low byte) with V on
-    // even and U on odd columns (high byte - 128).
-    virtual int ConvertRegionToBgr(uint8_t *dst, const uint8_t *src, int colour, int reserved,
-                                   int x1, int y1, int x2, int y2);
-    // 2: slot 1 over (0, 0, width - 1, height - 1).
-    virtual int ConvertFrameToBgr(uint8_t *dst, const uint8_t *src, int colour, int reserved);
-    // 3: copies the height active lines of width samples (from first line and line
-    // offset of a frame of line pitch samples per line) into a packed buffer. 0 or 14.
-    virtual int ExtractActiveWindow(uint8_t *dst, const uint8_t *src);
-    // 4: stores the flag and sends opcode 0x0A (byte 1 = 1 for 16-bit, 0 for 8-bit).
+    // ---- Virtual slots ----------------------------------------------------------------
+    // Stores the flag and sends kOpPixelDepth (byte 1 = 1 for 16-bit, 0 for 8-bit).
     // Returns 1 whatever the transfers gave.
     virtual int SetPixelDepth(int sixteenBit);
 
@@ -166,13 +149,14 @@ class CZCMSdkLib {
     int WriteRegister(int reg, int value);
     // 1 and *value = (byte 0 << 8) | byte 1 of the second reply; 0 on failure (value 0).
     int ReadCoreValue(int item, uint16_t *value);
-    // Sends 0x40 0x65 0x03 item high low. 1 or 0.
+    // Sends kOpWriteCore kWriteCoreSelect kWriteCoreLength item high low. 1 or 0.
     int WriteCoreValue(int item, uint16_t value);
-    // ReadCoreValue(32): the raw internal temperature. 1 or 0.
+    // ReadCoreValue(kCoreInternalTemperature): the raw internal temperature. 1 or 0.
     int ReadInternalTemperatureRaw(uint16_t *value);
-    // WriteCoreValue(6, 1): asks the camera for a non-uniformity correction. 1 or 0.
+    // WriteCoreValue(kCoreNuc, kCoreNucRequest): asks the camera for a
+    // non-uniformity correction. 1 or 0.
     int PerformNuc();
-    // Read-modify-write of bit 2 (0x04), respectively bit 3 (0x08), of register 48.
+    // Read-modify-write of kControlBit2, respectively kControlBit3, of kRegControl.
     // 0 on success (the state field then holds on), -1 when the read or the write
     // fails (register and state unchanged).
     int SetControlBit2(int on);
@@ -190,9 +174,9 @@ class CZCMSdkLib {
     void ResetDeviceState();
     // ResetDeviceState, SetCameraIndex (22 passed on), SetPixelDepth(0). 0 or 22.
     int SelectCamera(int n);
-    // SelectCamera, opcode 0x06, InitRegisters, SetWindow(0, 0, 640, 480, 0). 0 or 22.
+    // SelectCamera, kOpInit, InitRegisters, SetWindow(0, 0, 640, 480, 0). 0 or 22.
     int InitCamera(int n);
-    // Registers 84 and 80 (pulsed 22 ms apart), control bits 2 and 3 on.
+    // kRegInitA cleared, kRegInitB pulsed 22 ms apart, both control bits on.
     void InitRegisters();
 
     // ---- Geometry and buffers ---------------------------------------------------------------
@@ -249,13 +233,11 @@ class CZCMSdkLib {
     int StopStreaming();
 
     // ---- Cancellation -----------------------------------------------------------------------
-    // Cancel what is pending in the driver: the transfer threads' requests, the
-    // command exchanges of one thread, or everything this device has open. False
-    // when a driver could not cancel.
-    bool CancelTransfers();
+    // Cancel what is pending in the driver: the single-frame thread's request,
+    // or the command exchanges of one thread. False when a driver could not
+    // cancel.
     bool CancelSingleTransfer();
     bool CancelRequestsOf(std::thread::id thread);
-    bool CancelAll();
 
     // ---- Read-only views ------------------------------------------------------------------------
     int Initialised() const { return initialised_; }

@@ -19,7 +19,7 @@ CZorcamN7KTHERMOSdk::CZorcamN7KTHERMOSdk() {
 int CZorcamN7KTHERMOSdk::SetPixelDepth(int sixteenBit) {
     StoreSixteenBit(sixteenBit);
     SendCommand(MakeCommand(kOpPixelDepth, {1}));
-    WriteRegister(14, sixteenBit != 0 ? 9 : 8);
+    WriteRegister(kRegSampleDepth, sixteenBit != 0 ? kSampleDepth16 : kSampleDepth8);
     return 1;
 }
 

@@ -13,8 +13,8 @@ class CZorcamN7KTHERMOSdk : public CZCMSdkLib {
   public:
     CZorcamN7KTHERMOSdk();
 
-    // Stores the flag, sends opcode 0x0A with byte 1 = 1 and writes register 14
-    // (9 for 16-bit, 8 for 8-bit samples). Returns 1 whatever the transfers gave.
+    // Stores the flag, sends kOpPixelDepth with byte 1 = 1 and writes
+    // kRegSampleDepth (kSampleDepth16 or kSampleDepth8). Returns 1 whatever the transfers gave.
     int SetPixelDepth(int sixteenBit) override;
 
     // The transfer length in samples that SetWindow last sent to the camera.

@@ -4,8 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "thermal/thermo_table.h"
-
 namespace kalvex {
 
 // ---- Paths -------------------------------------------------------------------------
@@ -87,7 +85,7 @@ bool CRecorder::WriteStream(const void *data, uint32_t size) {
 }
 
 int CRecorder::Write(int kind, const CDibImage &raw, const CDibImage &colour,
-                     const CThermoTableState &table, bool slotOrder, uint32_t elapsedMs,
+                     const ITemperatureRows &table, bool slotOrder, uint32_t elapsedMs,
                      bool *failed) {
     bool writeFailed = false;
     int result = 0;
@@ -141,8 +139,7 @@ int CRecorder::Write(int kind, const CDibImage &raw, const CDibImage &colour,
                 const int32_t row = slotOrder ? r : raw.Height() - 1 - r;
                 const auto *in = reinterpret_cast<const uint16_t *>(raw.Row(row));
                 auto *out = reinterpret_cast<float *>(temperature_->Row(r));
-                for (int32_t x = 0; x < width; ++x)
-                    out[x] = table.InterpolateTemperatureAt(in[x], row, x);
+                table.InterpolateRow(in, row, out, width);
             }
             writeFailed = !WriteStream(temperature_->Pixels(),
                                        static_cast<uint32_t>(temperature_->ByteSize()));

@@ -11,10 +11,9 @@
 #include "output/avi_writer.h"
 #include "output/dib_image.h"
 #include "output/file_object.h"
+#include "output/temperature_rows.h"
 
 namespace kalvex {
-
-class CThermoTableState;
 
 enum RecordKind : int32_t {
     kRecordNone = 0,
@@ -43,7 +42,7 @@ class CRecorder {
     // open, else 0. *failed turns true when a write failed: the recording is
     // then already finalised and closed, holding the frames written before.
     int Write(int kind, const CDibImage &raw, const CDibImage &colour,
-              const CThermoTableState &table, bool slotOrder, uint32_t elapsedMs, bool *failed);
+              const ITemperatureRows &table, bool slotOrder, uint32_t elapsedMs, bool *failed);
     // Closes the recording of kind; elapsedMs is the time since the start.
     // 1 for kinds 1-3, 0 for any other. The AVI rate is timed from the first
     // frame, not from the start, which may lie before a NUC hold in which no

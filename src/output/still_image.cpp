@@ -19,7 +19,6 @@
 #include "output/file_object.h"
 #include "output/tiff_messages.h"
 #include "platform/platform.h"
-#include "thermal/thermo_table.h"
 
 namespace kalvex {
 
@@ -454,32 +453,32 @@ int32_t TemperatureToInt32(float celsius) {
 }
 
 namespace {
-template <class T, class Convert>
-void FillTemperatures(const CDibImage &raw, bool fromLastRow, T *out, Convert convert) {
-    const int32_t width = raw.Width(), height = raw.Height();
-    for (int32_t k = 0; k < height; ++k) {
-        const int32_t row = fromLastRow ? height - 1 - k : k;
-        const auto *in = reinterpret_cast<const uint16_t *>(raw.Row(row));
-        T *dst = out + static_cast<size_t>(k) * static_cast<size_t>(width);
-        for (int32_t x = 0; x < width; ++x) dst[x] = convert(in[x], row, x);
-    }
-}
-}  // namespace
-
-namespace {
-// Fills an array of T and writes it whole; the hosts built for are little-endian.
+// Fills an array of T, a row of temperatures at a time, and writes it whole;
+// the hosts built for are little-endian.
 template <class T, class Convert>
 int WriteTemperatureArray(const wchar_t *fileName, const CDibImage &raw, bool fromLastRow,
-                          Convert convert) {
-    const size_t pixels = static_cast<size_t>(raw.Width()) * static_cast<size_t>(raw.Height());
+                          const ITemperatureRows &table, bool lookup, Convert convert) {
+    const int32_t width = raw.Width(), height = raw.Height();
+    const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
     if (pixels > UINT32_MAX / sizeof(T)) return 0;
     std::vector<T> values;
+    std::vector<float> temperatures;
     try {
         values.resize(pixels);
+        temperatures.resize(static_cast<size_t>(width));
     } catch (const std::bad_alloc &) {
         return 0;
     }
-    FillTemperatures(raw, fromLastRow, values.data(), convert);
+    for (int32_t k = 0; k < height; ++k) {
+        const int32_t row = fromLastRow ? height - 1 - k : k;
+        const auto *in = reinterpret_cast<const uint16_t *>(raw.Row(row));
+        if (lookup)
+            table.LookupRow(in, row, temperatures.data(), width);
+        else
+            table.InterpolateRow(in, row, temperatures.data(), width);
+        T *dst = values.data() + static_cast<size_t>(k) * static_cast<size_t>(width);
+        for (int32_t x = 0; x < width; ++x) dst[x] = convert(temperatures[static_cast<size_t>(x)]);
+    }
     CFileObject file;
     if (file.OpenWrite(fileName) == nullptr) return 0;
     return file.Write(values.data(), static_cast<uint32_t>(pixels * sizeof(T)));
@@ -487,29 +486,21 @@ int WriteTemperatureArray(const wchar_t *fileName, const CDibImage &raw, bool fr
 }  // namespace
 
 int SaveTemperatureFile(const wchar_t *fileName, const CDibImage &raw, int type,
-                        const CThermoTableState &table, bool fromLastRow) {
+                        const ITemperatureRows &table, bool fromLastRow) {
     if (raw.Empty() || raw.BitCount() != 16) return 0;
     switch (type) {
         case 10:
-            return WriteTemperatureArray<int8_t>(
-                fileName, raw, fromLastRow, [&](uint16_t v, int32_t row, int32_t x) {
-                    return TemperatureToInt8(table.InterpolateTemperatureAt(v, row, x));
-                });
+            return WriteTemperatureArray<int8_t>(fileName, raw, fromLastRow, table, false,
+                                                 TemperatureToInt8);
         case 11:
-            return WriteTemperatureArray<uint8_t>(
-                fileName, raw, fromLastRow, [&](uint16_t v, int32_t row, int32_t x) {
-                    return TemperatureToUint8(table.InterpolateTemperatureAt(v, row, x));
-                });
+            return WriteTemperatureArray<uint8_t>(fileName, raw, fromLastRow, table, false,
+                                                  TemperatureToUint8);
         case 12:
-            return WriteTemperatureArray<int32_t>(
-                fileName, raw, fromLastRow, [&](uint16_t v, int32_t row, int32_t x) {
-                    return TemperatureToInt32(table.InterpolateTemperatureAt(v, row, x));
-                });
+            return WriteTemperatureArray<int32_t>(fileName, raw, fromLastRow, table, false,
+                                                  TemperatureToInt32);
         case 13:
-            return WriteTemperatureArray<float>(fileName, raw, fromLastRow,
-                                                [&](uint16_t v, int32_t row, int32_t x) {
-                                                    return table.LookupTemperatureAt(v, row, x);
-                                                });
+            return WriteTemperatureArray<float>(fileName, raw, fromLastRow, table, true,
+                                                [](float t) { return t; });
         default:
             return 0;
     }

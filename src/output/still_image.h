@@ -6,10 +6,9 @@
 #include <cstdint>
 
 #include "output/dib_image.h"
+#include "output/temperature_rows.h"
 
 namespace kalvex {
-
-class CThermoTableState;
 
 // Formats of SaveImageFile.
 enum StillFormat : int {
@@ -40,11 +39,11 @@ int SaveTiffFile(const wchar_t *fileName, const CDibImage &image);
 
 // Temperature arrays (save types 10-13) of a 16-bit raw image: width x height
 // values, no padding. Output row k comes from buffer row height - 1 - k when
-// fromLastRow, else from buffer row k. Types 10-12 convert with
-// InterpolateTemperatureAt, type 13 with LookupTemperatureAt: per pixel, so
-// that an emissivity map applies.
+// fromLastRow, else from buffer row k. Types 10-12 convert the interpolated
+// temperatures, type 13 stores the looked-up ones: each row is handed over
+// with its row number, so that an emissivity map applies.
 int SaveTemperatureFile(const wchar_t *fileName, const CDibImage &raw, int type,
-                        const CThermoTableState &table, bool fromLastRow);
+                        const ITemperatureRows &table, bool fromLastRow);
 
 // The clamping of the temperature arrays.
 int8_t TemperatureToInt8(float celsius);

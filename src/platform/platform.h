@@ -9,21 +9,6 @@
 
 #include "kalvex.h"
 
-#ifdef _WIN32
-// The user-space driver table that kalvex.h declares on POSIX. Windows exports
-// no registration; only code linked with the core registers drivers there
-// (the simulated camera in tests).
-extern "C" {
-typedef struct KalvexDriverOps {
-    void *(KALVEX_CALL *open)(void *context, const char *path);
-    int(KALVEX_CALL *ioctl)(void *context, void *device, unsigned long code, unsigned long pipe,
-                            void *buffer, unsigned long length, unsigned long *returned);
-    void(KALVEX_CALL *close)(void *context, void *device);
-    int(KALVEX_CALL *cancel)(void *context, void *device);
-} KalvexDriverOps;
-}
-#endif
-
 // libtiff's handle and open options (tiffio.h).
 struct tiff;
 struct TIFFOpenOptions;

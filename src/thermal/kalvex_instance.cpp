@@ -49,7 +49,7 @@ CKalvex::~CKalvex() {
 }
 
 float CKalvex::InternalTemperatureFromRaw(uint16_t raw) {
-    return static_cast<float>(static_cast<double>(raw) * 3.0 / 32767.0 * (-207.9) + 478.17);
+    return InternalTemperatureFromCore(raw);
 }
 
 // ---- Lifecycle ---------------------------------------------------------------------------
@@ -600,8 +600,8 @@ int CKalvex::Trigger() {
             return 0;
         }
         int current = 0;
-        device_.ReadRegister(7, &current);
-        if ((previous & 0x04) != 0 && (current & 0x04) == 0) break;
+        device_.ReadRegister(kRegTrigger, &current);
+        if ((previous & kTriggerInputBit) != 0 && (current & kTriggerInputBit) == 0) break;
         previous = current;
     }
     return SingleFrameAcquisition(interruptsSeen);

@@ -427,6 +427,10 @@ int CThermoTable::SetScene(std::shared_ptr<const SceneModel> model,
     }
 }
 
+void CThermoTableState::InterpolateRow(const uint16_t *src, int32_t row, float *dst, int n) const {
+    for (int x = 0; x < n; ++x) dst[x] = InterpolateTemperatureAt(src[x], row, x);
+}
+
 void CThermoTableState::LookupRow(const uint16_t *src, int32_t row, float *dst, int n) const {
     if (scene && scene->HasMap()) {
         scene->LookupRow(src, row, dst, n);

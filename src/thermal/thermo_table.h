@@ -14,6 +14,7 @@
 #include <span>
 #include <vector>
 
+#include "output/temperature_rows.h"
 #include "thermal/scene_fold.h"
 
 namespace kalvex {
@@ -76,7 +77,7 @@ int32_t ShiftRawValue(int32_t raw, float temperature, float slope, float interce
                       float difference);
 
 // One published table. Immutable once readers can reach it.
-class CThermoTableState {
+class CThermoTableState final : public ITemperatureRows {
   public:
     // Temperatures of the uniform scene (black body unless one is folded in).
     float LookupTemperature(uint16_t raw) const {
@@ -109,8 +110,10 @@ class CThermoTableState {
                              : InterpolateOverPoints(ActivePoints(), v);
         return scene->AtPixel(bb, v >= 0 && v < kLookupEntries ? v : -1, row, x);
     }
-    // n temperatures of buffer row `row` (LookupTemperatureAt of each).
-    void LookupRow(const uint16_t *src, int32_t row, float *dst, int n) const;
+    // n temperatures of buffer row `row`: InterpolateTemperatureAt and
+    // LookupTemperatureAt of each.
+    void InterpolateRow(const uint16_t *src, int32_t row, float *dst, int n) const override;
+    void LookupRow(const uint16_t *src, int32_t row, float *dst, int n) const override;
     // The compensated points for a version-4 table while compensation is on,
     // else the loaded points; no more than count entries.
     std::span<const CalibrationPoint> ActivePoints() const;

@@ -91,15 +91,17 @@ TEST(Registry, RemoveCurrentMovesToTheFollowingNode) {
 
 TEST(Registry, FirstHandleIsTickCountPlusFirstRandPlusCount) {
     // The generator is per thread: a fresh thread's first rand() is 41.
+    // The clock stands still, so the handle's tick count is known exactly.
     std::thread([] {
         int32_t count = Registry().Count();
-        uint32_t before = platform::TickCount();
+        platform::FreezeClock(true);
+        uint32_t tick = platform::TickCount();
         int handle = Kalvex_Initialize(nullptr);
         uint32_t after = platform::TickCount();
+        platform::FreezeClock(false);
         ASSERT_NE(handle, 0);
-        uint32_t tick = static_cast<uint32_t>(handle) - 41u - static_cast<uint32_t>(count);
-        EXPECT_GE(tick - before, 0u);
-        EXPECT_LE(tick - before, after - before);
+        EXPECT_EQ(after, tick);
+        EXPECT_EQ(static_cast<uint32_t>(handle), tick + 41u + static_cast<uint32_t>(count));
         EXPECT_EQ(Kalvex_Release(handle), 1);
     }).join();
 }

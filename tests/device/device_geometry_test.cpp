@@ -174,53 +174,5 @@ TEST_F(GeometryTest, PixelDepthSendsModeAndSampleRegister) {
     EXPECT_EQ(CommandLog(), (std::vector<Block>{MakeBlock({0x0A, 0}), MakeBlock({0x0A, 1})}));
 }
 
-TEST_F(GeometryTest, RegionToBgrDecodesLumaAndChroma) {
-    ASSERT_EQ(device_->SetFrameGeometry(4, 0, 4, 2, 0, 2, 2), 0);
-    device_->SetPixelDepth(1);
-    // Row 0: (Y 100, V +50), (Y 200, U -30), (Y 0, V +127), (Y 255, U +127 - 128 = -1).
-    const uint8_t src[] = {100, 178, 200, 98,  0, 255, 255, 127,  // row 0
-                           16,  128, 16,  128, 1, 2,   3,   4};   // row 1
-    uint8_t out[3 * 8] = {};
-    ASSERT_EQ(device_->ConvertRegionToBgr(out, src, 1, 0, 0, 0, 1, 0), 0);
-    const uint8_t pair[] = {37, 68, 177, 153, 185, 255};
-    EXPECT_EQ(0, std::memcmp(out, pair, sizeof pair));
-    ASSERT_EQ(device_->ConvertRegionToBgr(out, src, 1, 0, 2, 0, 2, 0), 0);
-    // Y' = -18.624, V 127, U -1: B -20.6 -> 0, G -121.9 -> 0, R 184.068 -> 184.
-    const uint8_t dark[] = {0, 0, 184};
-    EXPECT_EQ(0, std::memcmp(out, dark, sizeof dark));
-
-    // Monochrome repeats the low byte, row after row.
-    ASSERT_EQ(device_->ConvertFrameToBgr(out, src, 0, 0), 0);
-    EXPECT_EQ(out[0], 100);
-    EXPECT_EQ(out[2], 100);
-    EXPECT_EQ(out[3 * 5], 16);
-    EXPECT_EQ(out[3 * 7 + 1], 3);
-
-    EXPECT_EQ(device_->ConvertRegionToBgr(out, src, 1, 0, 1, 0, 0, 0), kDevBadRegion);
-    EXPECT_EQ(device_->ConvertRegionToBgr(out, src, 1, 0, 0, 0, 4, 0), kDevBadRegion);
-    EXPECT_EQ(device_->ConvertRegionToBgr(out, src, 1, 0, 0, 0, 0, 2), kDevBadRegion);
-    EXPECT_EQ(device_->ConvertRegionToBgr(out, src, 1, 0, 3, 0, 4, 0), kDevBadRegion);
-    EXPECT_EQ(device_->ConvertRegionToBgr(out, src, 1, 0, -1, 0, 0, 0), kDevBadRegion);
-    EXPECT_EQ(device_->ConvertRegionToBgr(nullptr, src, 1, 0, 0, 0, 0, 0), kDevNullBuffer);
-    EXPECT_EQ(device_->ConvertRegionToBgr(out, nullptr, 1, 0, 0, 0, 0, 0), kDevNullBuffer);
-}
-
-TEST_F(GeometryTest, ActiveWindowAndRawCopiesFollowTheGeometry) {
-    device_->SetPixelDepth(0);
-    ASSERT_EQ(device_->SetFrameGeometry(6, 1, 3, 5, 1, 2, 2), 0);
-    uint8_t src[30];
-    for (int i = 0; i < 30; ++i) src[i] = static_cast<uint8_t>(i);
-    uint8_t out[8] = {};
-    ASSERT_EQ(device_->ExtractActiveWindow(out, src), 0);
-    const uint8_t active[] = {7, 8, 9, 13, 14, 15};
-    EXPECT_EQ(0, std::memcmp(out, active, sizeof active));
-    std::memset(out, 0xEE, sizeof out);
-    ASSERT_EQ(device_->CopyRawFrame(out, src), 0);
-    const uint8_t raw[] = {0, 1, 2, 3, 4, 5, 0xEE};
-    EXPECT_EQ(0, std::memcmp(out, raw, sizeof raw));
-    EXPECT_EQ(device_->CopyRawFrame(nullptr, src), kDevNullBuffer);
-    EXPECT_EQ(device_->ExtractActiveWindow(out, nullptr), kDevNullBuffer);
-}
-
 }  // namespace
 }  // namespace kalvex::test

@@ -112,6 +112,38 @@ TEST(Recording, AviOfThreeFullFramesByteForByte) {
     KALVEX_EXPECT_AVI_PLAYS(path, 640, 480, 3);
 }
 
+// The structural check stands in for a decoder where none can run, so it must
+// see damage a decoder would.
+TEST(Recording, AviCheckSeesBrokenHeadersFramesAndIndex) {
+    const std::vector<CDibImage> frames(3, Patterned(8, 4, 24, 1));
+    const std::string path = TmpFile("checked.avi");
+    const std::vector<uint8_t> good = RecordAvi(path, frames, 100);
+    ASSERT_EQ(test::CheckAvi(path, 8, 4, 3), "");
+    EXPECT_NE(test::CheckAvi(path, 8, 4, 2), "");
+    EXPECT_NE(test::CheckAvi(path, 4, 8, 3), "");
+    const size_t idx = 232 + 3 * (8 + 96);
+    const auto damaged = [&](size_t at, uint32_t value, size_t keep) {
+        std::vector<uint8_t> b = good;
+        if (at + 4 <= b.size()) std::memcpy(b.data() + at, &value, 4);
+        b.resize(keep);
+        const std::string broken = TmpFile("broken.avi");
+        std::FILE *f = std::fopen(broken.c_str(), "wb");
+        EXPECT_NE(f, nullptr);
+        if (f == nullptr) return std::string("not written");
+        std::fwrite(b.data(), 1, b.size(), f);
+        std::fclose(f);
+        return test::CheckAvi(broken, 8, 4, 3);
+    };
+    EXPECT_EQ(damaged(0, 0x46464952u /* "RIFF" */, good.size()), "");
+    EXPECT_NE(damaged(48, 2, good.size()), "");             // avih total frames
+    EXPECT_NE(damaged(140, 4, good.size()), "");            // strh length
+    EXPECT_NE(damaged(128, 1, good.size()), "");            // strh scale against avih
+    EXPECT_NE(damaged(232 + 4, 95, good.size()), "");       // a frame's chunk size
+    EXPECT_NE(damaged(idx + 16 + 16, 5, good.size()), "");  // the second entry's offset
+    EXPECT_NE(damaged(44, 0x10000, good.size()), "");       // "indexed" flag gone
+    EXPECT_NE(damaged(4, static_cast<uint32_t>(good.size() - 12), good.size() - 4), "");
+}
+
 TEST(Recording, RateFieldsFromFramesOverElapsedTime) {
     const std::vector<CDibImage> frames(100, Patterned(8, 4, 24, 1));
     const std::string path = TmpFile("rate.avi");

@@ -188,15 +188,19 @@ TEST_F(SceneFolds, MapRowsMatchTheLiteralConversion) {
         const auto state = table_.State();
         ASSERT_TRUE(state->scene && state->scene->HasMap());
         std::vector<uint16_t> src(640);
-        std::vector<float> fast(640), literal(640);
+        std::vector<float> fast(640), literal(640), interpolated(640);
         for (int32_t row = 0; row < 480; row += 7) {
             for (int c = 0; c < 640; ++c)
                 src[c] = static_cast<uint16_t>((row * 1031 + c * 37) % 16500);
             state->LookupRow(src.data(), row, fast.data(), 640);
             state->scene->LookupRowLiteral(src.data(), row, literal.data(), 640);
+            // The rows the file writers take: the per-pixel conversions exactly.
+            state->InterpolateRow(src.data(), row, interpolated.data(), 640);
             for (int c = 0; c < 640; ++c) {
                 ASSERT_TRUE(SameBits(fast[c], literal[c])) << row << "," << c;
                 ASSERT_TRUE(SameBits(state->LookupTemperatureAt(src[c], row, c), literal[c]));
+                ASSERT_TRUE(
+                    SameBits(interpolated[c], state->InterpolateTemperatureAt(src[c], row, c)));
             }
         }
         // Map row 0 (output order, reversed) is buffer row 479.

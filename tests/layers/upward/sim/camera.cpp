@@ -1,0 +1,2 @@
+// A simulator that reaches into the library.
+#include "platform/platform.h"
