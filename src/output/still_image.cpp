@@ -15,7 +15,7 @@
 #include <png.h>
 #include <tiffio.h>
 
-#include "api/log.h"
+#include "base/log.h"
 #include "output/file_object.h"
 #include "platform/platform.h"
 #include "thermal/thermo_table.h"

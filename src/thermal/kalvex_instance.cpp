@@ -7,7 +7,7 @@
 #include <new>
 #include <system_error>
 
-#include "api/log.h"
+#include "base/log.h"
 #include "platform/platform.h"
 #include "thermal/temperature_rows.h"
 
@@ -388,6 +388,8 @@ void CKalvex::CaptureLoop() {
         KalvexHwnd window = NotificationWindow();
         if (window != nullptr)
             platform::PostWindowMessage(window, KALVEX_WM_FRAME, 0, static_cast<int32_t>(id));
+        if (std::shared_ptr<FrameObserver> observer = Observer())
+            observer->FramePublished(*this, id);
     }
     recording_.LoopEnd();
 }
@@ -450,6 +452,21 @@ int CKalvex::GetRaw(int frameId, void *buffer, int bufferSize) {
         }
         CopyImageOut(slot->raw, buffer, params_.rowOrder.load() != 0);
         return 1;
+    });
+}
+
+bool CKalvex::CopyFrame(uint32_t id, std::vector<uint16_t> &raw, int32_t &width, int32_t &height,
+                        std::shared_ptr<const CThermoTableState> &table) {
+    return ring_.Read(id, [&](const RingSlot *slot) {
+        if (slot == nullptr || slot->raw.Empty()) return false;
+        width = slot->raw.Width();
+        height = slot->raw.Height();
+        raw.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+        for (int32_t r = 0; r < height; ++r)
+            std::memcpy(raw.data() + static_cast<size_t>(r) * static_cast<size_t>(width),
+                        slot->raw.Row(r), static_cast<size_t>(width) * sizeof(uint16_t));
+        table = table_.State();
+        return true;
     });
 }
 

@@ -27,8 +27,9 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
-#include "api/error_stack.h"
+#include "base/error_stack.h"
 #include "base/thread_annotations.h"
 #include "device/zorcam_sdk.h"
 #include "kalvex.h"
@@ -45,6 +46,17 @@ namespace kalvex {
 namespace test {
 class CKalvexTestPeer;
 }
+
+class CKalvex;
+
+// Told of every frame the capture loop publishes, on the capture thread, just
+// after its frame message. Modules above this layer (measurement) watch the
+// stream through it without the loop knowing them.
+class FrameObserver {
+  public:
+    virtual ~FrameObserver() = default;
+    virtual void FramePublished(CKalvex &instance, uint32_t frameId) = 0;
+};
 
 // The capture mode: idle, or previewing with a capture thread running.
 enum class CaptureMode : int32_t { kIdle = 0, kPreview = 1 };
@@ -95,6 +107,24 @@ class CKalvex {
     int GetColor(int frameId, void *buffer, int bufferSize);
     int GetRaw(int frameId, void *buffer, int bufferSize);
     int GetTemperature(int frameId, float *buffer, int bufferSize);
+    // A copy of the raw frame with this id as stored (buffer row 0 first,
+    // whatever the row-order flags say) and the table in effect, taken
+    // together under the frame lock; false (nothing recorded) when no slot
+    // holds the id.
+    bool CopyFrame(uint32_t id, std::vector<uint16_t> &raw, int32_t &width, int32_t &height,
+                   std::shared_ptr<const CThermoTableState> &table);
+    // The observer of published frames: the one installed, or make()'s
+    // result installed now when there is none.
+    template <class Make>
+    std::shared_ptr<FrameObserver> ObserverOr(Make make) EXCLUDES(observerLock_) {
+        MutexLock guard(observerLock_);
+        if (!observer_) observer_ = make();
+        return observer_;
+    }
+    std::shared_ptr<FrameObserver> Observer() EXCLUDES(observerLock_) {
+        MutexLock guard(observerLock_);
+        return observer_;
+    }
     // Width x height temperatures of a raw image, rows in the order the
     // row-order flag asks for.
     void ConvertFrameToTemperatures(const CDibImage &raw, float *out);
@@ -125,6 +155,11 @@ class CKalvex {
     int32_t PopLastError() { return errors_.Pop(); }
     void SetNotificationWindow(KalvexHwnd window) { window_.store(window); }
     KalvexHwnd NotificationWindow() const { return window_.load(); }
+
+    // ---- Parts that modules above read ---------------------------------------------
+    const HueTable &Hue() const { return hue_; }
+    ColourRange &Range() { return range_; }
+    CThermoTable &Table() { return table_; }
 
     // ---- Parameters (instance_parameters.cpp) -------------------------------------------
     int GetParam(int id);
@@ -205,6 +240,8 @@ class CKalvex {
     std::atomic<bool> threadEnded_{false};
 
     std::atomic<KalvexHwnd> window_{nullptr};
+    Mutex observerLock_;  // held only to read or install observer_
+    std::shared_ptr<FrameObserver> observer_ GUARDED_BY(observerLock_);
     std::atomic<uint32_t> framesTaken_{0};
     // The capture thread's frame-rate window.
     int32_t frameCount_ = 0;

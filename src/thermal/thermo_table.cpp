@@ -89,6 +89,10 @@ void FillSegment(std::span<const CalibrationPoint> points, const std::vector<int
 
 }  // namespace
 
+const char *TableMagic(int32_t version) {
+    return version >= 1 && version <= 4 ? kMagics[version - 1] : "";
+}
+
 bool ParseThermoTable(const uint8_t *data, size_t size, int32_t tableNumber, ParsedTable &out) {
     out = ParsedTable{};
     if (data == nullptr || size < 4) return false;

@@ -52,6 +52,9 @@ struct ParsedTable {
     std::vector<CalibrationPoint> points;
 };
 
+// The 24-byte magic of header version 1 to 4 (not NUL-terminated within the file).
+const char *TableMagic(int32_t version);
+
 // Parses any layout; false for unknown table numbers, counts outside 1 to
 // 16384 and every field or point that would lie past the end of the data.
 bool ParseThermoTable(const uint8_t *data, size_t size, int32_t tableNumber, ParsedTable &out);

@@ -1,6 +1,5 @@
 // The kalvex program against the simulated camera: capture, snap and demo, and
-// the files they leave. Saving and recording are checked only when this build
-// of the library does them (LibraryFeatures); everything else always.
+// the files they leave.
 #include <gtest/gtest.h>
 #include <png.h>
 
@@ -94,7 +93,6 @@ TEST(ToolCapture, WithoutATableShowsRawValues) {
 }
 
 TEST(ToolCapture, SnapshotsAndATemperatureArrayHoldTheSpot) {
-    if (!LibraryFeatures().saves) GTEST_SKIP() << "this build of the library does not save images";
     std::string dir = Folder("capture_snapshots");
     std::string table = Table(dir);
     Result run = Kalvex(dir, Scene({"capture", "--frames", "5", "--table", table, "--out", "shots",
@@ -129,7 +127,6 @@ TEST(ToolCapture, SnapshotsAndATemperatureArrayHoldTheSpot) {
 }
 
 TEST(ToolCapture, SnapshotsEveryNFramesAreNumbered) {
-    if (!LibraryFeatures().saves) GTEST_SKIP() << "this build of the library does not save images";
     std::string dir = Folder("capture_every");
     Result run = Kalvex(dir, Scene({"capture", "--frames", "6", "--snapshot", "raw16", "--snapshot",
                                     "jpeg70:j.jpg", "--snapshot-every", "3"}));
@@ -141,7 +138,6 @@ TEST(ToolCapture, SnapshotsEveryNFramesAreNumbered) {
 }
 
 TEST(ToolCapture, AviRecordingHoldsTheFramesItCounts) {
-    if (!LibraryFeatures().records) GTEST_SKIP() << "this build of the library does not record";
     std::string dir = Folder("capture_avi");
     Result run = Kalvex(dir, Scene({"capture", "--frames", "4", "--record", "avi:clip.avi"}));
     ASSERT_EQ(run.status, 0) << run.err;
@@ -153,7 +149,6 @@ TEST(ToolCapture, AviRecordingHoldsTheFramesItCounts) {
 }
 
 TEST(ToolCapture, RawAndTemperatureStreamsAreWholeFrames) {
-    if (!LibraryFeatures().records) GTEST_SKIP() << "this build of the library does not record";
     std::string dir = Folder("capture_streams");
     std::string table = Table(dir);
     Result run = Kalvex(dir, Scene({"capture", "--frames", "3", "--record", "raw"}));
@@ -172,7 +167,6 @@ TEST(ToolCapture, RawAndTemperatureStreamsAreWholeFrames) {
 }
 
 TEST(ToolCapture, UnwritableRecordingFailsWithItsEventCode) {
-    if (!LibraryFeatures().records) GTEST_SKIP() << "this build of the library does not record";
     std::string dir = Folder("capture_unwritable");
     // Missing folders are created; a file where a folder should be cannot be.
     std::ofstream(dir + "/plain") << "x";
@@ -192,20 +186,14 @@ TEST(ToolSnap, OneShotAndTriggerTakeAFrame) {
         EXPECT_NE(run.out.find("(simulated): min 22.00  max 80.00  centre 37.00"),
                   std::string::npos)
             << run.out << run.err;
-        if (LibraryFeatures().saves) {
-            EXPECT_EQ(run.status, 0) << run.err;
-            std::string temps = ReadFile(dir + "/snap.temp-f32");
-            ASSERT_EQ(temps.size(), 1228800u);
-            EXPECT_FLOAT_EQ(TemperatureAt(temps, 240, 320), 37.0f);
-        } else {
-            EXPECT_EQ(run.status, 1);
-            EXPECT_NE(run.err.find("cannot save"), std::string::npos) << run.err;
-        }
+        EXPECT_EQ(run.status, 0) << run.err;
+        std::string temps = ReadFile(dir + "/snap.temp-f32");
+        ASSERT_EQ(temps.size(), 1228800u);
+        EXPECT_FLOAT_EQ(TemperatureAt(temps, 240, 320), 37.0f);
     }
 }
 
 TEST(ToolSnap, EverySaveType) {
-    if (!LibraryFeatures().saves) GTEST_SKIP() << "this build of the library does not save images";
     std::string dir = Folder("snap_all");
     std::vector<std::string> args = Scene({"snap"});
     for (int type = 0; type <= 13; ++type) {
@@ -233,11 +221,6 @@ TEST(ToolDemo, LeavesTableSnapshotTemperaturesAndClip) {
     std::string dir = Folder("demo");
     Result run = Kalvex(dir, {"demo", "--out", "out", "--seconds", "2"});
     EXPECT_GT(Size(dir + "/out/table.bin"), 0);
-    if (!LibraryFeatures().saves || !LibraryFeatures().records) {
-        EXPECT_EQ(run.status, 1);
-        EXPECT_NE(run.err.find("no event code"), std::string::npos) << run.err;
-        return;
-    }
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("capturing from camera 0 (simulated)"), std::string::npos) << run.out;
     EXPECT_EQ(DecodePng(dir + "/out/demo.png").width, 640u);

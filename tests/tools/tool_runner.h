@@ -76,30 +76,4 @@ inline float TemperatureAt(const std::string &array, int row, int column) {
     return t;
 }
 
-// Whether this build of the library saves images and records: asked of the
-// library itself with a simulated camera, in this process.
-struct Features {
-    bool saves = false, records = false;
-};
-
-inline Features LibraryFeatures() {
-    static Features features = [] {
-        Features f;
-        std::string dir = Folder("features");
-        KalvexSim_Plug(0);
-        int h = Kalvex_Initialize(nullptr);
-        if (Kalvex_OneShot(h) != 0 || Kalvex_GetNewID(h) == 0) {
-            std::string file = dir + "/probe.raw16";
-            int saved = Kalvex_SaveA(h, file.c_str(), KALVEX_SAVE_RAW_BYTES);
-            // A library that cannot save returns 0 without any event code.
-            f.saves = saved == 1 || Kalvex_GetLastError(h) != 0;
-        }
-        f.records = Kalvex_RecA(h, (dir + "/probe.avi").c_str(), KALVEX_REC_AVI) == 1;
-        Kalvex_Release(h);
-        KalvexSim_Reset();
-        return f;
-    }();
-    return features;
-}
-
 }  // namespace kalvex::tooltest

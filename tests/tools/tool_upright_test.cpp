@@ -127,7 +127,6 @@ std::vector<std::string> TopSpotScene(std::vector<std::string> args) {
 }
 
 TEST(ToolUpright, EverySaveTypeShowsTheTopOfTheSceneFirst) {
-    if (!LibraryFeatures().saves) GTEST_SKIP() << "this build of the library does not save images";
     std::string dir = Folder("upright_snap");
     ASSERT_EQ(Kalvex(dir, {"table", "write", "table.bin"}).status, 0);
     std::vector<std::string> args = TopSpotScene({"snap", "--table", "table.bin"});
@@ -160,7 +159,6 @@ TEST(ToolUpright, EverySaveTypeShowsTheTopOfTheSceneFirst) {
 }
 
 TEST(ToolUpright, LibraryRowOrderKeepsTheLibrarysLayout) {
-    if (!LibraryFeatures().saves) GTEST_SKIP() << "this build of the library does not save images";
     std::string dir = Folder("upright_library");
     ASSERT_EQ(Kalvex(dir, {"table", "write", "table.bin"}).status, 0);
     Result run = Kalvex(dir, TopSpotScene({"snap", "--library-row-order", "--table", "table.bin",
@@ -172,8 +170,6 @@ TEST(ToolUpright, LibraryRowOrderKeepsTheLibrarysLayout) {
 }
 
 TEST(ToolUpright, RecordingsAndSnapshotsDuringThemAreUpright) {
-    if (!LibraryFeatures().records || !LibraryFeatures().saves)
-        GTEST_SKIP() << "this build of the library does not record";
     std::string dir = Folder("upright_record");
     ASSERT_EQ(Kalvex(dir, {"table", "write", "table.bin"}).status, 0);
     for (const char *kind : {"avi", "raw", "temp"}) {

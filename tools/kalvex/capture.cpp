@@ -183,7 +183,7 @@ std::string RecordPath(const CaptureOptions &o) {
 std::pair<double, double> CheckCaptureFiles(const CaptureOptions &o) {
     std::pair<double, double> range{0.0, 0.0};
     if (!o.params.table.empty()) {
-        TableSummary table = ReadTable(o.params.table);
+        KalvexTableInfo table = ReadTable(o.params.table);
         if (!TableRange(table, &range.first, &range.second)) range = {0.0, 0.0};
     }
     if (!o.out.empty()) MakeDirectory(o.out);
@@ -204,75 +204,94 @@ void PrimeColourRange(Session &session, const ParamOptions &params) {
     session.PopEvents();
 }
 
-}  // namespace
+// One run of `kalvex capture`: checks, opens the camera, runs the message
+// loop and prints the summary. The loop's state lives in members so that each
+// step can be read on its own.
+class CaptureRun {
+  public:
+    explicit CaptureRun(CaptureOptions &o) : o_(o) {}
 
-int RunCaptureWith(CaptureOptions &o) {
-    CheckCaptureOptions(o);
-    const std::pair<double, double> tableRange = CheckCaptureFiles(o);
-    const RowLayout layout = o.params.libraryRowOrder ? RowLayout::Library : RowLayout::Upright;
-    if (layout == RowLayout::Upright) o.params.outputRowOrder = kUprightRecordingRowOrder;
-
-    Session session(o.camera);
-    int h = session.handle();
-    session.Apply(o.params);
-    o.scene.Apply(session);
-    bool colourOutput = o.record && o.record->kind == KALVEX_REC_AVI;
-    for (const Snapshot &s : o.snapshots) colourOutput = colourOutput || s.type->code <= 6;
-    if (colourOutput) PrimeColourRange(session, o.params);
-    const std::string recordPath = RecordPath(o);
-    if (o.record) {
-        if (Kalvex_RecA(h, recordPath.c_str(), o.record->kind) != 1)
-            session.Fail("cannot request the recording '" + recordPath +
-                         "' (this build of the library may not record)");
+    int Run() {
+        Prepare();
+        Open();
+        Start();
+        Loop();
+        Stop();
+        return Summarise();
     }
-    session.PopEvents();
-    session.window().Discard();
 
-    std::printf("capturing from camera %d%s%s\n", session.camera(),
-                session.simulated() ? " (simulated)" : "",
-                o.params.table.empty() ? ", no table: raw values" : "");
-    if (!session.Preview()) session.Fail("cannot start capture", true);
-    // Starting capture re-applies a reserved parameter, which always records
-    // "not supported"; anything else is worth a warning.
-    session.WarnPending(KALVEX_EV_NOT_SUPPORTED);
+  private:
+    // Options and files, before the camera is touched.
+    void Prepare() {
+        CheckCaptureOptions(o_);
+        tableRange_ = CheckCaptureFiles(o_);
+        layout_ = o_.params.libraryRowOrder ? RowLayout::Library : RowLayout::Upright;
+        if (layout_ == RowLayout::Upright) o_.params.outputRowOrder = kUprightRecordingRowOrder;
+        recordPath_ = RecordPath(o_);
+    }
 
-    const bool celsius = !o.params.table.empty();
-    FrameReader reader(h, celsius, o.params.rowOrder.value_or(0));
-    reader.SetTableRange(tableRange.first, tableRange.second);
-    StatusLine status(StdoutIsTerminal());
-    const auto tick = std::chrono::milliseconds(StdoutIsTerminal() ? 250 : 1000);
-    const auto start = Clock::now();
-    std::optional<Clock::time_point> deadline;
-    auto secondsFrom = [&](Clock::time_point from) {
-        return from + std::chrono::duration_cast<Clock::duration>(
-                          std::chrono::duration<double>(*o.seconds));
-    };
-    if (o.seconds) deadline = secondsFrom(start);
-    // The NUC hold of a table load or --nuc is not counted when it would take
-    // the whole run: the seconds then start again when frames resume.
-    bool holdForgiven = !session.NucHoldPending();
-    const auto nucPeriod =
-        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.nucEvery));
-    auto nextNuc = start + nucPeriod;
-    auto nextStatus = start + tick;
-    auto lastFrame = start;
-    const auto watchdog = std::chrono::milliseconds(10000 + o.params.nucHold.value_or(1200));
+    // The instance, its parameters and scene, and the recording request.
+    void Open() {
+        session_.emplace(o_.camera);
+        Session &session = *session_;
+        h_ = session.handle();
+        session.Apply(o_.params);
+        o_.scene.Apply(session);
+        bool colourOutput = o_.record && o_.record->kind == KALVEX_REC_AVI;
+        for (const Snapshot &s : o_.snapshots) colourOutput = colourOutput || s.type->code <= 6;
+        if (colourOutput) PrimeColourRange(session, o_.params);
+        if (o_.record && Kalvex_RecA(h_, recordPath_.c_str(), o_.record->kind) != 1)
+            session.Fail("cannot request the recording '" + recordPath_ +
+                         "' (this build of the library may not record)");
+        session.PopEvents();
+        session.window().Discard();
+    }
 
-    long announced = 0, fetched = 0, stale = 0, acquisitionErrors = 0;
-    long servedFirst = -1, servedLast = -1;
-    FrameStats last;
-    bool interrupted = false;
-    std::optional<Failure> failure;
+    void Start() {
+        Session &session = *session_;
+        std::printf("capturing from camera %d%s%s\n", session.camera(),
+                    session.simulated() ? " (simulated)" : "",
+                    o_.params.table.empty() ? ", no table: raw values" : "");
+        if (!session.Preview()) session.Fail("cannot start capture", true);
+        // Starting capture re-applies a reserved parameter, which always records
+        // "not supported"; anything else is worth a warning.
+        session.WarnPending(KALVEX_EV_NOT_SUPPORTED);
 
-    auto dropped = [&]() -> long {
-        long camera = servedFirst >= 0 ? servedLast - servedFirst + 1 : announced;
-        return std::max(0L, camera - fetched);
-    };
-    auto statusText = [&]() {
+        reader_.emplace(h_, !o_.params.table.empty(), o_.params.rowOrder.value_or(0));
+        reader_->SetTableRange(tableRange_.first, tableRange_.second);
+        status_.emplace(StdoutIsTerminal());
+        tick_ = std::chrono::milliseconds(StdoutIsTerminal() ? 250 : 1000);
+        start_ = Clock::now();
+        if (o_.seconds) deadline_ = SecondsFrom(start_);
+        // The NUC hold of a table load or --nuc is not counted when it would take
+        // the whole run: the seconds then start again when frames resume.
+        holdForgiven_ = !session.NucHoldPending();
+        nucPeriod_ = Seconds(o_.nucEvery);
+        nextNuc_ = start_ + nucPeriod_;
+        nextStatus_ = start_ + tick_;
+        lastFrame_ = start_;
+        watchdog_ = std::chrono::milliseconds(10000 + o_.params.nucHold.value_or(1200));
+    }
+
+    static Clock::duration Seconds(double s) {
+        return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
+    }
+    Clock::time_point SecondsFrom(Clock::time_point from) const {
+        return from + Seconds(*o_.seconds);
+    }
+
+    // Frames the camera delivered that the tool did not read.
+    long Dropped() const {
+        long camera = servedFirst_ >= 0 ? servedLast_ - servedFirst_ + 1 : announced_;
+        return std::max(0L, camera - fetched_);
+    }
+
+    std::string StatusText() {
+        Session &session = *session_;
         int ok = 0;
-        float internal = Kalvex_GetInternalTemperature(h, &ok);
+        float internal = Kalvex_GetInternalTemperature(h_, &ok);
         if (!ok) session.PopEvents();  // reported as "-" instead
-        int rate = Kalvex_GetParam(h, KALVEX_PARAM_FRAME_RATE);
+        int rate = Kalvex_GetParam(h_, KALVEX_PARAM_FRAME_RATE);
         char text[512];
         char inside[32] = "-";
         if (ok)
@@ -283,149 +302,209 @@ int RunCaptureWith(CaptureOptions &o) {
         // No rate until the library has measured one.
         char fps[32] = "";
         if (rate > 0) std::snprintf(fps, sizeof fps, "  %.2f fps", rate / 100.0);
-        std::string frame = fetched > 0 ? DescribeStats(last) : "waiting for frames";
+        std::string frame = fetched_ > 0 ? DescribeStats(last_) : "waiting for frames";
         double hold = session.NucHoldLeft();
         if (hold > 0) {
             char nuc[64];
             std::snprintf(nuc, sizeof nuc, "NUC, frames resume in %.1f s", hold);
-            frame = fetched > 0 ? std::string(nuc) + "  " + frame : nuc;
+            frame = fetched_ > 0 ? std::string(nuc) + "  " + frame : nuc;
         }
-        std::snprintf(text, sizeof text, "frames %ld%s  internal %s  dropped %ld  %s", announced,
-                      fps, inside, dropped(), frame.c_str());
+        std::snprintf(text, sizeof text, "frames %ld%s  internal %s  dropped %ld  %s", announced_,
+                      fps, inside, Dropped(), frame.c_str());
         return std::string(text);
-    };
+    }
 
-    InstallInterruptHandler();
-    while (true) {
-        auto now = Clock::now();
-        if (Interrupted()) {
-            interrupted = true;
-            break;
+    // Whether the run has what it asked for (time or frames).
+    bool Done(Clock::time_point now) {
+        if (deadline_ && now >= *deadline_) {
+            if (announced_ > 0 || holdForgiven_) return true;
+            holdForgiven_ = true;
+            deadline_ = SecondsFrom(now + Seconds(session_->NucHoldLeft()));
         }
-        if (deadline && now >= *deadline) {
-            if (announced > 0 || holdForgiven) break;
-            holdForgiven = true;
-            deadline = secondsFrom(now + std::chrono::duration_cast<Clock::duration>(
-                                             std::chrono::duration<double>(session.NucHoldLeft())));
-        }
-        if (o.frames && announced >= *o.frames) break;
-        if (o.nucEvery > 0 && now >= nextNuc) {
-            session.Nuc();
-            nextNuc += nucPeriod;
-        }
-        if (now >= nextStatus) {
-            status.Show(statusText());
-            nextStatus += tick;
-        }
-        if (now - lastFrame >
-            watchdog + std::chrono::duration_cast<Clock::duration>(
-                           std::chrono::duration<double>(session.NucHoldLeft()))) {
-            failure.emplace(
-                "no frame arrived for " +
-                    std::to_string(
-                        std::chrono::duration_cast<std::chrono::seconds>(now - lastFrame).count()) +
-                    " s",
-                KALVEX_EV_ACQUISITION);
-            break;
-        }
-        auto wake = std::min(nextStatus, deadline.value_or(nextStatus));
-        if (o.nucEvery > 0) wake = std::min(wake, nextNuc);
-        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
-        WindowMessage m;
-        int got = session.window().Next(&m, static_cast<int>(std::clamp<long long>(wait, 0, 100)));
-        if (got < 0) {
-            failure.emplace("the message window failed", KALVEX_EV_NO_MEMORY);
-            break;
-        }
-        if (got == 0) continue;
-        if (m.message == KALVEX_WM_FRAME) {
-            ++announced;
-            lastFrame = Clock::now();
-            FrameStats stats;
-            if (reader.Read(static_cast<int>(m.lParam), &stats)) {
-                ++fetched;
-                last = stats;
-                long served = SimFramesServed(session);
-                if (served >= 0) {
-                    if (servedFirst < 0) servedFirst = served;
-                    servedLast = served;
-                }
-            } else {
-                ++stale;
-                session.PopEvents();  // the refusal's code 5, counted as dropped
-            }
-            if (o.snapshotEvery > 0 && announced % o.snapshotEvery == 0) {
-                try {
-                    for (const Snapshot &s : o.snapshots)
-                        SaveFrame(h, Numbered(SnapshotPath(o, s), announced), *s.type, layout,
-                                  o.record.has_value());
-                } catch (const Failure &f) {
-                    failure.emplace(f);
-                    break;
-                }
-            }
-        } else if (m.message == KALVEX_WM_EVENT) {
-            int code = static_cast<int>(m.lParam);
-            if (code == KALVEX_EV_NOT_SUPPORTED || code == KALVEX_EV_INVALID_ARGUMENT) continue;
-            if (code == KALVEX_EV_CAPTURE_ENDED) {
-                failure.emplace("capture stopped", code);
+        return o_.frames && announced_ >= *o_.frames;
+    }
+
+    // The message loop; ends when done, interrupted or failed (failure_).
+    void Loop() {
+        Session &session = *session_;
+        InstallInterruptHandler();
+        while (true) {
+            auto now = Clock::now();
+            if (Interrupted()) {
+                interrupted_ = true;
                 break;
             }
-            if (code == KALVEX_EV_FILE) {
-                failure.emplace("cannot write the recording '" + recordPath + "'", code);
+            if (Done(now)) break;
+            if (o_.nucEvery > 0 && now >= nextNuc_) {
+                session.Nuc();
+                nextNuc_ += nucPeriod_;
+            }
+            if (now >= nextStatus_) {
+                status_->Show(StatusText());
+                nextStatus_ += tick_;
+            }
+            if (now - lastFrame_ > watchdog_ + Seconds(session.NucHoldLeft())) {
+                failure_.emplace(
+                    "no frame arrived for " +
+                        std::to_string(
+                            std::chrono::duration_cast<std::chrono::seconds>(now - lastFrame_)
+                                .count()) +
+                        " s",
+                    KALVEX_EV_ACQUISITION);
                 break;
             }
-            if (code == KALVEX_EV_ACQUISITION) {
-                if (acquisitionErrors++ == 0)
-                    std::fprintf(stderr, "\nkalvex: warning: %s (further ones only counted)\n",
-                                 EventText(code).c_str());
-                continue;
+            auto wake = std::min(nextStatus_, deadline_.value_or(nextStatus_));
+            if (o_.nucEvery > 0) wake = std::min(wake, nextNuc_);
+            auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
+            WindowMessage m;
+            int got =
+                session.window().Next(&m, static_cast<int>(std::clamp<long long>(wait, 0, 100)));
+            if (got < 0) {
+                failure_.emplace("the message window failed", KALVEX_EV_NO_MEMORY);
+                break;
             }
-            std::fprintf(stderr, "\nkalvex: warning: %s\n", EventText(code).c_str());
+            if (got == 0) continue;
+            bool stop = false;
+            if (m.message == KALVEX_WM_FRAME)
+                stop = !OnFrame(static_cast<int>(m.lParam));
+            else if (m.message == KALVEX_WM_EVENT)
+                stop = !OnEvent(static_cast<int>(m.lParam));
+            if (stop) break;
         }
     }
-    auto elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    int libraryRate = Kalvex_GetParam(h, KALVEX_PARAM_FRAME_RATE);
-    status.Show(statusText());
-    status.End();
-    // Closing finalises the recording, also after Ctrl-C.
-    Kalvex_Close(h);
-    session.PopEvents();
-    session.window().Discard();
-    if (failure) throw *failure;
 
-    std::printf("captured %ld frames in %.2f s (%.2f fps; library %.2f fps), dropped %ld%s\n",
-                announced, elapsed, elapsed > 0 ? static_cast<double>(announced) / elapsed : 0.0,
-                libraryRate / 100.0, dropped(), interrupted ? " (interrupted)" : "");
-    if (stale > 0) std::printf("  %ld of them overwritten before the tool read them\n", stale);
-    if (acquisitionErrors > 0)
-        std::printf("  %ld frame reads failed (event 3)\n", acquisitionErrors);
-    if (fetched > 0) std::printf("last frame: %s\n", DescribeStats(last).c_str());
-    if (announced == 0 && !interrupted) throw Failure("no frame arrived", KALVEX_EV_ACQUISITION);
-
-    if (announced > 0 && o.snapshotEvery == 0) {
-        for (const Snapshot &s : o.snapshots) {
-            std::string path = SnapshotPath(o, s);
-            SaveFrame(h, path, *s.type, layout);
-            std::printf("saved    %s (%s, %lld bytes)\n", path.c_str(), s.type->name,
-                        static_cast<long long>(FileSize(path)));
+    // One frame message: read it, count it, save the periodic snapshots.
+    // false ends the loop (failure_ set).
+    bool OnFrame(int frameId) {
+        ++announced_;
+        lastFrame_ = Clock::now();
+        FrameStats stats;
+        if (reader_->Read(frameId, &stats)) {
+            ++fetched_;
+            last_ = stats;
+            long served = SimFramesServed(*session_);
+            if (served >= 0) {
+                if (servedFirst_ < 0) servedFirst_ = served;
+                servedLast_ = served;
+            }
+        } else {
+            ++stale_;
+            session_->PopEvents();  // the refusal's code 5, counted as dropped
         }
-    } else if (o.snapshotEvery > 0) {
-        std::printf("saved    %ld snapshots every %ld frames\n",
-                    static_cast<long>(o.snapshots.size()) * (announced / o.snapshotEvery),
-                    o.snapshotEvery);
+        if (o_.snapshotEvery > 0 && announced_ % o_.snapshotEvery == 0) {
+            try {
+                for (const Snapshot &s : o_.snapshots)
+                    SaveFrame(h_, Numbered(SnapshotPath(o_, s), announced_), *s.type, layout_,
+                              o_.record.has_value());
+            } catch (const Failure &f) {
+                failure_.emplace(f);
+                return false;
+            }
+        }
+        return true;
     }
-    if (o.record) {
-        std::vector<std::string> pieces = RecordingPieces(recordPath);
-        if (pieces.empty() && announced > 0)
-            throw Failure("the recording '" + recordPath + "' was not written", KALVEX_EV_FILE);
+
+    // One event message; false ends the loop (failure_ set).
+    bool OnEvent(int code) {
+        if (code == KALVEX_EV_NOT_SUPPORTED || code == KALVEX_EV_INVALID_ARGUMENT) return true;
+        if (code == KALVEX_EV_CAPTURE_ENDED) {
+            failure_.emplace("capture stopped", code);
+            return false;
+        }
+        if (code == KALVEX_EV_FILE) {
+            failure_.emplace("cannot write the recording '" + recordPath_ + "'", code);
+            return false;
+        }
+        if (code == KALVEX_EV_ACQUISITION) {
+            if (acquisitionErrors_++ == 0)
+                std::fprintf(stderr, "\nkalvex: warning: %s (further ones only counted)\n",
+                             EventText(code).c_str());
+            return true;
+        }
+        std::fprintf(stderr, "\nkalvex: warning: %s\n", EventText(code).c_str());
+        return true;
+    }
+
+    // Ends capture; closing finalises the recording, also after Ctrl-C.
+    void Stop() {
+        elapsed_ = std::chrono::duration<double>(Clock::now() - start_).count();
+        libraryRate_ = Kalvex_GetParam(h_, KALVEX_PARAM_FRAME_RATE);
+        status_->Show(StatusText());
+        status_->End();
+        Kalvex_Close(h_);
+        session_->PopEvents();
+        session_->window().Discard();
+        if (failure_) throw *failure_;
+    }
+
+    int Summarise() {
+        std::printf("captured %ld frames in %.2f s (%.2f fps; library %.2f fps), dropped %ld%s\n",
+                    announced_, elapsed_,
+                    elapsed_ > 0 ? static_cast<double>(announced_) / elapsed_ : 0.0,
+                    libraryRate_ / 100.0, Dropped(), interrupted_ ? " (interrupted)" : "");
+        if (stale_ > 0)
+            std::printf("  %ld of them overwritten before the tool read them\n", stale_);
+        if (acquisitionErrors_ > 0)
+            std::printf("  %ld frame reads failed (event 3)\n", acquisitionErrors_);
+        if (fetched_ > 0) std::printf("last frame: %s\n", DescribeStats(last_).c_str());
+        if (announced_ == 0 && !interrupted_)
+            throw Failure("no frame arrived", KALVEX_EV_ACQUISITION);
+        SaveSnapshots();
+        ListRecording();
+        return interrupted_ ? kExitInterrupted : 0;
+    }
+
+    void SaveSnapshots() {
+        if (announced_ > 0 && o_.snapshotEvery == 0) {
+            for (const Snapshot &s : o_.snapshots) {
+                std::string path = SnapshotPath(o_, s);
+                SaveFrame(h_, path, *s.type, layout_);
+                std::printf("saved    %s (%s, %lld bytes)\n", path.c_str(), s.type->name,
+                            static_cast<long long>(FileSize(path)));
+            }
+        } else if (o_.snapshotEvery > 0) {
+            std::printf("saved    %ld snapshots every %ld frames\n",
+                        static_cast<long>(o_.snapshots.size()) * (announced_ / o_.snapshotEvery),
+                        o_.snapshotEvery);
+        }
+    }
+
+    void ListRecording() {
+        if (!o_.record) return;
+        std::vector<std::string> pieces = RecordingPieces(recordPath_);
+        if (pieces.empty() && announced_ > 0)
+            throw Failure("the recording '" + recordPath_ + "' was not written", KALVEX_EV_FILE);
         for (const std::string &piece : pieces)
             std::printf("recorded %s (%ld frames, %lld bytes)\n", piece.c_str(),
-                        RecordedFrames(o.record->kind, piece),
+                        RecordedFrames(o_.record->kind, piece),
                         static_cast<long long>(FileSize(piece)));
     }
-    return interrupted ? kExitInterrupted : 0;
-}
+
+    CaptureOptions &o_;
+    std::pair<double, double> tableRange_{0.0, 0.0};
+    RowLayout layout_ = RowLayout::Upright;
+    std::string recordPath_;
+    std::optional<Session> session_;
+    int h_ = 0;
+    std::optional<FrameReader> reader_;
+    std::optional<StatusLine> status_;
+
+    Clock::duration tick_{};
+    Clock::time_point start_, nextNuc_, nextStatus_, lastFrame_;
+    std::optional<Clock::time_point> deadline_;
+    bool holdForgiven_ = false;
+    Clock::duration nucPeriod_{}, watchdog_{};
+
+    long announced_ = 0, fetched_ = 0, stale_ = 0, acquisitionErrors_ = 0;
+    long servedFirst_ = -1, servedLast_ = -1;
+    FrameStats last_;
+    bool interrupted_ = false;
+    std::optional<Failure> failure_;
+    double elapsed_ = 0;
+    int libraryRate_ = 0;
+};
+
+}  // namespace
 
 int RunCapture(const Args &args) {
     CaptureOptions o;
@@ -434,7 +513,7 @@ int RunCapture(const Args &args) {
         PrintHelp(kHelp, options);
         return 0;
     }
-    return RunCaptureWith(o);
+    return CaptureRun(o).Run();
 }
 
 int RunDemo(const Args &args) {

@@ -6,6 +6,7 @@
 #include "kalvex.h"
 #include "kalvex_scene.h"
 #include "kalvex_sim.h"
+#include "kalvex_table.h"
 
 namespace kalvex_tool {
 
@@ -24,32 +25,7 @@ void CameraOptions::AddTo(std::vector<Option> *options, bool scene) {
                         }});
     options->push_back({"--camera", "N", "camera number 0-7 (default: the first found)",
                         [this](const std::string &v) { camera = ParseInt(v, "--camera", 0, 7); }});
-    options->push_back(
-        {"--internal", "CELSIUS", "simulated internal temperature (default 25.0)",
-         [this](const std::string &v) { internal = ParseDouble(v, "--internal", -273.15, 2000); }});
-    options->push_back(
-        {"--drift", "CELSIUS", "simulated internal-temperature change per frame",
-         [this](const std::string &v) { drift = ParseDouble(v, "--drift", -100, 100); }});
-    if (!scene) return;
-    options->push_back({"--background", "CELSIUS", "simulated scene background (default 22)",
-                        [this](const std::string &v) {
-                            background = ParseDouble(v, "--background", -273.15, 2000);
-                        }});
-    options->push_back({"--spot", "X,Y,R,CELSIUS[,EMISSIVITY]",
-                        "simulated hot or cold disc (repeatable, up to 16; emissivity default 1)",
-                        [this](const std::string &v) {
-                            if (spots.size() >= KALVEX_SIM_MAX_SPOTS)
-                                throw UsageError("too many --spot options");
-                            spots.push_back(ParseSpot(v));
-                        }});
-    options->push_back({"--fps", "HZ", "simulated frame rate (default 30; 0: as fast as asked)",
-                        [this](const std::string &v) { fps = ParseDouble(v, "--fps", 0, 1000); }});
-    options->push_back(
-        {"--noise", "N", "simulated temporal noise, +-N raw values (default 0)",
-         [this](const std::string &v) { noise = ParseInt(v, "--noise", 0, 16383); }});
-    options->push_back({"--fpn", "N",
-                        "simulated fixed-pattern noise, +-N raw values (a NUC removes it)",
-                        [this](const std::string &v) { fpn = ParseInt(v, "--fpn", 0, 16383); }});
+    sim.AddTo(options, !scene);
 }
 
 void ParamOptions::AddTo(std::vector<Option> *options, bool streaming) {
@@ -104,24 +80,6 @@ void ParamOptions::AddTo(std::vector<Option> *options, bool streaming) {
                         }});
     options->push_back({"--no-auto-nuc", "", "no NUC when the internal temperature drifts",
                         [this](const std::string &) { autoNuc = 0; }});
-}
-
-Spot ParseSpot(const std::string &text) {
-    const size_t commas = static_cast<size_t>(std::count(text.begin(), text.end(), ','));
-    std::vector<double> n = ParseList(text, "--spot", commas == 4 ? 5 : 4);
-    if (n[0] < 0 || n[0] >= kSensorWidth || n[1] < 0 || n[1] >= kSensorHeight)
-        throw UsageError("--spot " + text +
-                         ": the centre must lie in the frame (x 0-639, y 0-479)");
-    if (n[2] < 0 || n[2] > kSensorWidth) throw UsageError("--spot radius must be from 0 to 640");
-    if (n[3] < -273.15 || n[3] > 2000)
-        throw UsageError("--spot temperature must be from -273.15 to 2000");
-    Spot spot{static_cast<int>(n[0]), static_cast<int>(n[1]), static_cast<int>(n[2]), n[3]};
-    if (n.size() == 5) {
-        if (!(n[4] > 0.0 && n[4] <= 1.0))
-            throw UsageError("--spot emissivity must lie in 0 < e <= 1");
-        spot.emissivity = n[4];
-    }
-    return spot;
 }
 
 void SceneOptions::AddTo(std::vector<Option> *options) {
@@ -266,15 +224,7 @@ void Session::PlugSimulator(const CameraOptions &o) {
         throw Failure("cannot plug the simulated camera", KALVEX_EV_NO_CAMERA);
     simCamera_ = cam;
     simulated_ = true;
-    if (o.background) KalvexSim_SetBackground(cam, *o.background);
-    KalvexSim_ClearSpots(cam);
-    for (const Spot &s : o.spots)
-        KalvexSim_AddSpotEmissive(cam, s.x, s.y, s.radius, s.celsius, s.emissivity);
-    if (o.fps) KalvexSim_SetFrameRate(cam, *o.fps);
-    if (o.noise) KalvexSim_SetTemporalNoise(cam, *o.noise, 1);
-    if (o.fpn) KalvexSim_SetFixedPatternNoise(cam, *o.fpn, 1);
-    if (o.internal) KalvexSim_SetInternalTemperature(cam, *o.internal);
-    if (o.drift) KalvexSim_SetInternalTemperatureDrift(cam, *o.drift);
+    o.sim.ApplyTo(cam);
 }
 
 void Session::Apply(const ParamOptions &p) {
@@ -298,8 +248,12 @@ void Session::Apply(const ParamOptions &p) {
         if (s.value && Kalvex_SetParam(handle_, s.id, *s.value) != 1)
             Fail(std::string("cannot set the ") + s.name);
     nucStarted_.reset();
-    if (!p.table.empty() && Kalvex_SetTableA(handle_, p.table.c_str()) != 1)
+    if (!p.table.empty() && Kalvex_SetTableA(handle_, p.table.c_str()) != 1) {
+        char reason[512] = "";
+        if (KalvexTable_CheckA(p.table.c_str(), nullptr, reason, sizeof reason) != 1)
+            Fail("cannot load the temperature table '" + p.table + "': " + reason);
         Fail("cannot load the temperature table '" + p.table + "'");
+    }
     // Loading a table performs a NUC, as does --nuc: frames resume after the hold.
     if (!p.table.empty() || p.nucNow) nucStarted_ = std::chrono::steady_clock::now();
     if (p.nucNow) Kalvex_Nuc(handle_);
