@@ -7,13 +7,6 @@
 
 namespace kalvex {
 
-bool CSdkChain::InUse(int32_t handle) const {
-    const Node *node = cursor_;
-    for (int32_t i = 0; node != nullptr && i < count_; ++i, node = node->next)
-        if (node->data.handle == handle) return true;
-    return false;
-}
-
 int32_t CSdkChain::CreateInstance() {
     std::shared_ptr<CKalvex> instance;
     int32_t handle;
@@ -29,11 +22,15 @@ int32_t CSdkChain::CreateInstance() {
     if (handle == 0) return 0;
     std::lock_guard guard(lock_);
     // Threads started together draw the same tick count and the same per-thread
-    // random number, and two instances under one handle would leave one
-    // unreachable: draw again until the handle is free (each draw advances the
-    // generator, and the list is finite).
-    while (handle == 0 || InUse(handle)) handle = DrawHandle();
+    // random number, and every thread's generator starts from the same seed. A
+    // value issued before, even one released since, may still be held by some
+    // thread: draw again until the value is new (each draw advances the
+    // generator, and the set is far from covering the 32-bit range).
+    if (issued_.Full()) return 0;
+    while (handle == 0 || issued_.Contains(handle)) handle = DrawHandle();
     try {
+        // Recorded first: a value burnt by a failed insert is never issued.
+        issued_.Insert(handle);
         Insert(CSDKDATA{handle, instance});
     } catch (const std::bad_alloc &) {
         return 0;

@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 
+#include "api/issued_handles.h"
+
 namespace kalvex {
 
 class CKalvex;
@@ -98,8 +100,9 @@ struct CSDKDATA {
 
 class CSdkChain : public CTRing<CSDKDATA> {
   public:
-    // Builds an instance under handle = tick count + rand() + count (wrapping).
-    // 0 when the instance cannot be built or the handle comes out 0.
+    // Builds an instance under handle = tick count + rand() + count (wrapping),
+    // drawing again while the value is 0 or was issued before in this process.
+    // 0 when the instance cannot be built or the issued set is full.
     int32_t CreateInstance();
 
     // The instance for a handle, or null. Safe against a concurrent Release.
@@ -114,12 +117,12 @@ class CSdkChain : public CTRing<CSDKDATA> {
     std::mutex &Lock() { return lock_; }
 
   private:
-    // Under the lock: the formula's next handle, and whether a handle is taken
-    // (without moving the cursor).
+    // Under the lock: the formula's next handle.
     int32_t DrawHandle() const;
-    bool InUse(int32_t handle) const;
 
     std::mutex lock_;
+    // Every handle issued, released ones included; under the lock.
+    IssuedHandles issued_;
 };
 
 // The process's registry.

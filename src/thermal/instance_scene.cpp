@@ -24,7 +24,7 @@ int CKalvex::SetScene(const KalvexScene *scene) {
         return 0;
     }
     try {
-        std::lock_guard guard(sceneLock_);
+        MutexLock guard(sceneLock_);
         if (table_.SetScene(ModelFor(next, emissivityMap_), emissivityMap_) == 0) {
             ReportError(KALVEX_EV_NO_MEMORY);
             return 0;
@@ -42,7 +42,7 @@ int CKalvex::GetScene(KalvexScene *scene) {
         ReportError(KALVEX_EV_INVALID_ARGUMENT);
         return 0;
     }
-    std::lock_guard guard(sceneLock_);
+    MutexLock guard(sceneLock_);
     *scene = scene_;
     return 1;
 }
@@ -58,8 +58,8 @@ int CKalvex::SetEmissivityMap(const float *map, int32_t count) {
         }
     }
     try {
-        if (map != nullptr) next = EmissivityMap::FromOutputRows(map, rowOrder_.load() != 0);
-        std::lock_guard guard(sceneLock_);
+        if (map != nullptr) next = EmissivityMap::FromOutputRows(map, params_.rowOrder.load() != 0);
+        MutexLock guard(sceneLock_);
         if (table_.SetScene(ModelFor(scene_, next), next) == 0) {
             ReportError(KALVEX_EV_NO_MEMORY);
             return 0;

@@ -19,7 +19,9 @@ constexpr uint32_t kPauseSleepMs = 10;
 
 // ---- The instance lock -------------------------------------------------------------------
 
-CKalvex::StateGuard::StateGuard(CKalvex &owner, bool interrupt) : owner_(owner) {
+// Waits for the lock with try_lock between cancels, which the analysis cannot follow.
+CKalvex::StateGuard::StateGuard(CKalvex &owner, bool interrupt) NO_THREAD_SAFETY_ANALYSIS
+    : owner_(owner) {
     if (!interrupt) {
         owner_.stateLock_.lock();
     } else {
@@ -35,7 +37,7 @@ CKalvex::StateGuard::StateGuard(CKalvex &owner, bool interrupt) : owner_(owner) 
     owner_.stateOwner_.store(std::this_thread::get_id());
 }
 
-CKalvex::StateGuard::~StateGuard() {
+CKalvex::StateGuard::~StateGuard() NO_THREAD_SAFETY_ANALYSIS {
     owner_.stateOwner_.store(std::thread::id{});
     owner_.stateLock_.unlock();
 }
@@ -61,12 +63,7 @@ int CKalvex::Initialize(KalvexHwnd window) {
     } catch (const std::bad_alloc &) {
         previewImage_.reset();
     }
-    {
-        std::lock_guard frames(frameLock_);
-        std::lock_guard ring(ringLock_);
-        ring_.clear();
-        ring_.resize(static_cast<size_t>(std::max(ringLength_.load(), 0)));
-    }
+    ring_.Resize(static_cast<size_t>(std::max(params_.ringLength.load(), 0)));
     SetNotificationWindow(window);
     if (!previewImage_) {
         ReportError(KALVEX_EV_NO_MEMORY);
@@ -117,7 +114,7 @@ int CKalvex::SetCameraNumber(int number) {
     StateGuard state(*this);
     // Reconfiguring the device while its streaming thread fills buffers would
     // pull them from under it: the camera cannot be selected now.
-    if (mode_.load() == 1 || device_.IsCameraPresent(number) == 0) {
+    if (Previewing() || device_.IsCameraPresent(number) == 0) {
         ReportError(KALVEX_EV_NO_CAMERA);
         return 0;
     }
@@ -173,19 +170,13 @@ int CKalvex::PrepareAcquisition() {
         ReportError(KALVEX_EV_NO_CAMERA);
         return 0;
     }
-    {
-        // Readers may be copying frames of the previous run out of these images.
-        std::lock_guard frames(frameLock_);
-        for (RingSlot &slot : ring_) {
-            slot.id.store(0);
-            if (slot.raw.Create(frameWidth_, frameHeight_, 16) == 0 ||
-                slot.colour.Create(frameWidth_, frameHeight_, 24) == 0) {
-                ReportError(KALVEX_EV_NO_MEMORY);
-                return 0;
-            }
-        }
-        discard_.Create(frameWidth_, frameHeight_, 16);
+    // Readers may be copying frames of the previous run out of these images:
+    // the ring makes them again under its frame lock.
+    if (!ring_.Allocate(frameWidth_, frameHeight_)) {
+        ReportError(KALVEX_EV_NO_MEMORY);
+        return 0;
     }
+    discard_.Create(frameWidth_, frameHeight_, 16);
     device_.SetWindow(0, 0, frameWidth_, frameHeight_, 0);
     device_.SetPixelDepth(1);
     uint16_t raw = 0;
@@ -195,7 +186,7 @@ int CKalvex::PrepareAcquisition() {
 }
 
 int CKalvex::StartCapture() {
-    if (mode_.load() == 1) return 1;
+    if (Previewing()) return 1;
     if (PrepareAcquisition() == 0) return 0;
     run_.store(1);
     threadEnded_.store(false);
@@ -206,21 +197,21 @@ int CKalvex::StartCapture() {
         ReportError(KALVEX_EV_THREAD);
         return 0;
     }
-    SetParam(KALVEX_PARAM_AUTO_NUC, autoNuc_.load());
-    SetParam(KALVEX_PARAM_RESERVED, reserved_.load());
+    SetParam(KALVEX_PARAM_AUTO_NUC, params_.autoNuc.load());
+    SetParam(KALVEX_PARAM_RESERVED, params_.reserved.load());
     device_.SetWaitLimitEnabled(0);
     if (device_.StartStreaming() != 0) {
         StopCapture();
         ReportError(KALVEX_EV_COMMUNICATION);
         return 0;
     }
-    mode_.store(1);
+    mode_.store(CaptureMode::kPreview);
     return 1;
 }
 
 int CKalvex::StopCapture() {
     {
-        std::lock_guard guard(stopLock_);
+        MutexLock guard(stopLock_);
         run_.store(0);
     }
     stopWake_.notify_all();
@@ -232,26 +223,23 @@ int CKalvex::StopCapture() {
         // only the exchange's own end lets the thread go.
         device_.WakeStreamWaiters();
         const std::thread::id capture = captureThread_.get_id();
-        std::unique_lock lock(endLock_);
         while (!threadEnded_.load()) {
-            lock.unlock();
-            const bool cancelled = device_.CancelRequestsOf(capture);
-            lock.lock();
-            if (!cancelled) break;
-            endWake_.wait_for(lock, std::chrono::milliseconds(kCancelRepeatMs),
-                              [this] { return threadEnded_.load(); });
+            if (!device_.CancelRequestsOf(capture)) break;
+            MutexLock lock(endLock_);
+            lock.WaitFor(endWake_, std::chrono::milliseconds(kCancelRepeatMs),
+                         [this] { return threadEnded_.load(); });
         }
-        lock.unlock();
         captureThread_.join();
     }
-    // A run that the camera ended (code 4, unplugged say) fails its stop too;
-    // that is the same failure, already reported, not a new one.
-    const bool endedByCamera = endedByCamera_.exchange(false);
-    if (mode_.load() != 0) {
-        mode_.store(0);
+    // The stop collects the run's status: a run that the camera ended (a
+    // failed transfer, repeated short ones, an unplug) fails here with code 8,
+    // which a host reads after Kalvex_Close to learn that the camera failed.
+    // The run is collected once, so a later stop records nothing.
+    if (mode_.load() != CaptureMode::kIdle) {
+        mode_.store(CaptureMode::kIdle);
         device_.SetWaitLimitEnabled(0);
         if (device_.StopStreaming() != 0) {
-            if (!endedByCamera) ReportError(KALVEX_EV_COMMUNICATION);
+            ReportError(KALVEX_EV_COMMUNICATION);
             return 0;
         }
     }
@@ -276,12 +264,9 @@ int CKalvex::Preview() {
 void CKalvex::Uninitialize() {
     StateGuard state(*this, true);
     StopCapture();
-    recordingImage_.reset();
     previewImage_.reset();
-    std::lock_guard frames(frameLock_);
-    std::lock_guard ring(ringLock_);
     discard_.Release();
-    ring_.clear();
+    ring_.Clear();
 }
 
 // ---- Capture thread --------------------------------------------------------------------------
@@ -290,21 +275,21 @@ void CKalvex::CaptureThreadMain() {
     platform::RaiseThreadPriority();
     CaptureLoop();
     {
-        std::lock_guard lock(endLock_);
+        MutexLock lock(endLock_);
         threadEnded_.store(true);
     }
     endWake_.notify_all();
 }
 
 bool CKalvex::SleepWhileRunning(uint32_t ms) {
-    std::unique_lock lock(stopLock_);
-    return !stopWake_.wait_for(lock, std::chrono::milliseconds(ms),
-                               [this] { return run_.load() == 0; });
+    MutexLock lock(stopLock_);
+    return !lock.WaitFor(stopWake_, std::chrono::milliseconds(ms),
+                         [this] { return run_.load() == 0; });
 }
 
 bool CKalvex::InHoldWindow() {
     const uint32_t start = nucStartTime_.load();
-    return start != 0 && platform::TimeGetTime() - start < nucHoldTime_.load();
+    return start != 0 && platform::TimeGetTime() - start < params_.nucHoldTime.load();
 }
 
 uint32_t CKalvex::NewFrameId() {
@@ -321,7 +306,7 @@ void CKalvex::DriftCheck() {
     if (read != 1 && run_.load() == 0) return;
     if (read == 1) temperature = InternalTemperatureFromRaw(raw);
     if (std::fabs(temperature - reference_.load()) > 1.0f) {
-        if (autoNuc_.load() != 0) {
+        if (params_.autoNuc.load() != 0) {
             device_.PerformNuc();
             LogDebug(L"Nuc");
         }
@@ -348,20 +333,19 @@ void CKalvex::ColorizeSlot(RingSlot &slot) {
 }
 
 void CKalvex::CaptureLoop() {
-    RecordingLoopStart();
+    recording_.LoopStart();
     while (run_.load() != 0) {
-        if (!SleepWhileRunning(frameInterval_.load())) break;
+        if (!SleepWhileRunning(params_.frameInterval.load())) break;
         if (run_.load() != 1) continue;
         DriftCheck();
         const int state = device_.GetStreamState([this] { return run_.load() == 0; });
-        if (state == 1) {
+        if (state == kStreamFailed) {
             run_.store(0);
-            endedByCamera_.store(true);
             ReportError(KALVEX_EV_CAPTURE_ENDED);
             break;
         }
-        if (state != 3) continue;
-        if (pause_.load() != 0) {
+        if (state != kStreamFrameReady) continue;
+        if (params_.pause.load() != 0) {
             SleepWhileRunning(kPauseSleepMs);
             continue;
         }
@@ -370,81 +354,53 @@ void CKalvex::CaptureLoop() {
             framesTaken_.fetch_add(1);
             continue;
         }
-        int32_t m = 0;
-        {
-            // No reader copies out of the slot while it is rewritten.
-            std::lock_guard frames(frameLock_);
-            {
-                std::lock_guard guard(ringLock_);
-                if (ring_.empty()) continue;
-                m = currentIndex_.load() + 1;
-                if (m >= static_cast<int32_t>(ring_.size())) m = 0;
-                RingSlot &slot = ring_[static_cast<size_t>(m)];
-                slot.id.store(NewFrameId());
-                const int read = device_.ReadStreamFrame(slot.raw.Pixels());
-                framesTaken_.fetch_add(1);
-                if (read != 0) {
-                    ReportError(KALVEX_EV_ACQUISITION);
-                    continue;
-                }
-                if (InHoldWindow()) continue;
+        // The colour image is complete before the slot becomes the newest one:
+        // Kalvex_GetNewID hands out the id as soon as it is published, and a
+        // reader must not find the previous frame's colours in it.
+        const uint32_t id = NewFrameId();
+        const FrameRing::WriteResult written = ring_.WriteNext(id, false, [&](RingSlot &slot) {
+            const int read = device_.ReadStreamFrame(slot.raw.Pixels());
+            framesTaken_.fetch_add(1);
+            if (read != 0) {
+                ReportError(KALVEX_EV_ACQUISITION);
+                return false;
             }
-            // The colour image is complete before the slot becomes the newest
-            // one: Kalvex_GetNewID hands out the id as soon as the index moves,
-            // and a reader must not find the previous frame's colours in it.
-            ColorizeSlot(ring_[static_cast<size_t>(m)]);
-            std::lock_guard guard(ringLock_);
-            currentIndex_.store(m);
-        }
-        RingSlot &current = ring_[static_cast<size_t>(m)];
+            if (InHoldWindow()) return false;
+            ColorizeSlot(slot);
+            return true;
+        });
+        if (written != FrameRing::WriteResult::kPublished) continue;
 
         ++frameCount_;
         const uint32_t elapsed = platform::TimeGetTime() - frameRateStart_;
         if (elapsed > 1000) {
-            frameRate_.store(static_cast<int32_t>(static_cast<double>(frameCount_) * 100000.0 /
-                                                  static_cast<double>(elapsed)));
+            params_.frameRate.store(static_cast<int32_t>(static_cast<double>(frameCount_) *
+                                                         100000.0 / static_cast<double>(elapsed)));
             frameCount_ = 0;
             frameRateStart_ = platform::TimeGetTime();
         }
 
-        RecordingStep();
+        recording_.Step();
 
         KalvexHwnd window = NotificationWindow();
         if (window != nullptr)
-            platform::PostWindowMessage(window, KALVEX_WM_FRAME, 0,
-                                        static_cast<int32_t>(current.id.load()));
+            platform::PostWindowMessage(window, KALVEX_WM_FRAME, 0, static_cast<int32_t>(id));
         if (std::shared_ptr<FrameObserver> observer = Observer())
-            observer->FramePublished(*this, current.id.load());
+            observer->FramePublished(*this, id);
     }
-    RecordingLoopEnd();
+    recording_.LoopEnd();
 }
 
 // ---- Frames ----------------------------------------------------------------------------------
 
-uint32_t CKalvex::GetNewID() {
-    std::lock_guard guard(ringLock_);
-    const int32_t index = currentIndex_.load();
-    if (index < 0 || static_cast<size_t>(index) >= ring_.size()) return 0;
-    return ring_[static_cast<size_t>(index)].id.load();
+CDibImage CKalvex::CurrentRawImage() const {
+    return ring_.ReadNewest(
+        [](const RingSlot *slot) { return slot != nullptr ? slot->raw : CDibImage(); });
 }
 
-const CDibImage &CKalvex::CurrentRawImage() {
-    std::lock_guard guard(ringLock_);
-    return ring_.at(static_cast<size_t>(currentIndex_.load())).raw;
-}
-
-const CDibImage &CKalvex::CurrentColorImage() {
-    std::lock_guard guard(ringLock_);
-    return ring_.at(static_cast<size_t>(currentIndex_.load())).colour;
-}
-
-RingSlot *CKalvex::FindSlot(uint32_t id) {
-    if (id != 0) {
-        for (RingSlot &slot : ring_)
-            if (slot.id.load() == id) return &slot;
-    }
-    ReportError(KALVEX_EV_INVALID_ARGUMENT);
-    return nullptr;
+CDibImage CKalvex::CurrentColorImage() const {
+    return ring_.ReadNewest(
+        [](const RingSlot *slot) { return slot != nullptr ? slot->colour : CDibImage(); });
 }
 
 namespace {
@@ -462,61 +418,58 @@ void CopyImageOut(const CDibImage &image, void *buffer, bool reversed) {
 }
 }  // namespace
 
+// The getters' checks, in order: a frame with that id (code 5), a buffer
+// (code 5), room for the image (code 6).
 int CKalvex::GetColor(int frameId, void *buffer, int bufferSize) {
-    std::lock_guard frames(frameLock_);
-    RingSlot *slot = FindSlot(static_cast<uint32_t>(frameId));
-    if (slot == nullptr) return 0;
-    if (buffer == nullptr) {
-        ReportError(KALVEX_EV_INVALID_ARGUMENT);
-        return 0;
-    }
-    if (bufferSize < 0 || static_cast<size_t>(bufferSize) < slot->colour.ByteSize() ||
-        slot->colour.Empty()) {
-        ReportError(KALVEX_EV_NO_MEMORY);
-        return 0;
-    }
-    CopyImageOut(slot->colour, buffer, rowOrder_.load() != 0);
-    return 1;
+    return ring_.Read(static_cast<uint32_t>(frameId), [&](const RingSlot *slot) {
+        if (slot == nullptr || buffer == nullptr) {
+            ReportError(KALVEX_EV_INVALID_ARGUMENT);
+            return 0;
+        }
+        if (bufferSize < 0 || static_cast<size_t>(bufferSize) < slot->colour.ByteSize() ||
+            slot->colour.Empty()) {
+            ReportError(KALVEX_EV_NO_MEMORY);
+            return 0;
+        }
+        CopyImageOut(slot->colour, buffer, params_.rowOrder.load() != 0);
+        return 1;
+    });
 }
 
 int CKalvex::GetRaw(int frameId, void *buffer, int bufferSize) {
-    std::lock_guard frames(frameLock_);
-    RingSlot *slot = FindSlot(static_cast<uint32_t>(frameId));
-    if (slot == nullptr) return 0;
-    if (buffer == nullptr) {
-        ReportError(KALVEX_EV_INVALID_ARGUMENT);
-        return 0;
-    }
-    if (bufferSize < 0 || static_cast<size_t>(bufferSize) < slot->raw.ByteSize() ||
-        slot->raw.Empty()) {
-        ReportError(KALVEX_EV_NO_MEMORY);
-        return 0;
-    }
-    CopyImageOut(slot->raw, buffer, rowOrder_.load() != 0);
-    return 1;
+    return ring_.Read(static_cast<uint32_t>(frameId), [&](const RingSlot *slot) {
+        if (slot == nullptr || buffer == nullptr) {
+            ReportError(KALVEX_EV_INVALID_ARGUMENT);
+            return 0;
+        }
+        if (bufferSize < 0 || static_cast<size_t>(bufferSize) < slot->raw.ByteSize() ||
+            slot->raw.Empty()) {
+            ReportError(KALVEX_EV_NO_MEMORY);
+            return 0;
+        }
+        CopyImageOut(slot->raw, buffer, params_.rowOrder.load() != 0);
+        return 1;
+    });
 }
 
 bool CKalvex::CopyFrame(uint32_t id, std::vector<uint16_t> &raw, int32_t &width, int32_t &height,
                         std::shared_ptr<const CThermoTableState> &table) {
-    std::lock_guard frames(frameLock_);
-    if (id == 0) return false;
-    for (RingSlot &slot : ring_) {
-        if (slot.id.load() != id || slot.raw.Empty()) continue;
-        width = slot.raw.Width();
-        height = slot.raw.Height();
+    return ring_.Read(id, [&](const RingSlot *slot) {
+        if (slot == nullptr || slot->raw.Empty()) return false;
+        width = slot->raw.Width();
+        height = slot->raw.Height();
         raw.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
         for (int32_t r = 0; r < height; ++r)
             std::memcpy(raw.data() + static_cast<size_t>(r) * static_cast<size_t>(width),
-                        slot.raw.Row(r), static_cast<size_t>(width) * sizeof(uint16_t));
+                        slot->raw.Row(r), static_cast<size_t>(width) * sizeof(uint16_t));
         table = table_.State();
         return true;
-    }
-    return false;
+    });
 }
 
 void CKalvex::ConvertFrameToTemperatures(const CDibImage &raw, float *out) {
     const std::shared_ptr<const CThermoTableState> table = table_.State();
-    const bool reversed = rowOrder_.load() != 0;
+    const bool reversed = params_.rowOrder.load() != 0;
     const int32_t width = raw.Width(), height = raw.Height();
     for (int32_t r = 0; r < height; ++r) {
         const auto *src =
@@ -528,20 +481,19 @@ void CKalvex::ConvertFrameToTemperatures(const CDibImage &raw, float *out) {
 }
 
 int CKalvex::GetTemperature(int frameId, float *buffer, int bufferSize) {
-    std::lock_guard frames(frameLock_);
-    RingSlot *slot = FindSlot(static_cast<uint32_t>(frameId));
-    if (slot == nullptr) return 0;
-    if (buffer == nullptr) {
-        ReportError(KALVEX_EV_INVALID_ARGUMENT);
-        return 0;
-    }
-    const int64_t needed = int64_t{slot->raw.Width()} * slot->raw.Height() * 4;
-    if (slot->raw.Empty() || bufferSize < needed) {
-        ReportError(KALVEX_EV_NO_MEMORY);
-        return 0;
-    }
-    ConvertFrameToTemperatures(slot->raw, buffer);
-    return 1;
+    return ring_.Read(static_cast<uint32_t>(frameId), [&](const RingSlot *slot) {
+        if (slot == nullptr || buffer == nullptr) {
+            ReportError(KALVEX_EV_INVALID_ARGUMENT);
+            return 0;
+        }
+        const int64_t needed = int64_t{slot->raw.Width()} * slot->raw.Height() * 4;
+        if (slot->raw.Empty() || bufferSize < needed) {
+            ReportError(KALVEX_EV_NO_MEMORY);
+            return 0;
+        }
+        ConvertFrameToTemperatures(slot->raw, buffer);
+        return 1;
+    });
 }
 
 int CKalvex::SingleFrameAcquisition(uint32_t interruptsSeen) {
@@ -555,33 +507,25 @@ int CKalvex::SingleFrameAcquisition(uint32_t interruptsSeen) {
         return 0;
     }
     if (captured != 0) return 0;
-    {
-        std::lock_guard frames(frameLock_);
-        if (ring_.empty()) return 0;
-        int32_t m = currentIndex_.load() + 1;
-        if (m >= static_cast<int32_t>(ring_.size())) m = 0;
-        {
-            std::lock_guard guard(ringLock_);
-            currentIndex_.store(m);
-        }
-        RingSlot &slot = ring_[static_cast<size_t>(m)];
-        uint32_t id = platform::TimeGetTime() * static_cast<uint32_t>(platform::Rand());
-        // An id of 0 names no frame: no getter would accept the frame just taken.
-        if (id == 0) id = 1;
-        slot.id.store(id);
+    uint32_t id = platform::TimeGetTime() * static_cast<uint32_t>(platform::Rand());
+    // An id of 0 names no frame: no getter would accept the frame just taken.
+    if (id == 0) id = 1;
+    const FrameRing::WriteResult written = ring_.WriteNext(id, true, [&](RingSlot &slot) {
         if (device_.ReadSingleFrame(slot.raw.Pixels()) != 0) {
             ReportError(KALVEX_EV_ACQUISITION);
-            return 0;
+            return false;
         }
         ColorizeSlot(slot);
-    }
+        return true;
+    });
+    if (written != FrameRing::WriteResult::kPublished) return 0;
     return static_cast<int>(GetNewID());
 }
 
 int CKalvex::OneShot() {
     StateGuard state(*this);
     const uint32_t interruptsSeen = interrupts_.load();
-    if (mode_.load() == 1) return 0;
+    if (Previewing()) return 0;
     if (PrepareAcquisition() == 0) return 0;
     return SingleFrameAcquisition(interruptsSeen);
 }
@@ -589,7 +533,7 @@ int CKalvex::OneShot() {
 int CKalvex::Trigger() {
     StateGuard state(*this);
     const uint32_t interruptsSeen = interrupts_.load();
-    if (mode_.load() == 1) return 0;
+    if (Previewing()) return 0;
     ReportError(KALVEX_EV_NOT_SUPPORTED);
     if (PrepareAcquisition() == 0) return 0;
     const uint32_t start = platform::TimeGetTime();

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <set>
 #include <thread>
 #include <vector>
 
 #include "kalvex.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -28,6 +30,48 @@ TEST(RegistryConcurrency, ManyThreadsCreateUseAndRelease) {
     }
     for (auto &t : threads) t.join();
     EXPECT_EQ(failures.load(), 0);
+}
+
+TEST(RegistryConcurrency, EightThreadStormNeverIssuesAHandleTwice) {
+    // Stopped clock: every thread draws the same tick count and, each starting
+    // from the same seed, the same random numbers, so the formula alone would
+    // repeat values at once.
+    kalvex::platform::FreezeClock(true);
+    const int dead = Kalvex_Initialize(nullptr);
+    ASSERT_NE(dead, 0);
+    ASSERT_EQ(Kalvex_Release(dead), 1);
+    constexpr int kThreads = 8;
+    constexpr int kRounds = 125;  // a thousand instances: each takes the camera set-up time
+    std::vector<std::vector<int>> issued(kThreads);
+    std::atomic<int> running{kThreads};
+    std::atomic<int> deadAnswers{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kRounds; ++i) {
+                const int h = Kalvex_Initialize(nullptr);
+                issued[static_cast<size_t>(t)].push_back(h);
+                if (h != 0) Kalvex_Release(h);
+            }
+            --running;
+        });
+    }
+    // The released handle stays dead while thousands of instances come and go.
+    do {
+        deadAnswers += Kalvex_SetWindowHandle(dead, nullptr);
+        deadAnswers += Kalvex_GetParam(dead, KALVEX_PARAM_WIDTH);
+    } while (running.load() > 0);
+    for (auto &thread : threads) thread.join();
+    kalvex::platform::FreezeClock(false);
+    EXPECT_EQ(deadAnswers.load(), 0);
+    std::set<int> distinct{dead};
+    for (const auto &handles : issued) {
+        for (int h : handles) {
+            ASSERT_NE(h, 0);
+            EXPECT_TRUE(distinct.insert(h).second) << "issued twice: " << h;
+        }
+    }
+    EXPECT_EQ(distinct.size(), size_t{kThreads * kRounds + 1});
 }
 
 TEST(RegistryConcurrency, CallsRacingReleaseNeverTouchFreedMemory) {

@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "api/issued_handles.h"
 #include "api/sdk_chain.h"
 #include "kalvex.h"
 #include "platform/platform.h"
@@ -130,6 +131,50 @@ TEST(Registry, ReleaseTwiceGivesOneThenZeroAndOthersSurvive) {
     EXPECT_EQ(Kalvex_SetWindowHandle(b, nullptr), 0);
     EXPECT_EQ(Kalvex_Release(a), 1);
     EXPECT_EQ(Kalvex_Release(c), 1);
+}
+
+TEST(IssuedHandles, RemembersEveryValueUpToItsBound) {
+    IssuedHandles set;
+    EXPECT_FALSE(set.Insert(0));  // 0 names no instance
+    // Values a tick count apart and values far apart, across many growths.
+    for (int32_t i = 1; i <= 5000; ++i) {
+        ASSERT_TRUE(set.Insert(i));
+        ASSERT_TRUE(
+            set.Insert(static_cast<int32_t>(0x80000000u + static_cast<uint32_t>(i) * 7919u)));
+    }
+    for (int32_t i = 1; i <= 5000; ++i) {
+        ASSERT_TRUE(set.Contains(i));
+        ASSERT_FALSE(set.Insert(i));
+        ASSERT_FALSE(set.Contains(i + 5000));
+    }
+    EXPECT_EQ(set.Size(), 10000u);
+
+    IssuedHandles full;
+    for (size_t i = 1; i <= IssuedHandles::kCapacity; ++i)
+        ASSERT_TRUE(full.Insert(static_cast<int32_t>(i * 3)));
+    EXPECT_TRUE(full.Full());
+    EXPECT_FALSE(full.Insert(-5));
+    EXPECT_FALSE(full.Contains(-5));
+    EXPECT_TRUE(full.Contains(3 * static_cast<int32_t>(IssuedHandles::kCapacity)));
+}
+
+TEST(Registry, AReleasedHandleIsNeverIssuedAgain) {
+    // With the clock stopped, a fresh thread draws exactly what the previous
+    // fresh thread drew: same tick count, same first rand(), same count.
+    platform::FreezeClock(true);
+    int first = 0, second = 0;
+    std::thread([&] {
+        first = Kalvex_Initialize(nullptr);
+        EXPECT_EQ(Kalvex_Release(first), 1);
+    }).join();
+    std::thread([&] { second = Kalvex_Initialize(nullptr); }).join();
+    platform::FreezeClock(false);
+    ASSERT_NE(first, 0);
+    ASSERT_NE(second, 0);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(Kalvex_SetWindowHandle(first, nullptr), 0);
+    EXPECT_EQ(Kalvex_Release(first), 0);
+    EXPECT_EQ(Kalvex_Release(second), 1);
 }
 
 }  // namespace

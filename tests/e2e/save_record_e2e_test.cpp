@@ -19,12 +19,14 @@
 #include "output/output_test_support.h"
 #include "output/still_image.h"
 #include "platform/platform.h"
+#include "support/kalvex_test_peer.h"
 #include "support/test_window.h"
 #include "thermal/kalvex_instance.h"
 
 namespace kalvex {
 namespace {
 
+using test::CKalvexTestPeer;
 using test::Le16;
 using test::Le32;
 using test::ReadAll;
@@ -247,7 +249,7 @@ TEST_F(SaveRecord, TemperatureArraysFollowTheTableAndReplaceLongerFiles) {
     std::shared_ptr<CKalvex> k = Registry().Acquire(handle_);
     ASSERT_TRUE(k);
     const CDibImage &raw = k->CurrentRawImage();
-    const auto state = k->Table().State();
+    const auto state = CKalvexTestPeer(*k).Table().State();
     for (int32_t row = 0; row < 480; row += 7)
         for (int32_t c = 0; c < 640; c += 13) {
             const uint16_t v = reinterpret_cast<const uint16_t *>(raw.Row(479 - row))[c];
@@ -355,9 +357,9 @@ TEST_F(SaveRecord, AviRateIsTimedFromTheFirstFrameNotFromTheNucHold) {
         platform::AdvanceClock(100);
         ASSERT_EQ(KalvexSim_WaitStalled(0, 1, 10000), 1);
         KalvexSim_ReleaseStalls(0);
-        for (int w = 0; w < 2000 && k->FramesTaken() < n; ++w)
+        for (int w = 0; w < 2000 && CKalvexTestPeer(*k).FramesTaken() < n; ++w)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));  // bounded
-        ASSERT_EQ(k->FramesTaken(), n);
+        ASSERT_EQ(CKalvexTestPeer(*k).FramesTaken(), n);
     }
     for (int n = 0; n < 10; ++n) ASSERT_NE(NextFrame(), 0u) << n;
     ASSERT_EQ(CloseSteppedCapture(), 1);
@@ -438,10 +440,10 @@ TEST_F(SaveRecord, CaptureEndedByTheCameraFinalisesTheRecording) {
         ended = m.message == KALVEX_WM_EVENT && m.lParam == KALVEX_EV_CAPTURE_ENDED;
     ASSERT_TRUE(ended);
     std::shared_ptr<CKalvex> k = Registry().Acquire(handle_);
-    for (int n = 0; n < 2000 && !k->CaptureThreadEnded(); ++n)
+    for (int n = 0; n < 2000 && !CKalvexTestPeer(*k).CaptureThreadEnded(); ++n)
         std::this_thread::sleep_for(
             std::chrono::milliseconds(5));  // bounded wait for the thread's end
-    ASSERT_TRUE(k->CaptureThreadEnded());
+    ASSERT_TRUE(CKalvexTestPeer(*k).CaptureThreadEnded());
     const auto b = ReadAll(path);
     ASSERT_EQ(b.size(), 240u + 2 * 921624);
     EXPECT_EQ(Le32(b, 48), 2u);

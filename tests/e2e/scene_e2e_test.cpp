@@ -90,7 +90,7 @@ TEST_F(SceneE2e, DefaultSceneAndUnitMapChangeNoTemperature) {
     const std::vector<float> map(kPixels, 1.0f);
     ASSERT_EQ(KalvexScene_SetEmissivityMap(handle_, map.data(), kPixels), 1);
     const std::vector<float> after = Frame();
-    const auto state = instance_->Table().State();
+    const auto state = Peer().Table().State();
     int differing = 0;
     for (int i = 0; i < kPixels; ++i) {
         differing += std::bit_cast<uint32_t>(before[i]) != std::bit_cast<uint32_t>(after[i]);
@@ -148,7 +148,7 @@ TEST_F(SceneE2e, MapReadsTwoMaterialsAndSavesAndRecordingConversionFollow) {
         EXPECT_EQ(std::bit_cast<float>(Le32(bytes, stored * 4)), t[stored]);
         EXPECT_EQ(static_cast<int32_t>(Le32(ints, flipped * 4)), static_cast<int32_t>(t[stored]));
     }
-    const auto state = instance_->Table().State();
+    const auto state = Peer().Table().State();
     const CDibImage &slot = instance_->CurrentRawImage();
     const int32_t row = 479 - 240;
     const auto *line = reinterpret_cast<const uint16_t *>(slot.Row(row));

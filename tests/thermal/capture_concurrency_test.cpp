@@ -107,7 +107,7 @@ TEST_F(CaptureConcurrency, UnplugWhileCapturingEndsTheLoop) {
     ASSERT_EQ(Kalvex_Preview(handle_), 1);
     NextFrameMessage();
     KalvexSim_Unplug(0);
-    ASSERT_TRUE(Eventually([&] { return instance_->CaptureThreadEnded(); }));
+    ASSERT_TRUE(Eventually([&] { return Peer().CaptureThreadEnded(); }));
     EXPECT_EQ(Kalvex_GetParam(handle_, KALVEX_PARAM_PREVIEWING), 1);
     EXPECT_EQ(Kalvex_Close(handle_), 1);
 }

@@ -27,14 +27,14 @@ TEST_F(CaptureLoop, FirstFrameGoesToSlotOneAndEachIdIsAccepted) {
     for (int i = 1; i <= 3; ++i) {
         long id = PublishOne();
         ASSERT_NE(id, 0);
-        EXPECT_EQ(instance_->CurrentIndex(), i);
-        EXPECT_EQ(static_cast<int32_t>(instance_->Slot(static_cast<size_t>(i)).id.load()), id);
+        EXPECT_EQ(Peer().CurrentIndex(), i);
+        EXPECT_EQ(static_cast<int32_t>(Peer().SlotId(static_cast<size_t>(i))), id);
         EXPECT_EQ(Kalvex_GetNewID(handle_), id);
         EXPECT_EQ(Kalvex_GetColor(handle_, static_cast<int>(id), colour.data(),
                                   static_cast<int>(colour.size())),
                   1);
     }
-    EXPECT_EQ(instance_->Slot(0).id.load(), 0u);
+    EXPECT_EQ(Peer().SlotId(0), 0u);
 }
 
 TEST_F(CaptureLoop, FramesInTheNucHoldWindowAreDropped) {
@@ -42,17 +42,17 @@ TEST_F(CaptureLoop, FramesInTheNucHoldWindowAreDropped) {
     ASSERT_NE(PublishOne(), 0);
     window_.Drain();
     Kalvex_Nuc(handle_);
-    const int index = instance_->CurrentIndex();
+    const int index = Peer().CurrentIndex();
     FeedOneFrame();
     FeedOneFrame();
-    EXPECT_EQ(instance_->CurrentIndex(), index);
+    EXPECT_EQ(Peer().CurrentIndex(), index);
     EXPECT_TRUE(window_.Drain(KALVEX_WM_FRAME).empty());
     platform::AdvanceClock(1199);
     FeedOneFrame();
-    EXPECT_EQ(instance_->CurrentIndex(), index);
+    EXPECT_EQ(Peer().CurrentIndex(), index);
     platform::AdvanceClock(1);
     EXPECT_NE(PublishOne(), 0);
-    EXPECT_EQ(instance_->CurrentIndex(), index + 1);
+    EXPECT_EQ(Peer().CurrentIndex(), index + 1);
 }
 
 TEST_F(CaptureLoop, PauseStopsReadingAndKeepsTheFrameRate) {
@@ -64,15 +64,15 @@ TEST_F(CaptureLoop, PauseStopsReadingAndKeepsTheFrameRate) {
     EXPECT_GT(rate, 0);
     Kalvex_Pause(handle_);
     EXPECT_EQ(Kalvex_GetParam(handle_, KALVEX_PARAM_PAUSE), 1);
-    const uint32_t taken = instance_->FramesTaken();
+    const uint32_t taken = Peer().FramesTaken();
     ReleaseOneFrame();
     // The frame waits in the device while paused; nothing is read or posted.
     ASSERT_EQ(KalvexSim_WaitStalled(0, 1, 20000), 1);
-    EXPECT_EQ(instance_->FramesTaken(), taken);
+    EXPECT_EQ(Peer().FramesTaken(), taken);
     EXPECT_EQ(Kalvex_GetParam(handle_, KALVEX_PARAM_FRAME_RATE), rate);
     Kalvex_Start(handle_);
     EXPECT_NE(NextFrameMessage(), 0);
-    EXPECT_EQ(instance_->FramesTaken(), taken + 1);
+    EXPECT_EQ(Peer().FramesTaken(), taken + 1);
 }
 
 TEST_F(CaptureLoop, ThirtyFramesOverOneThousandAndOneMillisecondsGive2997) {
@@ -178,19 +178,19 @@ class DriftCheck : public CaptureLoop {
 
 TEST_F(DriftCheck, ExactlyOneDegreeDoesNothing) {
     const float now = Temperature(KALVEX_SIM_DEFAULT_CORE_TEMPERATURE);
-    instance_->SetReferenceTemperature(now - 1.0f);
-    ASSERT_EQ(std::fabs(now - instance_->ReferenceTemperature()), 1.0f);
+    Peer().SetReferenceTemperature(now - 1.0f);
+    ASSERT_EQ(std::fabs(now - Peer().ReferenceTemperature()), 1.0f);
     auto lines = FirstCheck();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), L"RecreateTable\r\n"), 0);
-    EXPECT_EQ(instance_->ReferenceTemperature(), now - 1.0f);
+    EXPECT_EQ(Peer().ReferenceTemperature(), now - 1.0f);
 }
 
 TEST_F(DriftCheck, OnePointZeroOneDegreesTriggers) {
     const float now = Temperature(KALVEX_SIM_DEFAULT_CORE_TEMPERATURE);
-    instance_->SetReferenceTemperature(now - 1.01f);
+    Peer().SetReferenceTemperature(now - 1.01f);
     auto lines = FirstCheck();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), L"RecreateTable\r\n"), 1);
-    EXPECT_EQ(instance_->ReferenceTemperature(), now);
+    EXPECT_EQ(Peer().ReferenceTemperature(), now);
 }
 
 TEST_F(DriftCheck, MoreThanOneDegreeSendsNucAndRebuilds) {
@@ -205,9 +205,9 @@ TEST_F(DriftCheck, MoreThanOneDegreeSendsNucAndRebuilds) {
     KalvexSimCounters after{};
     KalvexSim_GetCounters(0, &after);
     EXPECT_EQ(after.nucCommands, before.nucCommands + 1);
-    EXPECT_EQ(instance_->ReferenceTemperature(),
+    EXPECT_EQ(Peer().ReferenceTemperature(),
               static_cast<float>(KalvexSim_GetInternalTemperature(0)));
-    EXPECT_NE(instance_->NucStartTime(), 0u);
+    EXPECT_NE(Peer().NucStartTime(), 0u);
 }
 
 TEST_F(DriftCheck, WithoutAutoNucADriftRebuildsWithoutTheCommand) {
@@ -221,7 +221,7 @@ TEST_F(DriftCheck, WithoutAutoNucADriftRebuildsWithoutTheCommand) {
     KalvexSimCounters after{};
     KalvexSim_GetCounters(0, &after);
     EXPECT_EQ(after.nucCommands, before.nucCommands);
-    EXPECT_NE(instance_->NucStartTime(), 0u);
+    EXPECT_NE(Peer().NucStartTime(), 0u);
 }
 
 TEST_F(DriftCheck, NextCheckComesThirtySecondsLater) {

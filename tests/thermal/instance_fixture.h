@@ -16,6 +16,7 @@
 #include "kalvex.h"
 #include "kalvex_sim.h"
 #include "platform/platform.h"
+#include "support/kalvex_test_peer.h"
 #include "support/test_window.h"
 #include "thermal/kalvex_instance.h"
 
@@ -59,6 +60,8 @@ class InstanceTest : public ::testing::Test {
         KalvexSim_Reset();
     }
 
+    CKalvexTestPeer Peer() { return CKalvexTestPeer(*instance_); }
+
     // Every code on the error stack, newest first.
     std::vector<int> Codes() {
         std::vector<int> codes;
@@ -89,9 +92,9 @@ class InstanceTest : public ::testing::Test {
     // Lets one frame out and waits until the capture loop has taken it from
     // the device, published or dropped.
     void FeedOneFrame() {
-        const uint32_t before = instance_->FramesTaken();
+        const uint32_t before = Peer().FramesTaken();
         ReleaseOneFrame();
-        ASSERT_TRUE(Eventually([&] { return instance_->FramesTaken() != before; }));
+        ASSERT_TRUE(Eventually([&] { return Peer().FramesTaken() != before; }));
     }
 
     // Moves the frozen clock by ms while the loop captures held frames. The

@@ -94,20 +94,20 @@ TEST_F(Lifecycle, CloseDoesNotWaitForASilentCameraOrAHugeInterval) {
 TEST_F(Lifecycle, CaptureEndedByTheCameraHoldsUntilClose) {
     KalvexSim_InjectFault(0, KALVEX_SIM_FAULT_FRAME_FAIL, KALVEX_SIM_UNTIL_CLEARED);
     ASSERT_EQ(Kalvex_Preview(handle_), 1);
-    ASSERT_TRUE(Eventually([&] { return instance_->CaptureThreadEnded(); }));
+    ASSERT_TRUE(Eventually([&] { return Peer().CaptureThreadEnded(); }));
     std::vector<int> codes = Codes();
     ASSERT_FALSE(codes.empty());
     EXPECT_EQ(codes.front(), 4);
     EXPECT_EQ(Kalvex_GetParam(handle_, KALVEX_PARAM_PREVIEWING), 1);
     KalvexSim_ClearFaults(0);
     EXPECT_EQ(Kalvex_Preview(handle_), 1);  // starts nothing
-    EXPECT_TRUE(instance_->CaptureThreadEnded());
+    EXPECT_TRUE(Peer().CaptureThreadEnded());
     EXPECT_EQ(Kalvex_OneShot(handle_), 0);
     EXPECT_TRUE(Codes().empty());
     EXPECT_EQ(Kalvex_Close(handle_), 1);
     Codes();
     ASSERT_EQ(Kalvex_Preview(handle_), 1);
-    EXPECT_FALSE(instance_->CaptureThreadEnded());
+    EXPECT_FALSE(Peer().CaptureThreadEnded());
     Kalvex_Close(handle_);
 }
 
@@ -121,13 +121,13 @@ TEST_F(Lifecycle, SetCameraNumberWhileCapturingIsRefused) {
 
 TEST_F(Lifecycle, SetTableChecksItsName) {
     Codes();
-    const uint32_t nucBefore = instance_->NucStartTime();
+    const uint32_t nucBefore = Peer().NucStartTime();
     EXPECT_EQ(Kalvex_SetTableW(handle_, L""), 0);
     EXPECT_EQ(Kalvex_SetTableW(handle_, nullptr), 0);
     EXPECT_EQ(Kalvex_SetTableA(handle_, nullptr), 0);
     EXPECT_EQ(Kalvex_SetTableW(handle_, L"/nonexistent/table.bin"), 0);
     EXPECT_EQ(Codes(), (std::vector<int>{9, 9, 9, 9}));
-    EXPECT_EQ(instance_->NucStartTime(), nucBefore);
+    EXPECT_EQ(Peer().NucStartTime(), nucBefore);
 }
 
 class NoCamera : public InstanceTest {
@@ -137,7 +137,7 @@ class NoCamera : public InstanceTest {
 
 TEST_F(NoCamera, InitializeGivesAHandleWithCodeEight) {
     EXPECT_EQ(Codes(), std::vector<int>{8});
-    EXPECT_EQ(instance_->ReferenceTemperature(), 0.0f);
+    EXPECT_EQ(Peer().ReferenceTemperature(), 0.0f);
     EXPECT_EQ(Kalvex_Preview(handle_), 0);
     EXPECT_EQ(Codes(), std::vector<int>{2});
     EXPECT_EQ(Kalvex_GetParam(handle_, KALVEX_PARAM_PREVIEWING), 0);
@@ -149,14 +149,47 @@ TEST_F(NoCamera, TriggerFailsPreparationAfterCodeTen) {
     EXPECT_EQ(Codes(), (std::vector<int>{2, 10}));
 }
 
-// ---- Events that are no failures ---------------------------------------------------------
+// ---- Events of failed and clean runs ------------------------------------------------------
 
-TEST_F(Lifecycle, CloseAfterTheCameraEndedCaptureAddsNoCommunicationFailure) {
+// Every way the camera can end a run: the Close that collects it records code
+// 8 once, after the capture thread's code 4; a clean run's Close records none.
+enum class RunEnd { kUnplug, kFailedTransfer, kRepeatedShortTransfers };
+
+class FailedRun : public InstanceTest, public ::testing::WithParamInterface<RunEnd> {};
+
+TEST_P(FailedRun, CloseRecordsCommunicationFailureOnce) {
     ASSERT_EQ(Kalvex_Preview(handle_), 1);
-    HoldFrames();
-    KalvexSim_Unplug(0);
-    ASSERT_TRUE(Eventually([&] { return instance_->CaptureThreadEnded(); }));
-    Codes();
+    ASSERT_NE(NextFrameMessage(), 0);
+    Codes();  // what the start records
+    switch (GetParam()) {
+        case RunEnd::kUnplug:
+            KalvexSim_Unplug(0);
+            break;
+        case RunEnd::kFailedTransfer:
+            KalvexSim_InjectFault(0, KALVEX_SIM_FAULT_FRAME_FAIL, 1);
+            break;
+        case RunEnd::kRepeatedShortTransfers:
+            KalvexSim_InjectFault(0, KALVEX_SIM_FAULT_FRAME_SHORT, KALVEX_SIM_UNTIL_CLEARED);
+            break;
+    }
+    ASSERT_TRUE(Eventually([&] { return Peer().CaptureThreadEnded(); }));
+    EXPECT_EQ(Codes(), std::vector<int>{KALVEX_EV_CAPTURE_ENDED});
+    EXPECT_EQ(Kalvex_Close(handle_), 1);
+    EXPECT_EQ(Codes(), std::vector<int>{KALVEX_EV_COMMUNICATION});
+    EXPECT_EQ(Kalvex_GetParam(handle_, KALVEX_PARAM_PREVIEWING), 0);
+    EXPECT_EQ(Kalvex_Close(handle_), 1);
+    EXPECT_EQ(Codes(), std::vector<int>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryKind, FailedRun,
+                         ::testing::Values(RunEnd::kUnplug, RunEnd::kFailedTransfer,
+                                           RunEnd::kRepeatedShortTransfers));
+
+TEST_F(Lifecycle, CloseAfterACleanRunRecordsNothing) {
+    ASSERT_EQ(Kalvex_Preview(handle_), 1);
+    ASSERT_NE(NextFrameMessage(), 0);
+    Codes();  // what the start records
+    EXPECT_EQ(Kalvex_Close(handle_), 1);
     EXPECT_EQ(Kalvex_Close(handle_), 1);
     EXPECT_EQ(Codes(), std::vector<int>{});
 }

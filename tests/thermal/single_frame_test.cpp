@@ -27,10 +27,10 @@ TEST_F(SingleFrame, TwoShotsFillSlotsOneAndTwoAndTheFirstIdIsGone) {
     Codes();
     int first = Kalvex_OneShot(handle_);
     ASSERT_NE(first, 0);
-    EXPECT_EQ(instance_->CurrentIndex(), 1);
+    EXPECT_EQ(Peer().CurrentIndex(), 1);
     int second = Kalvex_OneShot(handle_);
     ASSERT_NE(second, 0);
-    EXPECT_EQ(instance_->CurrentIndex(), 2);
+    EXPECT_EQ(Peer().CurrentIndex(), 2);
     EXPECT_EQ(Kalvex_GetNewID(handle_), second);
     std::vector<uint16_t> raw(640 * 480);
     EXPECT_EQ(Kalvex_GetRaw(handle_, second, raw.data(), 640 * 480 * 2), 1);
@@ -49,7 +49,7 @@ TEST_F(SingleFrame, ShotHoldsTheColourMappedFrame) {
     EXPECT_EQ(raw[0], KALVEX_SIM_PATTERN(479, 0));
     std::vector<uint8_t> colour(640 * 480 * 3);
     ASSERT_EQ(Kalvex_GetColor(handle_, id, colour.data(), 640 * 480 * 3), 1);
-    const uint32_t e = LiteralColour(instance_->Hue(), 1000, 3000, raw[0]);
+    const uint32_t e = LiteralColour(Peer().Hue(), 1000, 3000, raw[0]);
     EXPECT_EQ(colour[0], (e >> 16) & 255);
     EXPECT_EQ(colour[2], e & 255);
 }
@@ -87,9 +87,9 @@ TEST_F(SingleFrame, FailedReadLeavesTheRingAdvanced) {
     KalvexSim_InjectFault(0, KALVEX_SIM_FAULT_FRAME_FAIL, 1);
     EXPECT_EQ(Kalvex_OneShot(handle_), 0);
     EXPECT_TRUE(Codes().empty());
-    EXPECT_EQ(instance_->CurrentIndex(), 0);  // the transfer failed before the ring moved
+    EXPECT_EQ(Peer().CurrentIndex(), 0);  // the transfer failed before the ring moved
     EXPECT_NE(Kalvex_OneShot(handle_), 0);
-    EXPECT_EQ(instance_->CurrentIndex(), 1);
+    EXPECT_EQ(Peer().CurrentIndex(), 1);
 }
 
 }  // namespace

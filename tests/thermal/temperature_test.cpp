@@ -34,9 +34,9 @@ class Temperatures : public InstanceTest {
     // Waits for a drift check later than `after` and checks that it started a
     // hold window; then moves the clock to the end of that window.
     void AwaitDriftCheckAndHold(uint32_t after) {
-        ASSERT_TRUE(Eventually([&] { return instance_->LastDriftCheck() != after; }));
-        const uint32_t check = instance_->LastDriftCheck();
-        EXPECT_EQ(instance_->NucStartTime(), check);
+        ASSERT_TRUE(Eventually([&] { return Peer().LastDriftCheck() != after; }));
+        const uint32_t check = Peer().LastDriftCheck();
+        EXPECT_EQ(Peer().NucStartTime(), check);
         const uint32_t held = platform::TimeGetTime() - check;
         if (held < 1200) platform::AdvanceClock(1200 - held);
     }
@@ -46,11 +46,11 @@ class Temperatures : public InstanceTest {
 
 TEST_F(Temperatures, SpotReadsItsTemperatureBeforeAndAfterDrift) {
     ASSERT_EQ(Kalvex_SetTableA(handle_, tablePath_.c_str()), 1);
-    EXPECT_EQ(instance_->ReferenceTemperature(), 0.0f);  // the load ran a NUC
+    EXPECT_EQ(Peer().ReferenceTemperature(), 0.0f);  // the load ran a NUC
     HoldFrames();
     ASSERT_EQ(Kalvex_Preview(handle_), 1);
     AwaitDriftCheckAndHold(0);  // the first check finds the reference at 0.0
-    const uint32_t firstCheck = instance_->LastDriftCheck();
+    const uint32_t firstCheck = Peer().LastDriftCheck();
     ReleaseOneFrame();
     long id = NextFrameMessage();
     ASSERT_NE(id, 0);
@@ -65,7 +65,7 @@ TEST_F(Temperatures, SpotReadsItsTemperatureBeforeAndAfterDrift) {
     AdvanceClockWhileCapturing(30001);
     AwaitDriftCheckAndHold(firstCheck);
     window_.Drain();
-    EXPECT_NEAR(instance_->ReferenceTemperature(), KalvexSim_GetInternalTemperature(0), 1e-4);
+    EXPECT_NEAR(Peer().ReferenceTemperature(), KalvexSim_GetInternalTemperature(0), 1e-4);
     ReleaseOneFrame();
     id = NextFrameMessage();
     ASSERT_NE(id, 0);

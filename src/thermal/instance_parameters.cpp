@@ -14,23 +14,23 @@ int CKalvex::GetParam(int id) {
         case KALVEX_PARAM_HEIGHT:
             return frameHeight_;
         case KALVEX_PARAM_FRAME_RATE:
-            return frameRate_.load();
+            return params_.frameRate.load();
         case KALVEX_PARAM_RECORD_KIND:
-            return recordKind_.load();
+            return recording_.RequestedKind();
         case KALVEX_PARAM_PREVIEWING:
-            return mode_.load() == 1 ? 1 : 0;
+            return Previewing() ? 1 : 0;
         case KALVEX_PARAM_PAUSE:
-            return pause_.load();
+            return params_.pause.load();
         case KALVEX_PARAM_RECORDING:
-            return recordStart_.load() != 0 ? 1 : 0;
+            return recording_.Recording() ? 1 : 0;
         case KALVEX_PARAM_RING_LENGTH:
-            return ringLength_.load();
+            return params_.ringLength.load();
         case KALVEX_PARAM_FRAME_INTERVAL:
-            return static_cast<int>(frameInterval_.load());
+            return static_cast<int>(params_.frameInterval.load());
         case KALVEX_PARAM_NUC_HOLD:
-            return static_cast<int>(nucHoldTime_.load());
+            return static_cast<int>(params_.nucHoldTime.load());
         case KALVEX_PARAM_SPLIT_LIMIT:
-            return splitLimit_.load();
+            return params_.splitLimit.load();
         case KALVEX_PARAM_AUTO_RANGE:
             return range_.autoRangeCounter.load();
         case KALVEX_PARAM_RANGE_LOW:
@@ -38,13 +38,13 @@ int CKalvex::GetParam(int id) {
         case KALVEX_PARAM_RANGE_HIGH:
             return range_.high.load();
         case KALVEX_PARAM_AUTO_NUC:
-            return autoNuc_.load();
+            return params_.autoNuc.load();
         case KALVEX_PARAM_RESERVED:
-            return reserved_.load();
+            return params_.reserved.load();
         case KALVEX_PARAM_ROW_ORDER:
-            return rowOrder_.load();
+            return params_.rowOrder.load();
         case KALVEX_PARAM_OUTPUT_ROW_ORDER:
-            return outputRowOrder_.load();
+            return params_.outputRowOrder.load();
         default: {
             int value = 0;
             device_.ReadRegister(id & 0xFF, &value);
@@ -56,20 +56,20 @@ int CKalvex::GetParam(int id) {
 int CKalvex::SetParam(int id, int value) {
     switch (id) {
         case KALVEX_PARAM_RING_LENGTH:
-            if (std::lock_guard ring(ringLock_); !ring_.empty()) {
+            if (!ring_.Empty()) {
                 ReportError(KALVEX_EV_INVALID_ARGUMENT);
                 return 0;
             }
-            ringLength_.store(value);
+            params_.ringLength.store(value);
             return 1;
         case KALVEX_PARAM_FRAME_INTERVAL:
-            frameInterval_.store(static_cast<uint32_t>(value));
+            params_.frameInterval.store(static_cast<uint32_t>(value));
             return 1;
         case KALVEX_PARAM_NUC_HOLD:
-            nucHoldTime_.store(static_cast<uint32_t>(value));
+            params_.nucHoldTime.store(static_cast<uint32_t>(value));
             return 1;
         case KALVEX_PARAM_SPLIT_LIMIT:
-            splitLimit_.store(value);
+            params_.splitLimit.store(value);
             return 1;
         case KALVEX_PARAM_AUTO_RANGE:
             range_.autoRangeCounter.store(value);
@@ -81,13 +81,13 @@ int CKalvex::SetParam(int id, int value) {
             range_.high.store(value);
             return 1;
         case KALVEX_PARAM_ROW_ORDER:
-            rowOrder_.store(value);
+            params_.rowOrder.store(value);
             return 1;
         case KALVEX_PARAM_OUTPUT_ROW_ORDER:
-            outputRowOrder_.store(value);
+            params_.outputRowOrder.store(value);
             return 1;
         case KALVEX_PARAM_AUTO_NUC:
-            autoNuc_.store(value != 0 ? 1 : 0);
+            params_.autoNuc.store(value != 0 ? 1 : 0);
             return 1;
         case KALVEX_PARAM_RESERVED:
             ReportError(KALVEX_EV_NOT_SUPPORTED);
