@@ -127,6 +127,8 @@ int RunView(const Args &args) {
     if (ownTable)
         std::printf("loaded   a table for the simulated camera (%s)\n", ownTable->path().c_str());
     std::printf("open     %s\n", server.Url().c_str());
+    std::printf("files    snapshots and recordings go to %s\n",
+                o.out.empty() ? "the working folder (--out DIR to choose)" : o.out.c_str());
     if (!token.empty())
         std::printf(
             "         (beyond this machine, use its address in place of %s; the token "

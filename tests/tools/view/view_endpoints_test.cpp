@@ -255,5 +255,19 @@ TEST_F(ViewEndpoints, KeepsGoingWhenTheCameraIsUnpluggedAndPluggedAgain) {
     EXPECT_NE(Field(Status(), "eventCount"), "0");  // what went wrong was shown
 }
 
+TEST_F(ViewEndpoints, BadParametersAreRefusedWithAReason) {
+    ASSERT_TRUE(MoreFrames(1));
+    httplib::Client client = Client();
+    for (const char *after : {"abc", "", "-1", "12x", "99999999999999999999"}) {
+        auto res = client.Get((std::string("/api/temperatures?after=") + after).c_str());
+        ASSERT_TRUE(res) << after;
+        EXPECT_EQ(res->status, 400) << after;
+        EXPECT_NE(res->body.find("after must be"), std::string::npos) << res->body;
+    }
+    auto ok = client.Get("/api/temperatures?after=0");
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(ok->status, 200);
+}
+
 }  // namespace
 }  // namespace kalvex::viewtest
