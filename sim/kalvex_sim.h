@@ -191,6 +191,30 @@ int KALVEX_CALL KalvexSim_Unplug(int camera);
 /* 1 when plugged, 0 otherwise. */
 int KALVEX_CALL KalvexSim_IsPlugged(int camera);
 
+/* ---- Protocol engine for other carriers -------------------------------------
+ * The camera side of the protocol without the simulated kernel driver, for an
+ * emulator that carries it over another link (the USB tests answer emulated
+ * usbdevfs requests with it). KalvexSim_Attach powers the camera up like
+ * KalvexSim_Plug but leaves its device path alone (another driver may serve
+ * it); KalvexSim_Unplug detaches it. A link is one open of the camera (it
+ * counts as an open handle): KalvexSim_LinkTransfer serves one request on
+ * pipe 0 (a 64-byte command block from the host), 1 (a reply block) or 2 (a
+ * frame) exactly as "Protocol as served" says, except that there are no I/O
+ * control codes to check; it returns 1 with *returned the bytes moved, or 0.
+ * KalvexSim_LinkCancel fails the pending request and every later one on the
+ * link, like the driver's cancel (counted in KalvexSim_GetCancels), until
+ * KalvexSim_LinkResume; 0 when cancelling is off. A link of an unplugged
+ * camera fails every request. Null links are refused. */
+typedef struct KalvexSimLink KalvexSimLink;
+int KALVEX_CALL KalvexSim_Attach(int camera);
+/* Null when the camera is unknown, not plugged or its open fault fires. */
+KalvexSimLink *KALVEX_CALL KalvexSim_LinkOpen(int camera);
+int KALVEX_CALL KalvexSim_LinkTransfer(KalvexSimLink *link, int pipe, void *buffer,
+                                       unsigned long length, unsigned long *returned);
+int KALVEX_CALL KalvexSim_LinkCancel(KalvexSimLink *link);
+int KALVEX_CALL KalvexSim_LinkResume(KalvexSimLink *link);
+void KALVEX_CALL KalvexSim_LinkClose(KalvexSimLink *link);
+
 /* ---- Frames and scene ------------------------------------------------------ */
 /* Frames per second; 0 serves each request at once. Default 30. */
 int KALVEX_CALL KalvexSim_SetFrameRate(int camera, double hz);

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "kalvex_sim.h"
@@ -111,6 +112,62 @@ int KALVEX_CALL KalvexSim_Unplug(int camera) {
 
 int KALVEX_CALL KalvexSim_IsPlugged(int camera) {
     return Known(camera) && CameraAt(camera).IsPlugged() ? 1 : 0;
+}
+
+int KALVEX_CALL KalvexSim_Attach(int camera) {
+    if (!Known(camera)) return 0;
+    try {
+        return CameraAt(camera).Attach() ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// The public link is the driver's handle: one engine behind both.
+struct KalvexSimLink {
+    kalvex::sim::Link link;
+};
+
+KalvexSimLink *KALVEX_CALL KalvexSim_LinkOpen(int camera) {
+    if (!Known(camera)) return nullptr;
+    uint64_t generation = 0;
+    Camera &c = CameraAt(camera);
+    if (!c.Open(&generation)) return nullptr;
+    auto *link = new (std::nothrow) KalvexSimLink{{&c, generation, {}}};
+    if (link == nullptr) c.Close();
+    return link;
+}
+
+int KALVEX_CALL KalvexSim_LinkTransfer(KalvexSimLink *link, int pipe, void *buffer,
+                                       unsigned long length, unsigned long *returned) {
+    if (returned != nullptr) *returned = 0;
+    if (link == nullptr || pipe < 0 || pipe > 2 || length > 0xFFFFFFFFul) return 0;
+    try {
+        uint32_t got = 0;
+        bool ok = link->link.camera->Transfer(link->link.generation, link->link.cancelled,
+                                              static_cast<uint32_t>(pipe), buffer,
+                                              static_cast<uint32_t>(length), &got);
+        if (returned != nullptr) *returned = got;
+        return ok ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int KALVEX_CALL KalvexSim_LinkCancel(KalvexSimLink *link) {
+    return link != nullptr && link->link.camera->Cancel(link->link.cancelled) ? 1 : 0;
+}
+
+int KALVEX_CALL KalvexSim_LinkResume(KalvexSimLink *link) {
+    if (link == nullptr) return 0;
+    link->link.cancelled.store(false);
+    return 1;
+}
+
+void KALVEX_CALL KalvexSim_LinkClose(KalvexSimLink *link) {
+    if (link == nullptr) return;
+    link->link.camera->Close();
+    delete link;
 }
 
 int KALVEX_CALL KalvexSim_SetFrameRate(int camera, double hz) {

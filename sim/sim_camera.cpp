@@ -102,6 +102,14 @@ void Camera::PowerOn() {
 }
 
 bool Camera::Plug() {
+    return PowerUp(true);
+}
+
+bool Camera::Attach() {
+    return PowerUp(false);
+}
+
+bool Camera::PowerUp(bool registerDriver) {
     std::lock_guard plugGuard(plugLock_);
     {
         std::lock_guard guard(lock_);
@@ -109,7 +117,10 @@ bool Camera::Plug() {
         PowerOn();
         plugged_ = true;
     }
-    if (RegisterCameraDriver(*this)) return true;
+    if (!registerDriver || RegisterCameraDriver(*this)) {
+        registered_ = registerDriver;
+        return true;
+    }
     std::lock_guard guard(lock_);
     plugged_ = false;
     return false;
@@ -124,7 +135,9 @@ bool Camera::Unplug() {
         ++generation_;
     }
     changed_.notify_all();
-    UnregisterCameraDriver(*this);
+    // Only our own registration: an attached camera's path may be another driver's.
+    if (registered_) UnregisterCameraDriver(*this);
+    registered_ = false;
     return true;
 }
 
@@ -445,6 +458,16 @@ void Camera::Close() {
 
 bool Camera::IoControl(uint64_t generation, const std::atomic<bool> &cancelled, uint32_t code,
                        uint32_t pipe, void *buffer, uint32_t length, uint32_t *returned) {
+    return Serve(generation, cancelled, &code, pipe, buffer, length, returned);
+}
+
+bool Camera::Transfer(uint64_t generation, const std::atomic<bool> &cancelled, uint32_t pipe,
+                      void *buffer, uint32_t length, uint32_t *returned) {
+    return Serve(generation, cancelled, nullptr, pipe, buffer, length, returned);
+}
+
+bool Camera::Serve(uint64_t generation, const std::atomic<bool> &cancelled, const uint32_t *code,
+                   uint32_t pipe, void *buffer, uint32_t length, uint32_t *returned) {
     *returned = 0;
     Lock lock(lock_);
     if (!Alive(generation) || cancelled.load() || buffer == nullptr) return false;
@@ -462,10 +485,10 @@ bool Camera::IoControl(uint64_t generation, const std::atomic<bool> &cancelled, 
 }
 
 bool Camera::Command(Lock &lock, uint64_t generation, const std::atomic<bool> &cancelled,
-                     uint32_t code, uint8_t *buffer, uint32_t length, uint32_t *returned) {
+                     const uint32_t *code, uint8_t *buffer, uint32_t length, uint32_t *returned) {
     if (length != kBlock) return false;
     uint32_t expected = buffer[0] == 0x02 ? kReplyCode : kCommandCode;
-    if (code != expected) return false;
+    if (code != nullptr && *code != expected) return false;
     // The block as it arrived: the caller's buffer may not be looked at again
     // after a wait that the caller's cancel ends.
     Block block;
@@ -550,8 +573,8 @@ uint8_t Camera::ReadStatusRegister(bool consume) {
 }
 
 bool Camera::Reply(Lock &lock, uint64_t generation, const std::atomic<bool> &cancelled,
-                   uint32_t code, uint8_t *buffer, uint32_t length, uint32_t *returned) {
-    if (code != kReplyCode || length != kBlock) return false;
+                   const uint32_t *code, uint8_t *buffer, uint32_t length, uint32_t *returned) {
+    if ((code != nullptr && *code != kReplyCode) || length != kBlock) return false;
     if (!Delay(lock, 1, generation, cancelled)) return false;
     if (replies_.empty()) return false;
     const uint8_t opcode = replies_.front().second;
@@ -574,10 +597,12 @@ uint32_t Camera::TransferSamples() const {
 }
 
 bool Camera::Frame(Lock &lock, uint64_t generation, const std::atomic<bool> &cancelled,
-                   uint32_t code, uint8_t *buffer, uint32_t length, uint32_t *returned) {
+                   const uint32_t *code, uint8_t *buffer, uint32_t length, uint32_t *returned) {
     ++counters_.frameRequests;
     uint32_t samples = TransferSamples();
-    if (code != (samples >= kLargeTransferSamples ? kLargeFrameCode : kCommandCode)) return false;
+    if (code != nullptr &&
+        *code != (samples >= kLargeTransferSamples ? kLargeFrameCode : kCommandCode))
+        return false;
     // A frame is sent only when a start-frame command asked for it and a
     // transfer length is programmed.
     if (!frameArmed_ || samples == 0) return false;
@@ -738,19 +763,11 @@ Camera &CameraAt(int number) {
 
 // ---- Driver callbacks -------------------------------------------------------------
 
-namespace {
-struct Handle {
-    Camera *camera;
-    uint64_t generation;
-    std::atomic<bool> cancelled{false};
-};
-}  // namespace
-
 void *DriverOpen(void *context) {
     auto *camera = static_cast<Camera *>(context);
     uint64_t generation = 0;
     if (camera == nullptr || !camera->Open(&generation)) return nullptr;
-    auto *handle = new (std::nothrow) Handle{camera, generation, {}};
+    auto *handle = new (std::nothrow) Link{camera, generation, {}};
     if (handle == nullptr) camera->Close();
     return handle;
 }
@@ -758,20 +775,20 @@ void *DriverOpen(void *context) {
 bool DriverIoControl(void *, void *device, uint32_t code, uint32_t pipe, void *buffer,
                      uint32_t length, uint32_t *returned) {
     *returned = 0;
-    auto *handle = static_cast<Handle *>(device);
+    auto *handle = static_cast<Link *>(device);
     if (handle == nullptr) return false;
     return handle->camera->IoControl(handle->generation, handle->cancelled, code, pipe, buffer,
                                      length, returned);
 }
 
 bool DriverCancel(void *, void *device) {
-    auto *handle = static_cast<Handle *>(device);
+    auto *handle = static_cast<Link *>(device);
     if (handle == nullptr) return false;
     return handle->camera->Cancel(handle->cancelled);
 }
 
 void DriverClose(void *, void *device) {
-    auto *handle = static_cast<Handle *>(device);
+    auto *handle = static_cast<Link *>(device);
     if (handle == nullptr) return;
     handle->camera->Close();
     delete handle;

@@ -60,8 +60,11 @@ class Camera {
     Camera(const Camera &) = delete;
     Camera &operator=(const Camera &) = delete;
 
-    // Control side.
+    // Control side. Plug powers the camera up and registers its device path
+    // with the simulated driver; Attach powers it up for the protocol engine's
+    // other carriers only (Link below), leaving the path to another driver.
     bool Plug();
+    bool Attach();
     bool Unplug();
     bool IsPlugged();
     void ResetSettings();
@@ -96,9 +99,15 @@ class Camera {
     // opened in an earlier one is dead.
     bool Open(uint64_t *generation);
     void Close();
+    // The simulated kernel driver's I/O control request: the code must be the
+    // one the driver expects for the pipe and block, then the engine serves it.
     // cancelled belongs to the handle: once set, its requests fail (waits end).
     bool IoControl(uint64_t generation, const std::atomic<bool> &cancelled, uint32_t code,
                    uint32_t pipe, void *buffer, uint32_t length, uint32_t *returned);
+    // The protocol engine alone: one command, reply or frame request on a
+    // pipe, for carriers without I/O control codes (USB endpoints).
+    bool Transfer(uint64_t generation, const std::atomic<bool> &cancelled, uint32_t pipe,
+                  void *buffer, uint32_t length, uint32_t *returned);
 
     // ---- Stalls, latency, aimed faults (control side) ----
     void SetLatency(int pipe, int milliseconds);
@@ -116,6 +125,10 @@ class Camera {
     using Lock = std::unique_lock<std::mutex>;
 
     bool Alive(uint64_t generation) const { return plugged_ && generation == generation_; }
+    bool PowerUp(bool registerDriver);
+    // code: the I/O control code to check, or null when the carrier has none.
+    bool Serve(uint64_t generation, const std::atomic<bool> &cancelled, const uint32_t *code,
+               uint32_t pipe, void *buffer, uint32_t length, uint32_t *returned);
     bool TakeFault(int fault);
     // A command or reply fault applies only to the aimed opcode (all when -1).
     bool TakeAimedFault(int fault, uint8_t opcode);
@@ -124,12 +137,12 @@ class Camera {
     // Waits out the pipe's latency; false when the request must fail instead.
     bool Delay(Lock &lock, uint32_t pipe, uint64_t generation, const std::atomic<bool> &cancelled);
     void PowerOn();
-    bool Command(Lock &lock, uint64_t generation, const std::atomic<bool> &cancelled, uint32_t code,
-                 uint8_t *buffer, uint32_t length, uint32_t *returned);
-    bool Reply(Lock &lock, uint64_t generation, const std::atomic<bool> &cancelled, uint32_t code,
-               uint8_t *buffer, uint32_t length, uint32_t *returned);
-    bool Frame(Lock &lock, uint64_t generation, const std::atomic<bool> &cancelled, uint32_t code,
-               uint8_t *buffer, uint32_t length, uint32_t *returned);
+    bool Command(Lock &lock, uint64_t generation, const std::atomic<bool> &cancelled,
+                 const uint32_t *code, uint8_t *buffer, uint32_t length, uint32_t *returned);
+    bool Reply(Lock &lock, uint64_t generation, const std::atomic<bool> &cancelled,
+               const uint32_t *code, uint8_t *buffer, uint32_t length, uint32_t *returned);
+    bool Frame(Lock &lock, uint64_t generation, const std::atomic<bool> &cancelled,
+               const uint32_t *code, uint8_t *buffer, uint32_t length, uint32_t *returned);
     void Execute(const Block &block);
     void QueueReplies(uint8_t opcode, uint8_t item, uint8_t byte0, uint8_t byte1);
     uint8_t ReadStatusRegister(bool consume);
@@ -145,6 +158,7 @@ class Camera {
     char path_[32];
 
     bool plugged_ = false;
+    bool registered_ = false;  // the device path is the simulated driver's
     uint64_t generation_ = 0;
     std::array<uint8_t, 256> registers_{};
     std::array<uint16_t, 256> core_{};
@@ -214,6 +228,15 @@ void UnregisterCameraDriver(Camera &camera);
 // library's POSIX extension for the shared one.
 bool RegisterDriverPath(const char *path, const KalvexDriverOps *ops, void *context);
 void UnregisterDriverPath(const char *path);
+
+// One open link to a camera's protocol engine: the simulated driver's device
+// handle, or a link of another carrier (KalvexSim_LinkOpen). cancelled fails
+// the pending and later requests until it is cleared.
+struct Link {
+    Camera *camera;
+    uint64_t generation;
+    std::atomic<bool> cancelled{false};
+};
 
 // The driver callbacks a registration forwards to.
 void *DriverOpen(void *context);

@@ -3,8 +3,9 @@
 #include <memory>
 
 #include "api/sdk_chain.h"
-#include "api/text_conversion.h"
+#include "base/text_conversion.h"
 #include "kalvex.h"
+#include "platform/platform.h"
 #include "thermal/kalvex_instance.h"
 
 using kalvex::CKalvex;
@@ -67,9 +68,9 @@ KALVEX_API int KALVEX_CALL Kalvex_IsCameraEnableW(int handle, int index, wchar_t
 
 KALVEX_API int KALVEX_CALL Kalvex_IsCameraEnableA(int handle, int index, char *name, int size) {
     return Dispatch(handle, 0, [&](CKalvex &k) {
-        return kalvex::WithWideBuffer(name, size, [&](wchar_t *wide, int wideSize) {
-            return k.IsCameraEnable(index, wide, wideSize);
-        });
+        return kalvex::WithWideBuffer(
+            name, size, kalvex::platform::WideToNarrow,
+            [&](wchar_t *wide, int wideSize) { return k.IsCameraEnable(index, wide, wideSize); });
     });
 }
 
@@ -91,7 +92,8 @@ KALVEX_API int KALVEX_CALL Kalvex_SetTableW(int handle, const wchar_t *fileName)
 KALVEX_API int KALVEX_CALL Kalvex_SetTableA(int handle, const char *fileName) {
     return Dispatch(handle, 0, [&](CKalvex &) {
         return kalvex::WithWideText(
-            fileName, 0, [&](const wchar_t *wide) { return Kalvex_SetTableW(handle, wide); });
+            fileName, 0, kalvex::platform::NarrowToWide,
+            [&](const wchar_t *wide) { return Kalvex_SetTableW(handle, wide); });
     });
 }
 
@@ -160,7 +162,8 @@ KALVEX_API int KALVEX_CALL Kalvex_SaveW(int handle, const wchar_t *fileName, int
 KALVEX_API int KALVEX_CALL Kalvex_SaveA(int handle, const char *fileName, int type) {
     return Dispatch(handle, 0, [&](CKalvex &) {
         return kalvex::WithWideText(
-            fileName, 0, [&](const wchar_t *wide) { return Kalvex_SaveW(handle, wide, type); });
+            fileName, 0, kalvex::platform::NarrowToWide,
+            [&](const wchar_t *wide) { return Kalvex_SaveW(handle, wide, type); });
     });
 }
 
@@ -171,7 +174,8 @@ KALVEX_API int KALVEX_CALL Kalvex_RecW(int handle, const wchar_t *fileName, int 
 KALVEX_API int KALVEX_CALL Kalvex_RecA(int handle, const char *fileName, int kind) {
     return Dispatch(handle, 0, [&](CKalvex &) {
         return kalvex::WithWideText(
-            fileName, 0, [&](const wchar_t *wide) { return Kalvex_RecW(handle, wide, kind); });
+            fileName, 0, kalvex::platform::NarrowToWide,
+            [&](const wchar_t *wide) { return Kalvex_RecW(handle, wide, kind); });
     });
 }
 

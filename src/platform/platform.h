@@ -48,6 +48,9 @@ bool DeviceCancel(DeviceLink *link);
 
 bool RegisterDriver(const char *path, const KalvexDriverOps *ops, void *context);
 bool UnregisterDriver(const char *path);
+// Only when the path is still served by these ops and context, so that a
+// driver never removes another's later registration of the same path.
+bool UnregisterDriverIfOwned(const char *path, const KalvexDriverOps *ops, void *context);
 
 // ---- Window notification ---------------------------------------------------------
 // Posts without waiting; false when the window is gone or its queue is full.

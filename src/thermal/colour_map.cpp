@@ -44,21 +44,6 @@ constexpr uint32_t BgrWord(uint32_t e) {
     return ((e & 0xFFu) << 16) | (e & 0xFF00u) | ((e >> 16) & 0xFFu);
 }
 
-// Writes the colours of n pixels: four pixels as three 32-bit words, so that
-// no store crosses into the next pixel's bytes at the end of the row.
-inline void MapRow(const uint16_t *src, uint8_t *dst, int n, const uint32_t *lut) {
-    int c = 0;
-    for (; c + 4 <= n; c += 4) {
-        const uint32_t a = lut[src[c]], b = lut[src[c + 1]], d = lut[src[c + 2]],
-                       e = lut[src[c + 3]];
-        const uint32_t w0 = a | (b << 24), w1 = (b >> 8) | (d << 16), w2 = (d >> 16) | (e << 8);
-        std::memcpy(dst + 3 * c, &w0, 4);
-        std::memcpy(dst + 3 * c + 4, &w1, 4);
-        std::memcpy(dst + 3 * c + 8, &w2, 4);
-    }
-    for (; c < n; ++c) std::memcpy(dst + 3 * c, &lut[src[c]], 3);
-}
-
 // Minimum and maximum of n samples, folded into *minimum and *maximum.
 inline void RowMinMax(const uint16_t *src, int n, uint32_t *minimum, uint32_t *maximum) {
     int c = 0;
@@ -91,6 +76,21 @@ inline void RowMinMax(const uint16_t *src, int n, uint32_t *minimum, uint32_t *m
     *maximum = mx;
 }
 }  // namespace
+
+// Writes the colours of n pixels: four pixels as three 32-bit words, so that
+// no store crosses into the next pixel's bytes at the end of the row.
+void MapRowThroughLut(const uint16_t *src, uint8_t *dst, int n, const uint32_t *lut) {
+    int c = 0;
+    for (; c + 4 <= n; c += 4) {
+        const uint32_t a = lut[src[c]], b = lut[src[c + 1]], d = lut[src[c + 2]],
+                       e = lut[src[c + 3]];
+        const uint32_t w0 = a | (b << 24), w1 = (b >> 8) | (d << 16), w2 = (d >> 16) | (e << 8);
+        std::memcpy(dst + 3 * c, &w0, 4);
+        std::memcpy(dst + 3 * c + 4, &w1, 4);
+        std::memcpy(dst + 3 * c + 8, &w2, 4);
+    }
+    for (; c < n; ++c) std::memcpy(dst + 3 * c, &lut[src[c]], 3);
+}
 
 uint32_t LiteralColour(const HueTable &hue, int32_t low, int32_t high, uint32_t g) {
     const int64_t value = g;
@@ -137,7 +137,7 @@ int CColourMapper::ColorizeFrame(const ColourFrame &frame, ColourRange &range) {
     for (int r = 0; r < height; ++r) {
         const auto *src = reinterpret_cast<const uint16_t *>(rawBase + r * frame.rawStride);
         uint8_t *dst = frame.bgr + r * frame.bgrStride;
-        MapRow(src, dst, width, lut);
+        MapRowThroughLut(src, dst, width, lut);
         if (r > rowFirst && r < rowLast && colLast - colFirst > 1)
             RowMinMax(src + colFirst + 1, colLast - colFirst - 1, &minimum, &maximum);
     }

@@ -37,6 +37,10 @@ struct ColourFrame {
 // gives it: (float (g - low) x 360.0) / float (high - low), truncated.
 uint32_t LiteralColour(const HueTable &hue, int32_t low, int32_t high, uint32_t g);
 
+// Writes n pixels of 3 bytes: the low three bytes (little-endian) of
+// lut[src[c]] for each sample; lut holds an entry for every 16-bit value.
+void MapRowThroughLut(const uint16_t *src, uint8_t *dst, int n, const uint32_t *lut);
+
 // Maps frames through a lookup table over every 16-bit value, rebuilt only
 // when the range changes; bit-identical to LiteralColour.
 class CColourMapper {

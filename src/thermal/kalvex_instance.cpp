@@ -7,7 +7,7 @@
 #include <new>
 #include <system_error>
 
-#include "api/log.h"
+#include "base/log.h"
 #include "platform/platform.h"
 #include "thermal/temperature_rows.h"
 
@@ -413,6 +413,8 @@ void CKalvex::CaptureLoop() {
         if (window != nullptr)
             platform::PostWindowMessage(window, KALVEX_WM_FRAME, 0,
                                         static_cast<int32_t>(current.id.load()));
+        if (std::shared_ptr<FrameObserver> observer = Observer())
+            observer->FramePublished(*this, current.id.load());
     }
     RecordingLoopEnd();
 }
@@ -492,6 +494,24 @@ int CKalvex::GetRaw(int frameId, void *buffer, int bufferSize) {
     }
     CopyImageOut(slot->raw, buffer, rowOrder_.load() != 0);
     return 1;
+}
+
+bool CKalvex::CopyFrame(uint32_t id, std::vector<uint16_t> &raw, int32_t &width, int32_t &height,
+                        std::shared_ptr<const CThermoTableState> &table) {
+    std::lock_guard frames(frameLock_);
+    if (id == 0) return false;
+    for (RingSlot &slot : ring_) {
+        if (slot.id.load() != id || slot.raw.Empty()) continue;
+        width = slot.raw.Width();
+        height = slot.raw.Height();
+        raw.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+        for (int32_t r = 0; r < height; ++r)
+            std::memcpy(raw.data() + static_cast<size_t>(r) * static_cast<size_t>(width),
+                        slot.raw.Row(r), static_cast<size_t>(width) * sizeof(uint16_t));
+        table = table_.State();
+        return true;
+    }
+    return false;
 }
 
 void CKalvex::ConvertFrameToTemperatures(const CDibImage &raw, float *out) {

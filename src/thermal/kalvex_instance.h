@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "api/error_stack.h"
+#include "base/error_stack.h"
 #include "device/zorcam_sdk.h"
 #include "kalvex.h"
 #include "kalvex_scene.h"
@@ -38,6 +38,17 @@ struct RingSlot {
         colour = other.colour;
         return *this;
     }
+};
+
+class CKalvex;
+
+// Told of every frame the capture loop publishes, on the capture thread, just
+// after its frame message. Modules above this layer (measurement) watch the
+// stream through it without the loop knowing them.
+class FrameObserver {
+  public:
+    virtual ~FrameObserver() = default;
+    virtual void FramePublished(CKalvex &instance, uint32_t frameId) = 0;
 };
 
 class CKalvex {
@@ -87,6 +98,24 @@ class CKalvex {
     int GetColor(int frameId, void *buffer, int bufferSize);
     int GetRaw(int frameId, void *buffer, int bufferSize);
     int GetTemperature(int frameId, float *buffer, int bufferSize);
+    // A copy of the raw frame with this id as stored (buffer row 0 first,
+    // whatever the row-order flags say) and the table in effect, taken
+    // together under the frame lock; false (nothing recorded) when no slot
+    // holds the id.
+    bool CopyFrame(uint32_t id, std::vector<uint16_t> &raw, int32_t &width, int32_t &height,
+                   std::shared_ptr<const CThermoTableState> &table);
+    // The observer of published frames: the one installed, or make()'s
+    // result installed now when there is none.
+    template <class Make>
+    std::shared_ptr<FrameObserver> ObserverOr(Make make) {
+        std::lock_guard guard(observerLock_);
+        if (!observer_) observer_ = make();
+        return observer_;
+    }
+    std::shared_ptr<FrameObserver> Observer() {
+        std::lock_guard guard(observerLock_);
+        return observer_;
+    }
     // Width x height temperatures of a raw image, rows in the order the
     // row-order flag asks for.
     void ConvertFrameToTemperatures(const CDibImage &raw, float *out);
@@ -234,6 +263,8 @@ class CKalvex {
     std::atomic<bool> endedByCamera_{false};
 
     std::atomic<KalvexHwnd> window_{nullptr};
+    std::mutex observerLock_;  // held only to read or install observer_
+    std::shared_ptr<FrameObserver> observer_;
     std::atomic<int32_t> frameRate_{0};
     std::atomic<uint32_t> framesTaken_{0};
     int32_t frameCount_ = 0;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "api/log.h"
+#include "base/log.h"
 #include "kalvex.h"
 #include "platform/platform.h"
 #include "support/test_window.h"

@@ -564,5 +564,60 @@ TEST_F(SimCamera, FaultsAimedAtOneOpcodeLetOthersPass) {
     EXPECT_EQ(KalvexSim_GetCancels(8), -1);
 }
 
+// ---- The protocol engine without the simulated driver ---------------------------------
+
+namespace {
+constexpr KalvexDriverOps kOtherDriver = {[](void *, const char *) -> void * { return nullptr; },
+                                          [](void *, void *, unsigned long, unsigned long, void *,
+                                             unsigned long, unsigned long *) { return 0; },
+                                          nullptr, nullptr};
+
+bool EngineSend(KalvexSimLink *link, Block block) {
+    unsigned long got = 0;
+    return KalvexSim_LinkTransfer(link, 0, block.data(), 64, &got) == 1 && got == 64;
+}
+}  // namespace
+
+TEST_F(SimCamera, AttachedCameraServesItsLinksAndLeavesThePathToAnotherDriver) {
+    ASSERT_EQ(KalvexSim_Unplug(1), 1);
+    ASSERT_TRUE(platform::RegisterDriver("\\\\.\\ZcamN7KTHM-1", &kOtherDriver, nullptr));
+    ASSERT_EQ(KalvexSim_Attach(1), 1);
+    KalvexSimLink *link = KalvexSim_LinkOpen(1);
+    ASSERT_NE(link, nullptr);
+    // No I/O control codes: the pipe alone decides, for commands, replies and frames.
+    ASSERT_TRUE(EngineSend(link, MakeBlock({0x25, 5, 44})));
+    ASSERT_TRUE(EngineSend(link, MakeBlock({0x26, 5})));
+    Block reply{};
+    unsigned long got = 0;
+    ASSERT_EQ(KalvexSim_LinkTransfer(link, 1, reply.data(), 64, &got), 1);
+    ASSERT_EQ(KalvexSim_LinkTransfer(link, 1, reply.data(), 64, &got), 1);
+    EXPECT_EQ(reply[0], 44);
+    KalvexSim_SetFrameRate(1, 0.0);
+    KalvexSim_SetTestPattern(1, 1);
+    for (auto [reg, value] : {std::pair{18, 64}, {19, 239}, {1, 0xB0}, {2, 0x04}})
+        KalvexSim_WriteRegister(1, reg, value);
+    ASSERT_TRUE(EngineSend(link, MakeBlock({0x02})));
+    std::vector<uint8_t> frame(614400);
+    ASSERT_EQ(KalvexSim_LinkTransfer(link, 2, frame.data(), 614400, &got), 1);
+    EXPECT_EQ(got, 614400u);
+    EXPECT_EQ(Sample16(frame, 640 * 7 + 3), KALVEX_SIM_PATTERN(7, 3));
+
+    // Cancel fails requests until resumed.
+    ASSERT_EQ(KalvexSim_LinkCancel(link), 1);
+    EXPECT_FALSE(EngineSend(link, MakeBlock({0x25, 5, 1})));
+    ASSERT_EQ(KalvexSim_LinkResume(link), 1);
+    EXPECT_TRUE(EngineSend(link, MakeBlock({0x25, 5, 2})));
+    EXPECT_EQ(KalvexSim_GetCancels(1), 1);
+
+    // The simulated driver never took the path; unplugging leaves it where it was.
+    ASSERT_EQ(KalvexSim_Unplug(1), 1);
+    EXPECT_FALSE(EngineSend(link, MakeBlock({0x25, 5, 3})));
+    EXPECT_TRUE(platform::UnregisterDriver("\\\\.\\ZcamN7KTHM-1"));
+    KalvexSim_LinkClose(link);
+    EXPECT_EQ(Counters(1).openHandles, 0);
+    EXPECT_EQ(KalvexSim_LinkOpen(1), nullptr);
+    EXPECT_EQ(KalvexSim_LinkTransfer(nullptr, 0, reply.data(), 64, &got), 0);
+}
+
 }  // namespace
 }  // namespace kalvex::simtest

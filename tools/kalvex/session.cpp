@@ -12,11 +12,27 @@
 
 namespace kalvex_tool {
 
+void ParseUsbIds(const std::string &text, int *vendor, int *product) {
+    auto hex = [&](const std::string &part) {
+        if (part.empty() || part.size() > 4 ||
+            part.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+            throw UsageError("--usb needs VID:PID in hexadecimal (such as 1209:6a0e), not '" +
+                             text + "'");
+        return static_cast<int>(std::stoul(part, nullptr, 16));
+    };
+    size_t colon = text.find(':');
+    if (colon == std::string::npos) hex("");
+    *vendor = hex(text.substr(0, colon));
+    *product = hex(text.substr(colon + 1));
+}
+
 void CameraOptions::AddTo(std::vector<Option> *options, bool scene) {
     options->push_back({"--sim", "", "use the simulated camera even if a real one answers",
                         [this](const std::string &) {
                             if (source == Source::Real)
-                                throw UsageError("--sim and --no-sim exclude each other");
+                                throw UsageError(usbVendor >= 0
+                                                     ? "--sim and --usb exclude each other"
+                                                     : "--sim and --no-sim exclude each other");
                             source = Source::Sim;
                         }});
     options->push_back({"--no-sim", "", "use a real camera only, never the simulated one",
@@ -25,34 +41,17 @@ void CameraOptions::AddTo(std::vector<Option> *options, bool scene) {
                                 throw UsageError("--sim and --no-sim exclude each other");
                             source = Source::Real;
                         }});
+    options->push_back({"--usb", "VID:PID",
+                        "a camera on USB with these hexadecimal ids (kalvex usb lists them)",
+                        [this](const std::string &v) {
+                            if (source == Source::Sim)
+                                throw UsageError("--sim and --usb exclude each other");
+                            ParseUsbIds(v, &usbVendor, &usbProduct);
+                            source = Source::Real;
+                        }});
     options->push_back({"--camera", "N", "camera number 0-7 (default: the first found)",
                         [this](const std::string &v) { camera = ParseInt(v, "--camera", 0, 7); }});
-    options->push_back(
-        {"--internal", "CELSIUS", "simulated internal temperature (default 25.0)",
-         [this](const std::string &v) { internal = ParseDouble(v, "--internal", -273.15, 2000); }});
-    options->push_back(
-        {"--drift", "CELSIUS", "simulated internal-temperature change per frame",
-         [this](const std::string &v) { drift = ParseDouble(v, "--drift", -100, 100); }});
-    if (!scene) return;
-    options->push_back({"--background", "CELSIUS", "simulated scene background (default 22)",
-                        [this](const std::string &v) {
-                            background = ParseDouble(v, "--background", -273.15, 2000);
-                        }});
-    options->push_back({"--spot", "X,Y,R,CELSIUS[,EMISSIVITY]",
-                        "simulated hot or cold disc (repeatable, up to 16; emissivity default 1)",
-                        [this](const std::string &v) {
-                            if (spots.size() >= KALVEX_SIM_MAX_SPOTS)
-                                throw UsageError("too many --spot options");
-                            spots.push_back(ParseSpot(v));
-                        }});
-    options->push_back({"--fps", "HZ", "simulated frame rate (default 30; 0: as fast as asked)",
-                        [this](const std::string &v) { fps = ParseDouble(v, "--fps", 0, 1000); }});
-    options->push_back(
-        {"--noise", "N", "simulated temporal noise, +-N raw values (default 0)",
-         [this](const std::string &v) { noise = ParseInt(v, "--noise", 0, 16383); }});
-    options->push_back({"--fpn", "N",
-                        "simulated fixed-pattern noise, +-N raw values (a NUC removes it)",
-                        [this](const std::string &v) { fpn = ParseInt(v, "--fpn", 0, 16383); }});
+    sim.AddTo(options, !scene);
 }
 
 void ParamOptions::AddTo(std::vector<Option> *options, bool streaming) {
@@ -107,24 +106,6 @@ void ParamOptions::AddTo(std::vector<Option> *options, bool streaming) {
                         }});
     options->push_back({"--no-auto-nuc", "", "no NUC when the internal temperature drifts",
                         [this](const std::string &) { autoNuc = 0; }});
-}
-
-Spot ParseSpot(const std::string &text) {
-    const size_t commas = static_cast<size_t>(std::count(text.begin(), text.end(), ','));
-    std::vector<double> n = ParseList(text, "--spot", commas == 4 ? 5 : 4);
-    if (n[0] < 0 || n[0] >= kSensorWidth || n[1] < 0 || n[1] >= kSensorHeight)
-        throw UsageError("--spot " + text +
-                         ": the centre must lie in the frame (x 0-639, y 0-479)");
-    if (n[2] < 0 || n[2] > kSensorWidth) throw UsageError("--spot radius must be from 0 to 640");
-    if (n[3] < -273.15 || n[3] > 2000)
-        throw UsageError("--spot temperature must be from -273.15 to 2000");
-    Spot spot{static_cast<int>(n[0]), static_cast<int>(n[1]), static_cast<int>(n[2]), n[3]};
-    if (n.size() == 5) {
-        if (!(n[4] > 0.0 && n[4] <= 1.0))
-            throw UsageError("--spot emissivity must lie in 0 < e <= 1");
-        spot.emissivity = n[4];
-    }
-    return spot;
 }
 
 void SceneOptions::AddTo(std::vector<Option> *options) {
@@ -210,6 +191,9 @@ Session::Session(const CameraOptions &options) {
 void Session::Start(const CameraOptions &options) {
     if (!window_.ok()) throw Failure("cannot create the message window", KALVEX_EV_NO_MEMORY);
     if (options.source == CameraOptions::Source::Sim) PlugSimulator(options);
+    if (options.usbVendor >= 0 && !AddUsbCamera(options.usbVendor, options.usbProduct))
+        throw Failure("this platform has no USB driver of the SDK's (use the camera's driver)",
+                      KALVEX_EV_NO_CAMERA);
     // The library probes the device paths when an instance is created, so the
     // simulator has to be plugged before; try real cameras first.
     if (!Open() && options.source == CameraOptions::Source::Auto) {
@@ -218,6 +202,14 @@ void Session::Start(const CameraOptions &options) {
         window_.Discard();
         PlugSimulator(options);
         Open();
+    }
+    if (cameras_.empty() && options.usbVendor >= 0) {
+        char ids[16];
+        std::snprintf(ids, sizeof ids, "%04x:%04x", options.usbVendor, options.usbProduct);
+        std::string why = UsbProblem();
+        throw Failure(std::string("no camera answers on USB as ") + ids +
+                          (why.empty() ? " (kalvex usb lists the candidates)" : ": " + why),
+                      KALVEX_EV_NO_CAMERA);
     }
     if (cameras_.empty())
         throw Failure(options.source == CameraOptions::Source::Real
@@ -269,15 +261,7 @@ void Session::PlugSimulator(const CameraOptions &o) {
         throw Failure("cannot plug the simulated camera", KALVEX_EV_NO_CAMERA);
     simCamera_ = cam;
     simulated_ = true;
-    if (o.background) KalvexSim_SetBackground(cam, *o.background);
-    KalvexSim_ClearSpots(cam);
-    for (const Spot &s : o.spots)
-        KalvexSim_AddSpotEmissive(cam, s.x, s.y, s.radius, s.celsius, s.emissivity);
-    if (o.fps) KalvexSim_SetFrameRate(cam, *o.fps);
-    if (o.noise) KalvexSim_SetTemporalNoise(cam, *o.noise, 1);
-    if (o.fpn) KalvexSim_SetFixedPatternNoise(cam, *o.fpn, 1);
-    if (o.internal) KalvexSim_SetInternalTemperature(cam, *o.internal);
-    if (o.drift) KalvexSim_SetInternalTemperatureDrift(cam, *o.drift);
+    o.sim.ApplyTo(cam);
 }
 
 void Session::Apply(const ParamOptions &p) {

@@ -9,28 +9,19 @@
 
 #include "cli.h"
 #include "os.h"
+#include "sim_scene.h"
 
 namespace kalvex_tool {
 
-constexpr int kSensorWidth = 640;
-constexpr int kSensorHeight = 480;
-
-struct Spot {
-    int x = 0, y = 0, radius = 0;
-    double celsius = 0.0;
-    double emissivity = 1.0;
-};
-
-// "X,Y,R,CELSIUS[,EMISSIVITY]" (the emissivity 0 < e <= 1, default 1).
-Spot ParseSpot(const std::string &text);
+// "VID:PID" in hexadecimal, each 0..ffff.
+void ParseUsbIds(const std::string &text, int *vendor, int *product);
 
 // Which camera, and the simulated scene should the simulator be used.
 struct CameraOptions {
     enum class Source { Auto, Sim, Real } source = Source::Auto;
-    int camera = -1;  // -1: the first one found
-    std::optional<double> background, fps, drift, internal;
-    std::optional<int> noise, fpn;
-    std::vector<Spot> spots;
+    int camera = -1;                      // -1: the first one found
+    int usbVendor = -1, usbProduct = -1;  // --usb VID:PID: a camera on USB
+    SimScene sim;
 
     // scene: also the simulated scene's options (a command that only lists
     // cameras takes the camera choice and the simulated internal temperature).

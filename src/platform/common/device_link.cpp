@@ -54,6 +54,17 @@ bool UnregisterDriver(const char *path) {
     return Drivers().erase(path) == 1;
 }
 
+bool UnregisterDriverIfOwned(const char *path, const KalvexDriverOps *ops, void *context) {
+    if (path == nullptr || ops == nullptr) return false;
+    std::lock_guard guard(DriverLock());
+    auto it = Drivers().find(path);
+    if (it == Drivers().end() || it->second.context != context ||
+        it->second.ops.open != ops->open || it->second.ops.ioctl != ops->ioctl)
+        return false;
+    Drivers().erase(it);
+    return true;
+}
+
 DeviceLink *DeviceOpen(const char *path) {
     if (path == nullptr) return nullptr;
     Driver driver{};

@@ -1,4 +1,5 @@
-// The narrow (…A) exports convert their text and call their wide twins.
+// The narrow (…A) exports convert their text and call their wide twins. The
+// conversion itself is the OS's (its code page); these keep the buffers safe.
 #pragma once
 
 #include <climits>
@@ -6,14 +7,17 @@
 #include <new>
 #include <vector>
 
-#include "platform/platform.h"
-
 namespace kalvex {
+
+// Both convert a NUL-terminated text with its terminator into at most
+// capacity units and return the units written, or 0 on failure.
+using NarrowToWideFn = int (*)(const char *text, wchar_t *out, int capacity);
+using WideToNarrowFn = int (*)(const wchar_t *text, char *out, int capacity);
 
 // Converts text to wide (a null text stays null) and runs op on it. A string
 // that cannot be held gives fail instead of a crash.
 template <class R, class Op>
-R WithWideText(const char *text, R fail, Op op) {
+R WithWideText(const char *text, R fail, NarrowToWideFn convert, Op op) {
     if (text == nullptr) return op(static_cast<const wchar_t *>(nullptr));
     size_t n = std::strlen(text);
     if (n >= static_cast<size_t>(INT_MAX)) return fail;
@@ -23,7 +27,7 @@ R WithWideText(const char *text, R fail, Op op) {
     } catch (const std::bad_alloc &) {
         return fail;
     }
-    platform::NarrowToWide(text, wide.data(), static_cast<int>(n + 1));
+    convert(text, wide.data(), static_cast<int>(n + 1));
     return op(static_cast<const wchar_t *>(wide.data()));
 }
 
@@ -31,7 +35,7 @@ R WithWideText(const char *text, R fail, Op op) {
 // succeeds, converts the result into name. A negative size hands op a null
 // buffer, which it refuses on its own size check.
 template <class Op>
-int WithWideBuffer(char *name, int size, Op op) {
+int WithWideBuffer(char *name, int size, WideToNarrowFn convert, Op op) {
     std::vector<wchar_t> wide;
     if (size > 0) {
         try {
@@ -45,7 +49,7 @@ int WithWideBuffer(char *name, int size, Op op) {
         wide[static_cast<size_t>(size) - 1] = 0;
         // On failure the caller's buffer must stay as it was: convert aside.
         std::vector<char> narrow(static_cast<size_t>(size), '\0');
-        if (platform::WideToNarrow(wide.data(), narrow.data(), size) > 0)
+        if (convert(wide.data(), narrow.data(), size) > 0)
             std::memcpy(name, narrow.data(), narrow.size());
     }
     return result;

@@ -9,7 +9,7 @@
 namespace kalvex {
 
 class CErrorStack {
-public:
+  public:
     void Push(int32_t code) {
         std::lock_guard guard(lock_);
         codes_.push_back(code);
@@ -29,7 +29,7 @@ public:
         return codes_.size();
     }
 
-private:
+  private:
     mutable std::mutex lock_;
     std::deque<int32_t> codes_;
 };

@@ -1,19 +1,25 @@
-#include "api/log.h"
+#include "base/log.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cwchar>
-
-#include "platform/platform.h"
 
 namespace kalvex {
 
 namespace {
 constexpr int kMessageChars = 2048;
 constexpr int kLineChars = 512;
+// Constant-initialised, so a sink set while other modules load is never lost.
+std::atomic<const LogSink *> gSink{nullptr};
 }  // namespace
 
+void SetLogSink(const LogSink *sink) {
+    gSink.store(sink);
+}
+
 void LogDebug(const wchar_t *format, ...) {
-    if (format == nullptr) return;
+    const LogSink *sink = gSink.load();
+    if (format == nullptr || sink == nullptr) return;
     wchar_t message[kMessageChars] = {};
     va_list args;
     va_start(args, format);
@@ -23,7 +29,7 @@ void LogDebug(const wchar_t *format, ...) {
     va_end(args);
     message[kMessageChars - 1] = 0;
 
-    platform::LocalTime now = platform::GetLocalTime();
+    LogStamp now = sink->now();
     wchar_t line[kLineChars] = {};
     int stamp = std::swprintf(line, kLineChars, L"%02d:%02d:%02d.%03d ", now.hour, now.minute,
                               now.second, now.millisecond);
@@ -36,7 +42,7 @@ void LogDebug(const wchar_t *format, ...) {
     line[used++] = L'\r';
     line[used++] = L'\n';
     line[used] = 0;
-    platform::DebugOutput(line);
+    sink->write(line);
 }
 
 }  // namespace kalvex

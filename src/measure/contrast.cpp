@@ -1,0 +1,206 @@
+#include "measure/contrast.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kalvex::measure {
+
+namespace {
+constexpr uint32_t kMaxPosition = 65535;
+
+// A hue entry (0x00BBGGRR) as 0x00RRGGBB.
+constexpr uint32_t HueRgb(uint32_t e) {
+    return ((e & 0xFFu) << 16) | (e & 0xFF00u) | ((e >> 16) & 0xFFu);
+}
+// 0x00RRGGBB as the word whose low bytes are written in order: B, G, R for
+// the library's byte order, else R, G, B.
+constexpr uint32_t OutputWord(uint32_t rgb, bool rgbOrder) {
+    return rgbOrder ? HueRgb(rgb) : rgb;
+}
+
+// The palette colour of a position 0 to 65535.
+uint32_t AtPosition(const ColourOptions &o, const HueTable &hue, uint32_t position) {
+    if (o.palette == kHuePalette) return HueRgb(hue[static_cast<size_t>(position * 360u >> 16)]);
+    const Palette &p = o.palette == kCustomPalette ? o.custom : NamedPalette(o.palette);
+    return p[position >> 8];
+}
+}  // namespace
+
+void Histogram(const uint16_t *raw, size_t n, std::vector<uint32_t> &bins) {
+    bins.assign(kRawValues, 0);
+    // Four partial histograms keep repeated values from stalling on one counter.
+    std::vector<uint32_t> parts(4 * kRawValues, 0);
+    uint32_t *h0 = parts.data(), *h1 = h0 + kRawValues, *h2 = h1 + kRawValues,
+             *h3 = h2 + kRawValues;
+    auto bin = [](uint16_t v) { return std::min<uint32_t>(v, kRawValues - 1); };
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        ++h0[bin(raw[i])];
+        ++h1[bin(raw[i + 1])];
+        ++h2[bin(raw[i + 2])];
+        ++h3[bin(raw[i + 3])];
+    }
+    for (; i < n; ++i) ++h0[bin(raw[i])];
+    for (int v = 0; v < kRawValues; ++v)
+        bins[static_cast<size_t>(v)] = h0[v] + h1[v] + h2[v] + h3[v];
+}
+
+void LinearMapping(const std::vector<uint32_t> &bins, double tailPercent, Mapping &out) {
+    uint64_t total = 0;
+    for (uint32_t b : bins) total += b;
+    const auto tail =
+        static_cast<uint64_t>(std::floor(static_cast<double>(total) * tailPercent / 100.0));
+    // low: the first value with more than `tail` pixels at or below it;
+    // high: the last with more than `tail` at or above it.
+    int low = 0, high = kRawValues - 1;
+    uint64_t sum = 0;
+    for (low = 0; low < kRawValues - 1; ++low) {
+        sum += bins[static_cast<size_t>(low)];
+        if (sum > tail) break;
+    }
+    sum = 0;
+    for (high = kRawValues - 1; high > 0; --high) {
+        sum += bins[static_cast<size_t>(high)];
+        if (sum > tail) break;
+    }
+    if (high <= low) high = std::min(low + 1, kRawValues - 1), low = high - 1;
+    const int64_t span = high - low;
+    for (int v = 0; v < kRawValues; ++v) {
+        const int64_t p =
+            std::clamp<int64_t>((v - low) * int64_t{kMaxPosition} / span, 0, kMaxPosition);
+        out.position[static_cast<size_t>(v)] = static_cast<uint16_t>(p);
+    }
+    out.lowRaw = low;
+    out.highRaw = high;
+}
+
+void PlateauMapping(const std::vector<uint32_t> &bins, double limit, Mapping &out) {
+    const auto cap = static_cast<uint64_t>(std::max(1.0, std::floor(limit)));
+    uint64_t total = 0;
+    int first = -1, last = -1;
+    for (int v = 0; v < kRawValues; ++v) {
+        const uint32_t b = bins[static_cast<size_t>(v)];
+        if (b == 0) continue;
+        total += std::min<uint64_t>(b, cap);
+        if (first < 0) first = v;
+        last = v;
+    }
+    if (total == 0) {
+        std::fill(out.position.begin(), out.position.end(), uint16_t{0});
+        out.lowRaw = out.highRaw = 0;
+        return;
+    }
+    uint64_t below = 0;
+    for (int v = 0; v < kRawValues; ++v) {
+        const uint64_t b = std::min<uint64_t>(bins[static_cast<size_t>(v)], cap);
+        // The middle of this value's share: a frame of one value sits mid-scale.
+        const uint64_t p = ((2 * below + b) * (kMaxPosition + 1)) / (2 * total);
+        out.position[static_cast<size_t>(v)] =
+            static_cast<uint16_t>(std::min<uint64_t>(p, kMaxPosition));
+        below += b;
+    }
+    out.lowRaw = first;
+    out.highRaw = last;
+}
+
+void Damp(const Mapping &previous, double damping, Mapping &current) {
+    const auto keep = static_cast<uint32_t>(std::lround(std::clamp(damping, 0.0, 1.0) * 256.0));
+    if (keep == 0) return;
+    for (size_t v = 0; v < current.position.size(); ++v)
+        current.position[v] = static_cast<uint16_t>(
+            (keep * previous.position[v] + (256 - keep) * current.position[v] + 128) >> 8);
+    current.lowRaw =
+        static_cast<int>((keep * static_cast<uint32_t>(previous.lowRaw) +
+                          (256 - keep) * static_cast<uint32_t>(current.lowRaw) + 128) >>
+                         8);
+    current.highRaw =
+        static_cast<int>((keep * static_cast<uint32_t>(previous.highRaw) +
+                          (256 - keep) * static_cast<uint32_t>(current.highRaw) + 128) >>
+                         8);
+}
+
+void ColourFrame(const RawFrame &frame, const CThermoTableState &table, const HueTable &hue,
+                 int32_t low, int32_t high, bool reversed, const ColourOptions &o,
+                 Mapping *previous, uint8_t *dst, ColourResult &result) {
+    const size_t pixels = static_cast<size_t>(frame.width) * static_cast<size_t>(frame.height);
+    // rgbOf[v]: 0x00RRGGBB for every 16-bit sample value.
+    std::vector<uint32_t> rgbOf(65536);
+    if (o.agc == kAgcRange) {
+        for (uint32_t v = 0; v < 65536; ++v) {
+            if (o.palette == kHuePalette) {
+                rgbOf[v] = HueRgb(LiteralColour(hue, low, high, v));
+                continue;
+            }
+            const int64_t g = v;
+            int64_t index = 0;
+            if (g >= high)
+                index = kPaletteEntries - 1;
+            else if (g > low)
+                index = (g - low) * kPaletteEntries / (int64_t{high} - low);
+            index = std::clamp<int64_t>(index, 0, kPaletteEntries - 1);
+            rgbOf[v] = AtPosition(o, hue, static_cast<uint32_t>(index << 8));
+        }
+        result.lowRaw = low;
+        result.highRaw = high;
+    } else {
+        std::vector<uint32_t> bins;
+        Histogram(frame.raw, pixels, bins);
+        Mapping mapping;
+        if (o.agc == kAgcLinear)
+            LinearMapping(bins, o.tailPercent, mapping);
+        else
+            PlateauMapping(bins, o.plateauLimit, mapping);
+        if (previous != nullptr) {
+            if (o.damping > 0) Damp(*previous, o.damping, mapping);
+            *previous = mapping;
+        }
+        for (uint32_t v = 0; v < 65536; ++v)
+            rgbOf[v] = AtPosition(o, hue, mapping.position[std::min<uint32_t>(v, kRawValues - 1)]);
+        result.lowRaw = mapping.lowRaw;
+        result.highRaw = mapping.highRaw;
+    }
+
+    // The bar: evenly spaced raw values from one end to the other.
+    const int64_t span = int64_t{result.highRaw} - result.lowRaw;
+    for (int i = 0; i < kPaletteEntries; ++i) {
+        const int64_t v =
+            std::clamp<int64_t>(result.lowRaw + span * i / (kPaletteEntries - 1), 0, 65535);
+        result.bar[i] = rgbOf[static_cast<size_t>(v)];
+    }
+
+    // Isotherms over the uniform scene's temperatures go into the lookup; a
+    // per-pixel emissivity map needs each pixel's own temperature.
+    const bool perPixel = o.isothermCount > 0 && table.scene && table.scene->HasMap();
+    if (o.isothermCount > 0 && !perPixel) {
+        const float *t = table.LookupArray();
+        for (uint32_t v = 0; v < 65536; ++v) {
+            const float celsius = t[std::min<uint32_t>(v, kRawValues)];
+            for (int k = 0; k < o.isothermCount; ++k)
+                if (o.isotherms[k].Holds(celsius)) rgbOf[v] = o.isotherms[k].rgb;
+        }
+    }
+    for (uint32_t &w : rgbOf) w = OutputWord(w, o.rgb);
+
+    const size_t rowBytes = static_cast<size_t>(frame.width) * 3;
+    std::vector<float> celsius(perPixel ? static_cast<size_t>(frame.width) : 0);
+    for (int r = 0; r < frame.height; ++r) {
+        const int source = reversed ? frame.height - 1 - r : r;
+        const uint16_t *src =
+            frame.raw + static_cast<size_t>(source) * static_cast<size_t>(frame.width);
+        uint8_t *out = dst + static_cast<size_t>(r) * rowBytes;
+        MapRowThroughLut(src, out, frame.width, rgbOf.data());
+        if (!perPixel) continue;
+        table.LookupRow(src, source, celsius.data(), frame.width);
+        for (int c = 0; c < frame.width; ++c) {
+            for (int k = 0; k < o.isothermCount; ++k) {
+                if (!o.isotherms[k].Holds(celsius[static_cast<size_t>(c)])) continue;
+                const uint32_t w = OutputWord(o.isotherms[k].rgb, o.rgb);
+                out[3 * c] = static_cast<uint8_t>(w);
+                out[3 * c + 1] = static_cast<uint8_t>(w >> 8);
+                out[3 * c + 2] = static_cast<uint8_t>(w >> 16);
+            }
+        }
+    }
+}
+
+}  // namespace kalvex::measure

@@ -1,0 +1,55 @@
+// What an instance keeps for measurement: its alarms and their waiting
+// events, and the previous contrast mapping that damping blends with. It
+// watches the instance's published frames as its frame observer.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+#include "measure/alarm.h"
+#include "measure/contrast.h"
+#include "measure/region.h"
+#include "thermal/kalvex_instance.h"
+
+namespace kalvex::measure {
+
+inline constexpr size_t kMaxWaitingEvents = 256;
+
+// The frame with this id, copied out of the instance's ring with the table
+// and scene that convert it; false when no slot holds it.
+bool CopyTableFrame(CKalvex &instance, uint32_t frameId, TableFrame &frame);
+
+class MeasureContext final : public FrameObserver {
+  public:
+    // The instance's context, made on first use.
+    static std::shared_ptr<MeasureContext> Of(CKalvex &instance);
+
+    void FramePublished(CKalvex &instance, uint32_t frameId) override;
+
+    // Colours a frame (see ColourFrame) with this instance's damping memory;
+    // false when no slot holds the id.
+    bool Colorize(CKalvex &instance, uint32_t frameId, const ColourOptions &options, uint8_t *dst,
+                  ColourResult &result);
+
+    int32_t AddAlarm(Region region, const KalvexAlarm &alarm);
+    bool RemoveAlarm(int32_t id);
+    int AlarmActive(int32_t id);
+    bool PollAlarm(KalvexAlarmEvent &event);
+    // Frames whose alarms have been evaluated (their events are out).
+    uint32_t FramesEvaluated() const { return evaluated_.load(); }
+
+  private:
+    std::mutex lock_;  // alarms_, events_
+    AlarmEngine alarms_;
+    std::deque<KalvexAlarmEvent> events_;
+    std::atomic<uint32_t> evaluated_{0};
+    std::mutex colourLock_;  // previous_ and its mode
+    Mapping previous_;
+    int previousAgc_ = -1;
+    int32_t previousLength_ = 0;
+};
+
+}  // namespace kalvex::measure

@@ -1,0 +1,309 @@
+#include "measure/region.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace kalvex::measure {
+
+namespace {
+
+bool Inside(int64_t x, int64_t y, int32_t width, int32_t height) {
+    return x >= 0 && y >= 0 && x < width && y < height;
+}
+
+int64_t FloorDiv(int64_t n, int64_t d) {  // d > 0
+    return n >= 0 ? n / d : -((-n + d - 1) / d);
+}
+int64_t CeilDiv(int64_t n, int64_t d) {
+    return -FloorDiv(-n, d);
+}
+
+// The largest k >= 0 with k * k <= v (v >= 0).
+int64_t Isqrt(int64_t v) {
+    auto k = static_cast<int64_t>(std::sqrt(static_cast<double>(v)));
+    while (k * k > v) --k;
+    while ((k + 1) * (k + 1) <= v) ++k;
+    return k;
+}
+
+// (x - cx)^2 ry^2 + (y - cy)^2 rx^2 <= rx^2 ry^2, line by line; a disc is rx = ry.
+void EllipseSpans(int64_t cx, int64_t cy, int64_t rx, int64_t ry, std::vector<Span> &spans) {
+    for (int64_t dy = -ry; dy <= ry; ++dy) {
+        int64_t half = 0;
+        if (rx == ry) {
+            half = Isqrt(rx * rx - dy * dy);
+        } else {
+            const int64_t rest = rx * rx * ry * ry - dy * dy * rx * rx;
+            half = Isqrt(rest / (ry * ry));
+            while (half > 0 && half * half * ry * ry > rest) --half;
+            while ((half + 1) * (half + 1) * ry * ry <= rest) ++half;
+        }
+        spans.push_back({static_cast<int32_t>(cy + dy), static_cast<int32_t>(cx - half),
+                         static_cast<int32_t>(cx + half)});
+    }
+}
+
+void LineSpans(int64_t x0, int64_t y0, int64_t x1, int64_t y1, std::vector<Span> &spans) {
+    const int64_t dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
+    const int64_t sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
+    int64_t err = dx + dy;
+    for (;;) {
+        spans.push_back(
+            {static_cast<int32_t>(y0), static_cast<int32_t>(x0), static_cast<int32_t>(x0)});
+        if (x0 == x1 && y0 == y1) break;
+        const int64_t e2 = 2 * err;
+        if (e2 >= dy) err += dy, x0 += sx;
+        if (e2 <= dx) err += dx, y0 += sy;
+    }
+}
+
+void PolygonSpans(const int32_t *v, int32_t n, std::vector<Span> &spans) {
+    int32_t minX = v[0], maxX = v[0], minY = v[1], maxY = v[1];
+    for (int32_t i = 1; i < n; ++i) {
+        minX = std::min(minX, v[2 * i]), maxX = std::max(maxX, v[2 * i]);
+        minY = std::min(minY, v[2 * i + 1]), maxY = std::max(maxY, v[2 * i + 1]);
+    }
+    const auto w = static_cast<size_t>(maxX - minX + 1);
+    std::vector<uint8_t> row(w);
+    struct Crossing {
+        int64_t num, den, ax;  // x = ax + num / den, den > 0
+        double Value() const {
+            return static_cast<double>(ax) + static_cast<double>(num) / static_cast<double>(den);
+        }
+    };
+    std::vector<Crossing> xs;
+    for (int32_t y = minY; y <= maxY; ++y) {
+        std::fill(row.begin(), row.end(), uint8_t{0});
+        xs.clear();
+        for (int32_t i = 0; i < n; ++i) {
+            const int64_t ax = v[2 * i], ay = v[2 * i + 1];
+            const int64_t bx = v[2 * ((i + 1) % n)], by = v[2 * ((i + 1) % n) + 1];
+            if (ay == by) {
+                if (y == ay)
+                    for (int64_t x = std::min(ax, bx); x <= std::max(ax, bx); ++x)
+                        row[static_cast<size_t>(x - minX)] = 1;
+                continue;
+            }
+            int64_t num = (y - ay) * (bx - ax), den = by - ay;
+            if (den < 0) num = -num, den = -den;
+            // Edge pixels belong to the region.
+            if (y >= std::min(ay, by) && y <= std::max(ay, by) && num % den == 0)
+                row[static_cast<size_t>(ax + num / den - minX)] = 1;
+            // Half-open in y, so that a vertex between two edges counts once.
+            if ((ay > y) != (by > y)) xs.push_back({num, den, ax});
+        }
+        std::sort(xs.begin(), xs.end(),
+                  [](const Crossing &a, const Crossing &b) { return a.Value() < b.Value(); });
+        for (size_t k = 0; k + 1 < xs.size(); k += 2) {
+            const int64_t from = xs[k].ax + CeilDiv(xs[k].num, xs[k].den);
+            const int64_t to = xs[k + 1].ax + FloorDiv(xs[k + 1].num, xs[k + 1].den);
+            for (int64_t x = from; x <= to; ++x) row[static_cast<size_t>(x - minX)] = 1;
+        }
+        for (size_t x = 0; x < w;) {
+            if (!row[x]) {
+                ++x;
+                continue;
+            }
+            size_t end = x;
+            while (end + 1 < w && row[end + 1]) ++end;
+            spans.push_back({y, static_cast<int32_t>(x) + minX, static_cast<int32_t>(end) + minX});
+            x = end + 1;
+        }
+    }
+}
+
+}  // namespace
+
+int64_t Region::Pixels() const {
+    int64_t n = 0;
+    for (const Span &s : spans) n += s.x1 - s.x0 + 1;
+    return n;
+}
+
+bool BuildRegion(const KalvexRoi &roi, int32_t width, int32_t height, Region &out) {
+    Region r;
+    r.kind = roi.kind;
+    const int64_t a = roi.v[0], b = roi.v[1], c = roi.v[2], d = roi.v[3];
+    switch (roi.kind) {
+        case KALVEX_ROI_SPOT:
+            if (c < 0 || !Inside(a - c, b - c, width, height) ||
+                !Inside(a + c, b + c, width, height))
+                return false;
+            EllipseSpans(a, b, c, c, r.spans);
+            break;
+        case KALVEX_ROI_BOX:
+            if (c < 1 || d < 1 || !Inside(a, b, width, height) ||
+                !Inside(a + c - 1, b + d - 1, width, height))
+                return false;
+            for (int64_t y = b; y < b + d; ++y)
+                r.spans.push_back({static_cast<int32_t>(y), static_cast<int32_t>(a),
+                                   static_cast<int32_t>(a + c - 1)});
+            break;
+        case KALVEX_ROI_ELLIPSE:
+            if (c < 1 || d < 1 || !Inside(a - c, b - d, width, height) ||
+                !Inside(a + c, b + d, width, height))
+                return false;
+            EllipseSpans(a, b, c, d, r.spans);
+            break;
+        case KALVEX_ROI_LINE:
+            if (!Inside(a, b, width, height) || !Inside(c, d, width, height) || (a == c && b == d))
+                return false;
+            LineSpans(a, b, c, d, r.spans);
+            break;
+        case KALVEX_ROI_POLYGON: {
+            if (roi.count < 3 || roi.count > KALVEX_ROI_MAX_VERTICES) return false;
+            int64_t twiceArea = 0;
+            for (int32_t i = 0; i < roi.count; ++i) {
+                if (!Inside(roi.v[2 * i], roi.v[2 * i + 1], width, height)) return false;
+                const int32_t j = (i + 1) % roi.count;
+                twiceArea += int64_t{roi.v[2 * i]} * roi.v[2 * j + 1] -
+                             int64_t{roi.v[2 * j]} * roi.v[2 * i + 1];
+            }
+            if (twiceArea == 0) return false;
+            PolygonSpans(roi.v, roi.count, r.spans);
+            break;
+        }
+        default:
+            return false;
+    }
+    if (roi.flags & ~uint32_t{KALVEX_ROI_EMISSIVITY | KALVEX_ROI_REFLECTED}) return false;
+    if (roi.flags & KALVEX_ROI_EMISSIVITY) {
+        if (!(roi.emissivity > 0.0f && roi.emissivity <= 1.0f)) return false;
+        r.ownEmissivity = true;
+        r.emissivity = roi.emissivity;
+    }
+    if (roi.flags & KALVEX_ROI_REFLECTED) {
+        if (!(roi.reflected >= kRadianceLowCelsius && roi.reflected <= kRadianceHighCelsius))
+            return false;
+        r.ownReflected = true;
+        r.reflected = roi.reflected;
+    }
+    out = std::move(r);
+    return true;
+}
+
+void StatsAccumulator::Add(const float *t, int n, int32_t x0, int32_t y) {
+    for (int i = 0; i < n; ++i) {
+        const float v = t[i];
+        if (v == kNoTemperature) {
+            ++missing_;
+            continue;
+        }
+        if (count_ == 0 || v > max_) max_ = v, maxX_ = x0 + i, maxY_ = y;
+        if (count_ == 0 || v < min_) min_ = v, minX_ = x0 + i, minY_ = y;
+        sum_[i & 3] += v;
+        squares_[i & 3] += static_cast<double>(v) * v;
+        ++count_;
+    }
+}
+
+KalvexStats StatsAccumulator::Result() const {
+    KalvexStats s{};
+    s.count = static_cast<int32_t>(count_);
+    s.missing = static_cast<int32_t>(missing_);
+    if (count_ == 0) {
+        s.min = s.max = s.mean = s.std = kNoTemperature;
+        s.hottestX = s.hottestY = s.coldestX = s.coldestY = -1;
+        return s;
+    }
+    const double n = static_cast<double>(count_);
+    const double sum = (sum_[0] + sum_[1]) + (sum_[2] + sum_[3]);
+    const double squares = (squares_[0] + squares_[1]) + (squares_[2] + squares_[3]);
+    const double mean = sum / n;
+    s.min = min_;
+    s.max = max_;
+    s.mean = static_cast<float>(mean);
+    s.std = static_cast<float>(std::sqrt(std::max(0.0, squares / n - mean * mean)));
+    s.hottestX = maxX_, s.hottestY = maxY_, s.coldestX = minX_, s.coldestY = minY_;
+    return s;
+}
+
+KalvexScene RegionScene(const Region &region, const KalvexScene &base) {
+    KalvexScene scene = base;
+    if (region.ownEmissivity) scene.emissivity = region.emissivity;
+    if (region.ownReflected) scene.reflected = region.reflected;
+    return scene;
+}
+
+namespace {
+template <class Row>
+KalvexStats Walk(const Region &region, std::vector<float> *values, Row row) {
+    StatsAccumulator acc;
+    std::vector<float> t;
+    if (values) values->clear();
+    for (const Span &s : region.spans) {
+        const int n = s.x1 - s.x0 + 1;
+        t.resize(static_cast<size_t>(n));
+        row(s, t.data());
+        acc.Add(t.data(), n, s.x0, s.y);
+        if (values) values->insert(values->end(), t.begin(), t.end());
+    }
+    return acc.Result();
+}
+}  // namespace
+
+KalvexStats MeasureTableFrame(const TableFrame &frame, const Region &region,
+                              std::vector<float> *values) {
+    const CThermoTableState &table = *frame.table;
+    const auto rowOf = [&](int32_t y) {
+        return frame.raw.data() +
+               static_cast<size_t>(frame.height - 1 - y) * static_cast<size_t>(frame.width);
+    };
+    if (region.ownEmissivity || region.ownReflected) {
+        // The region's own scene over the black-body lookup, one entry per raw value.
+        const SceneModel model(RegionScene(region, frame.scene));
+        std::vector<float> lut(SceneFold::kLookupSize);
+        for (size_t v = 0; v < lut.size(); ++v)
+            lut[v] = model.Compensate(table.lookup[v], model.Emissivity());
+        return Walk(region, values, [&](const Span &s, float *t) {
+            const uint16_t *src = rowOf(s.y) + s.x0;
+            for (int32_t i = 0; i <= s.x1 - s.x0; ++i)
+                t[i] = lut[std::min<uint16_t>(src[i], kLookupEntries)];
+        });
+    }
+    if (table.scene && table.scene->HasMap()) {
+        return Walk(region, values, [&](const Span &s, float *t) {
+            const uint16_t *src = rowOf(s.y);
+            const int32_t bufferRow = frame.height - 1 - s.y;
+            for (int32_t x = s.x0; x <= s.x1; ++x)
+                t[x - s.x0] = table.LookupTemperatureAt(src[x], bufferRow, x);
+        });
+    }
+    const float *lut = table.LookupArray();
+    return Walk(region, values, [&](const Span &s, float *t) {
+        const uint16_t *src = rowOf(s.y) + s.x0;
+        for (int32_t i = 0; i <= s.x1 - s.x0; ++i)
+            t[i] = lut[std::min<uint16_t>(src[i], kLookupEntries)];
+    });
+}
+
+KalvexStats MeasureTemperatures(const float *temps, int32_t width, const Region &region,
+                                const KalvexScene &base, std::vector<float> *values) {
+    std::unique_ptr<SceneModel> model;
+    if (region.ownEmissivity || region.ownReflected)
+        model = std::make_unique<SceneModel>(RegionScene(region, base));
+    return Walk(region, values, [&](const Span &s, float *t) {
+        const float *src = temps + static_cast<size_t>(s.y) * static_cast<size_t>(width) + s.x0;
+        for (int32_t i = 0; i <= s.x1 - s.x0; ++i)
+            t[i] = model ? model->Compensate(src[i], model->Emissivity()) : src[i];
+    });
+}
+
+double StatisticOf(const KalvexStats &stats, int32_t statistic) {
+    if (stats.count == 0) return std::numeric_limits<double>::quiet_NaN();
+    switch (statistic) {
+        case KALVEX_STAT_MIN:
+            return stats.min;
+        case KALVEX_STAT_MAX:
+            return stats.max;
+        case KALVEX_STAT_MEAN:
+            return stats.mean;
+        case KALVEX_STAT_STD:
+            return stats.std;
+        default:
+            return std::numeric_limits<double>::quiet_NaN();
+    }
+}
+
+}  // namespace kalvex::measure

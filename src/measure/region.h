@@ -1,0 +1,73 @@
+// Regions of a frame as runs of pixels, and their statistics.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "kalvex_measure.h"
+#include "thermal/radiance.h"
+#include "thermal/thermo_table.h"
+
+namespace kalvex::measure {
+
+// Pixels x0 to x1 (inclusive) of frame line y (0 = top of the scene).
+struct Span {
+    int32_t y, x0, x1;
+};
+
+struct Region {
+    int32_t kind = 0;
+    // Reading order (top line first, left to right); a line's pixels in its
+    // own order, one span each.
+    std::vector<Span> spans;
+    bool ownEmissivity = false, ownReflected = false;
+    float emissivity = 1.0f, reflected = 22.0f;
+    int64_t Pixels() const;
+};
+
+// The region of roi in a width x height frame; false when it is refused (not
+// wholly inside, empty or degenerate, too many vertices, bad emissivity or
+// reflected temperature).
+bool BuildRegion(const KalvexRoi &roi, int32_t width, int32_t height, Region &out);
+
+// Running statistics in reading order.
+class StatsAccumulator {
+  public:
+    void Add(const float *t, int n, int32_t x0, int32_t y);
+    KalvexStats Result() const;
+
+  private:
+    double sum_[4]{}, squares_[4]{};
+    int64_t count_ = 0, missing_ = 0;
+    float min_ = 0, max_ = 0;
+    int32_t minX_ = -1, minY_ = -1, maxX_ = -1, maxY_ = -1;
+};
+
+// The scene a region with an emissivity of its own is compensated with: the
+// instance's, with the region's emissivity (and reflected temperature).
+KalvexScene RegionScene(const Region &region, const KalvexScene &base);
+
+// A frame of raw samples with the table that converts it, as the ring copied
+// them out: buffer row 0 (the bottom line of the scene) first.
+struct TableFrame {
+    std::vector<uint16_t> raw;
+    int32_t width = 0, height = 0;
+    std::shared_ptr<const CThermoTableState> table;
+    KalvexScene scene{};
+};
+
+// Statistics of region over the frame; values, when not null, receives the
+// region's temperatures in its order (a line's profile).
+KalvexStats MeasureTableFrame(const TableFrame &frame, const Region &region,
+                              std::vector<float> *values = nullptr);
+// The same over temperatures (top line first); a region with its own
+// emissivity compensates them as black-body temperatures with base.
+KalvexStats MeasureTemperatures(const float *t, int32_t width, const Region &region,
+                                const KalvexScene &base, std::vector<float> *values = nullptr);
+
+// The statistic KALVEX_STAT_* of stats; NaN for an unknown one or without
+// temperatures.
+double StatisticOf(const KalvexStats &stats, int32_t statistic);
+
+}  // namespace kalvex::measure
