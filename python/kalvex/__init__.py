@@ -11,6 +11,7 @@ inside this package (``kalvex/lib/``), then the system loader.
 """
 
 from .camera import (RECORD_KINDS, SAVE_TYPES, Camera, CameraInfo, Frame, Params, Recording,
+                     table_refusal,
                      Registers, list_cameras, version)
 from .errors import (AcquisitionFailed, CameraClosed, CameraNotAvailable, CaptureEnded,
                      CaptureThreadFailed, CommunicationFailed, EventCode, FileError,
@@ -24,7 +25,7 @@ __version__ = "1.0.0"
 
 __all__ = [
     "Camera", "CameraInfo", "Frame", "Params", "Recording", "Registers", "Scene",
-    "list_cameras", "version", "compensate", "SAVE_TYPES", "RECORD_KINDS", "WIDTH", "HEIGHT",
+    "list_cameras", "table_refusal", "version", "compensate", "SAVE_TYPES", "RECORD_KINDS", "WIDTH", "HEIGHT",
     "EventCode", "KalvexError", "NoFrame", "CameraNotAvailable", "AcquisitionFailed",
     "CaptureEnded", "InvalidArgument", "OutOfMemory", "CaptureThreadFailed",
     "CommunicationFailed", "FileError", "NotSupported", "FrameExpired", "Timeout",

@@ -484,6 +484,7 @@ class Camera:
         return self._core.closed
 
     def __enter__(self) -> "Camera":
+        self._core.check_open()
         return self
 
     def __exit__(self, *exc: Any) -> None:
@@ -586,10 +587,11 @@ class Camera:
                         if remaining is not None and remaining <= 0:
                             raise Timeout(f"no frame arrived within {timeout} s")
                         core.cond.wait(remaining)
+                    # Frames queued before close() are gone with the camera.
+                    if core.closed:
+                        return
                     if queue:
                         frame = queue.popleft()
-                    elif core.closed:
-                        return
                     else:
                         raise CaptureEnded("the camera ended the capture", 4)
                 yield frame
@@ -658,8 +660,15 @@ class Camera:
     def load_table(self, path: PathLike) -> None:
         """Loads a temperature table file, then performs a NUC."""
         text = _text_path(path)
-        self._core.call(f"cannot load the temperature table {text!r}", "Kalvex_SetTableW", text,
-                        fallback=FileError)
+        try:
+            self._core.call(f"cannot load the temperature table {text!r}", "Kalvex_SetTableW",
+                            text, fallback=FileError)
+        except FileError as error:
+            why = table_refusal(text)
+            if why:
+                raise FileError(f"cannot load the temperature table {text!r}: {why}", error.code,
+                                error.codes) from None
+            raise
 
     def save(self, path: PathLike, kind: Union[str, int] = "png") -> None:
         """Saves the newest frame: ``kind`` is a save type by name (``"png"``,
@@ -971,6 +980,23 @@ def list_cameras() -> List[CameraInfo]:
         return cameras
     finally:
         lib.Kalvex_Release(handle)
+
+
+def table_refusal(path: PathLike) -> Optional[str]:
+    """Why the library would refuse the table file (None when it would load it),
+    in the same words as the kalvex tool; None also for libraries without
+    KalvexTable_CheckW."""
+    text = _text_path(path)
+    try:
+        check = _library.optional("KalvexTable_CheckW", ctypes.c_int,
+                                  [ctypes.c_wchar_p, ctypes.c_void_p, ctypes.c_char_p,
+                                   ctypes.c_int])
+    except KalvexError:
+        return None
+    reason = ctypes.create_string_buffer(512)
+    if check(text, None, reason, len(reason)) == 1:
+        return None
+    return reason.value.decode("utf-8", "replace")
 
 
 def version() -> int:

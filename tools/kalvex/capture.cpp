@@ -14,6 +14,7 @@
 #include "outputs.h"
 #include "session.h"
 #include "table_file.h"
+#include "view_json.h"
 
 namespace kalvex_tool {
 
@@ -32,6 +33,7 @@ struct CaptureOptions {
     std::optional<Recording> record;
     std::string out;
     double nucEvery = 0;
+    bool json = false;
 };
 
 std::vector<Option> CaptureOptionList(CaptureOptions *o) {
@@ -64,6 +66,9 @@ std::vector<Option> CaptureOptionList(CaptureOptions *o) {
              o->nucEvery = ParseDouble(v, "--nuc-every", 0, kMaxSeconds);
              if (o->nucEvery <= 0) throw UsageError("--nuc-every must be positive");
          }});
+    options.push_back({"--json", "",
+                       "print one JSON object per status line and one for the summary",
+                       [o](const std::string &) { o->json = true; }});
     o->params.AddTo(&options);
     o->camera.AddTo(&options);
     o->scene.AddTo(&options);
@@ -148,6 +153,23 @@ std::vector<std::string> RecordingPieces(const std::string &path) {
     return pieces;
 }
 
+// {"path":..., "type":..., "bytes":...}
+std::string FileJson(const std::string &path, const char *type) {
+    JsonObject j;
+    j.Add("path", JsonString(path));
+    j.Add("type", JsonString(type));
+    j.Add("bytes", std::to_string(FileSize(path)));
+    return j.Text();
+}
+
+// The first option that asks for temperatures, empty when none does.
+std::string TemperatureOutput(const CaptureOptions &o) {
+    for (const Snapshot &s : o.snapshots)
+        if (HoldsTemperatures(*s.type)) return SnapshotOption(s);
+    if (o.record && o.record->kind == KALVEX_REC_TEMPERATURE) return "--record temp";
+    return "";
+}
+
 std::string SnapshotPath(const CaptureOptions &o, const Snapshot &s) {
     return InDirectory(o.out, s.file.empty() ? std::string("frame") + s.type->suffix : s.file);
 }
@@ -186,6 +208,11 @@ std::pair<double, double> CheckCaptureFiles(const CaptureOptions &o) {
         KalvexTableInfo table = ReadTable(o.params.table);
         if (!TableRange(table, &range.first, &range.second)) range = {0.0, 0.0};
     }
+    std::vector<std::pair<std::string, std::string>> outputs;
+    for (const Snapshot &s : o.snapshots)
+        outputs.emplace_back(SnapshotOption(s), SnapshotPath(o, s));
+    if (o.record) outputs.emplace_back("--record", RecordPath(o));
+    CheckDistinctOutputs(outputs);
     if (!o.out.empty()) MakeDirectory(o.out);
     for (const Snapshot &s : o.snapshots) {
         std::string path = SnapshotPath(o, s);
@@ -235,6 +262,10 @@ class CaptureRun {
         session_.emplace(o_.camera);
         Session &session = *session_;
         h_ = session.handle();
+        EnsureTemperatureTable(session, o_.params, TemperatureOutput(o_), ownTable_);
+        if (ownTable_ &&
+            !TableRange(ReadTable(o_.params.table), &tableRange_.first, &tableRange_.second))
+            tableRange_ = {0.0, 0.0};
         session.Apply(o_.params);
         o_.scene.Apply(session);
         bool colourOutput = o_.record && o_.record->kind == KALVEX_REC_AVI;
@@ -249,9 +280,9 @@ class CaptureRun {
 
     void Start() {
         Session &session = *session_;
-        std::printf("capturing from camera %d%s%s\n", session.camera(),
-                    session.simulated() ? " (simulated)" : "",
-                    o_.params.table.empty() ? ", no table: raw values" : "");
+        Say("capturing from camera %d%s%s\n", session.camera(),
+            session.simulated() ? " (simulated)" : "",
+            o_.params.table.empty() ? ", no table: raw values" : "");
         if (!session.Preview()) session.Fail("cannot start capture", true);
         // Starting capture re-applies a reserved parameter, which always records
         // "not supported"; anything else is worth a warning.
@@ -262,10 +293,9 @@ class CaptureRun {
         status_.emplace(StdoutIsTerminal());
         tick_ = std::chrono::milliseconds(StdoutIsTerminal() ? 250 : 1000);
         start_ = Clock::now();
-        if (o_.seconds) deadline_ = SecondsFrom(start_);
-        // The NUC hold of a table load or --nuc is not counted when it would take
-        // the whole run: the seconds then start again when frames resume.
-        holdForgiven_ = !session.NucHoldPending();
+        // Frames resume only when a NUC's hold is over (after a table load,
+        // --nuc, or one the library starts itself when capture begins), so
+        // the seconds count from the first frame, whatever their number.
         nucPeriod_ = Seconds(o_.nucEvery);
         nextNuc_ = start_ + nucPeriod_;
         nextStatus_ = start_ + tick_;
@@ -304,6 +334,17 @@ class CaptureRun {
         if (rate > 0) std::snprintf(fps, sizeof fps, "  %.2f fps", rate / 100.0);
         std::string frame = fetched_ > 0 ? DescribeStats(last_) : "waiting for frames";
         double hold = session.NucHoldLeft();
+        // A NUC the library starts by itself holds frames just the same; the
+        // tool sees only that none came yet.
+        const double sinceStart = std::chrono::duration<double>(Clock::now() - start_).count();
+        const double holdSeconds = Kalvex_GetParam(h_, KALVEX_PARAM_NUC_HOLD) / 1000.0;
+        if (hold <= 0 && announced_ == 0 && sinceStart < holdSeconds) {
+            char wait[96];
+            std::snprintf(wait, sizeof wait,
+                          "waiting for frames (a NUC holds them up to %.1f s more)",
+                          holdSeconds - sinceStart);
+            frame = wait;
+        }
         if (hold > 0) {
             char nuc[64];
             std::snprintf(nuc, sizeof nuc, "NUC, frames resume in %.1f s", hold);
@@ -315,12 +356,8 @@ class CaptureRun {
     }
 
     // Whether the run has what it asked for (time or frames).
-    bool Done(Clock::time_point now) {
-        if (deadline_ && now >= *deadline_) {
-            if (announced_ > 0 || holdForgiven_) return true;
-            holdForgiven_ = true;
-            deadline_ = SecondsFrom(now + Seconds(session_->NucHoldLeft()));
-        }
+    bool Done(Clock::time_point now) const {
+        if (deadline_ && now >= *deadline_) return true;
         return o_.frames && announced_ >= *o_.frames;
     }
 
@@ -340,7 +377,7 @@ class CaptureRun {
                 nextNuc_ += nucPeriod_;
             }
             if (now >= nextStatus_) {
-                status_->Show(StatusText());
+                ShowStatus();
                 nextStatus_ += tick_;
             }
             if (now - lastFrame_ > watchdog_ + Seconds(session.NucHoldLeft())) {
@@ -378,6 +415,7 @@ class CaptureRun {
     bool OnFrame(int frameId) {
         ++announced_;
         lastFrame_ = Clock::now();
+        if (o_.seconds && !deadline_) deadline_ = SecondsFrom(lastFrame_);
         FrameStats stats;
         if (reader_->Read(frameId, &stats)) {
             ++fetched_;
@@ -429,44 +467,80 @@ class CaptureRun {
     void Stop() {
         elapsed_ = std::chrono::duration<double>(Clock::now() - start_).count();
         libraryRate_ = Kalvex_GetParam(h_, KALVEX_PARAM_FRAME_RATE);
-        status_->Show(StatusText());
-        status_->End();
+        ShowStatus();
+        if (!o_.json) status_->End();
         Kalvex_Close(h_);
         session_->PopEvents();
         session_->window().Discard();
         if (failure_) throw *failure_;
     }
 
+    void ShowStatus() {
+        if (!o_.json) {
+            status_->Show(StatusText());
+            return;
+        }
+        int ok = 0;
+        float internal = Kalvex_GetInternalTemperature(h_, &ok);
+        if (!ok) session_->PopEvents();
+        int rate = Kalvex_GetParam(h_, KALVEX_PARAM_FRAME_RATE);
+        JsonObject j;
+        j.Add("type", JsonString("status"));
+        j.Add("frames", std::to_string(announced_));
+        j.Add("fps", rate > 0 ? JsonNumber(rate / 100.0) : "null");
+        j.Add("internal", ok ? JsonNumber(internal) : "null");
+        j.Add("dropped", std::to_string(Dropped()));
+        j.Add("nucHoldLeft", JsonNumber(session_->NucHoldLeft()));
+        j.Add("frame", fetched_ > 0 ? StatsJson(last_) : "null");
+        SayJson(j.Text());
+    }
+
     int Summarise() {
-        std::printf("captured %ld frames in %.2f s (%.2f fps; library %.2f fps), dropped %ld%s\n",
-                    announced_, elapsed_,
-                    elapsed_ > 0 ? static_cast<double>(announced_) / elapsed_ : 0.0,
-                    libraryRate_ / 100.0, Dropped(), interrupted_ ? " (interrupted)" : "");
-        if (stale_ > 0)
-            std::printf("  %ld of them overwritten before the tool read them\n", stale_);
-        if (acquisitionErrors_ > 0)
-            std::printf("  %ld frame reads failed (event 3)\n", acquisitionErrors_);
-        if (fetched_ > 0) std::printf("last frame: %s\n", DescribeStats(last_).c_str());
+        summary_.Add("type", JsonString("summary"));
+        summary_.Add("frames", std::to_string(announced_));
+        summary_.Add("seconds", JsonNumber(elapsed_));
+        summary_.Add("libraryFps", JsonNumber(libraryRate_ / 100.0));
+        summary_.Add("dropped", std::to_string(Dropped()));
+        summary_.Add("overwritten", std::to_string(stale_));
+        summary_.Add("failedReads", std::to_string(acquisitionErrors_));
+        summary_.Add("interrupted", interrupted_ ? "true" : "false");
+        summary_.Add("last", fetched_ > 0 ? StatsJson(last_) : "null");
+        Say("captured %ld frame%s in %.2f s (%.2f fps; library %.2f fps), dropped %ld%s\n",
+            announced_, announced_ == 1 ? "" : "s", elapsed_,
+            elapsed_ > 0 ? static_cast<double>(announced_) / elapsed_ : 0.0, libraryRate_ / 100.0,
+            Dropped(), interrupted_ ? " (interrupted)" : "");
+        if (stale_ > 0) Say("  %ld of them overwritten before the tool read them\n", stale_);
+        if (acquisitionErrors_ > 0) Say("  %ld frame reads failed (event 3)\n", acquisitionErrors_);
+        if (fetched_ > 0) Say("last frame: %s\n", DescribeStats(last_).c_str());
         if (announced_ == 0 && !interrupted_)
             throw Failure("no frame arrived", KALVEX_EV_ACQUISITION);
         SaveSnapshots();
         ListRecording();
+        if (o_.json) SayJson(summary_.Text());
         return interrupted_ ? kExitInterrupted : 0;
     }
 
     void SaveSnapshots() {
+        std::string saved;
         if (announced_ > 0 && o_.snapshotEvery == 0) {
             for (const Snapshot &s : o_.snapshots) {
                 std::string path = SnapshotPath(o_, s);
                 SaveFrame(h_, path, *s.type, layout_);
-                std::printf("saved    %s (%s, %lld bytes)\n", path.c_str(), s.type->name,
-                            static_cast<long long>(FileSize(path)));
+                saved += (saved.empty() ? "" : ",") + FileJson(path, s.type->name);
+                Say("saved    %s (%s, %lld bytes)\n", path.c_str(), s.type->name,
+                    static_cast<long long>(FileSize(path)));
             }
         } else if (o_.snapshotEvery > 0) {
-            std::printf("saved    %ld snapshots every %ld frames\n",
-                        static_cast<long>(o_.snapshots.size()) * (announced_ / o_.snapshotEvery),
-                        o_.snapshotEvery);
+            long frames = announced_ / o_.snapshotEvery;
+            summary_.Add("snapshotFrames", std::to_string(frames));
+            std::string types;
+            for (const Snapshot &s : o_.snapshots)
+                types += (types.empty() ? "" : ", ") + std::string(s.type->name);
+            Say("saved    %ld frame%s, one every %ld, as %s (%ld files)\n", frames,
+                frames == 1 ? "" : "s", o_.snapshotEvery, types.c_str(),
+                frames * static_cast<long>(o_.snapshots.size()));
         }
+        summary_.Add("saved", "[" + saved + "]");
     }
 
     void ListRecording() {
@@ -474,10 +548,23 @@ class CaptureRun {
         std::vector<std::string> pieces = RecordingPieces(recordPath_);
         if (pieces.empty() && announced_ > 0)
             throw Failure("the recording '" + recordPath_ + "' was not written", KALVEX_EV_FILE);
-        for (const std::string &piece : pieces)
-            std::printf("recorded %s (%ld frames, %lld bytes)\n", piece.c_str(),
-                        RecordedFrames(o_.record->kind, piece),
-                        static_cast<long long>(FileSize(piece)));
+        long total = 0;
+        std::string parts;
+        for (const std::string &piece : pieces) {
+            long frames = RecordedFrames(o_.record->kind, piece);
+            total += std::max(0L, frames);
+            JsonObject part;
+            part.Add("path", JsonString(piece));
+            part.Add("frames", std::to_string(frames));
+            part.Add("bytes", std::to_string(FileSize(piece)));
+            parts += (parts.empty() ? "" : ",") + part.Text();
+            Say("recorded %s (%ld frame%s, %lld bytes)\n", piece.c_str(), frames,
+                frames == 1 ? "" : "s", static_cast<long long>(FileSize(piece)));
+        }
+        summary_.Add("recorded", "[" + parts + "]");
+        if (pieces.size() > 1)
+            Say("recorded %ld frames in %zu files, split at %d MiB\n", total, pieces.size(),
+                Kalvex_GetParam(h_, KALVEX_PARAM_SPLIT_LIMIT));
     }
 
     CaptureOptions &o_;
@@ -492,7 +579,7 @@ class CaptureRun {
     Clock::duration tick_{};
     Clock::time_point start_, nextNuc_, nextStatus_, lastFrame_;
     std::optional<Clock::time_point> deadline_;
-    bool holdForgiven_ = false;
+    std::optional<SimulatorTable> ownTable_;
     Clock::duration nucPeriod_{}, watchdog_{};
 
     long announced_ = 0, fetched_ = 0, stale_ = 0, acquisitionErrors_ = 0;
@@ -501,6 +588,7 @@ class CaptureRun {
     bool interrupted_ = false;
     std::optional<Failure> failure_;
     double elapsed_ = 0;
+    JsonObject summary_;
     int libraryRate_ = 0;
 };
 
@@ -513,6 +601,7 @@ int RunCapture(const Args &args) {
         PrintHelp(kHelp, options);
         return 0;
     }
+    SetJsonOutput(o.json);
     return CaptureRun(o).Run();
 }
 
@@ -549,8 +638,7 @@ int RunDemo(const Args &args) {
     std::string table = InDirectory(out, "table.bin");
     if (KalvexSim_WriteTable(table.c_str(), 4, 64, -20.0, 150.0) != 1)
         throw Failure("cannot write the table '" + table + "'", KALVEX_EV_FILE);
-    std::printf("wrote    %s (version-4 calibration table of the simulated camera)\n",
-                table.c_str());
+    Say("wrote    %s (version-4 calibration table of the simulated camera)\n", table.c_str());
     // clang-format off
     return RunCapture({"--sim", "--fps", "10", "--seconds", seconds, "--table", table,
                        "--spot", "320,240,110,28", "--spot", "320,240,75,32",

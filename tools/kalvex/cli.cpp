@@ -2,12 +2,36 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
 #include "kalvex.h"
 
 namespace kalvex_tool {
+
+namespace {
+bool jsonOutput = false;
+}  // namespace
+
+void SetJsonOutput(bool on) {
+    jsonOutput = on;
+}
+bool JsonOutput() {
+    return jsonOutput;
+}
+
+void Say(const char *format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::vfprintf(jsonOutput ? stderr : stdout, format, args);
+    va_end(args);
+}
+
+void SayJson(const std::string &object) {
+    std::printf("%s\n", object.c_str());
+    std::fflush(stdout);
+}
 
 const char *EventMeaning(int code) {
     switch (code) {

@@ -41,6 +41,19 @@ struct Option {
     std::function<void(const std::string &)> apply;
 };
 
+// --json: stdout carries one JSON object per line; the lines meant for people
+// go to stderr instead.
+void SetJsonOutput(bool on);
+bool JsonOutput();
+// printf for the lines meant for people (stdout, or stderr under --json).
+void Say(const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+// One JSON object on its own line of stdout.
+void SayJson(const std::string &object);
+
 // The exit status after Ctrl-C (128 + SIGINT), once the files are finalised.
 constexpr int kExitInterrupted = 130;
 

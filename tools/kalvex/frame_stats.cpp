@@ -1,5 +1,7 @@
 #include "frame_stats.h"
 
+#include "view_json.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -122,6 +124,25 @@ std::string DescribeStats(const FrameStats &s) {
     if (elsewhere > 0 || (s.uncovered > 0 && !tableKnown))
         out += "  (" + Thousands(tableKnown ? elsewhere : s.uncovered) + " px not covered)";
     return out;
+}
+
+std::string StatsJson(const FrameStats &s) {
+    const bool any = !s.celsius || s.any;
+    std::string out = s.celsius ? "{\"unit\":\"celsius\"" : "{\"unit\":\"raw\"";
+    out += ",\"min\":";
+    out += any ? JsonNumber(s.min) : "null";
+    out += ",\"max\":";
+    out += any ? JsonNumber(s.max) : "null";
+    out += ",\"centre\":";
+    out += any ? JsonNumber(s.centre) : "null";
+    if (s.celsius) {
+        char counts[128];
+        std::snprintf(counts, sizeof counts,
+                      ",\"overRange\":%ld,\"underRange\":%ld,\"uncovered\":%ld", s.over, s.under,
+                      s.uncovered);
+        out += counts;
+    }
+    return out + "}";
 }
 
 }  // namespace kalvex_tool

@@ -44,6 +44,9 @@ class FrameReader {
 // "min 22.00  max 37.00  centre 37.00 °C" or "raw min ... centre ...";
 // "max >150 °C (1,234 px over range)" when pixels lie beyond the table.
 std::string DescribeStats(const FrameStats &stats);
+// The same as a JSON object: unit, min, max, centre (null when no pixel has a
+// temperature) and the pixels beyond the table.
+std::string StatsJson(const FrameStats &stats);
 // 1234567 -> "1,234,567".
 std::string Thousands(long n);
 

@@ -79,7 +79,7 @@ int main(int argc, char **argv) {
         PrintMainHelp();
         return 0;
     }
-    if (name == "--version") {
+    if (name == "--version" || name == "-v" || name == "-V") {
         std::printf("kalvex (library version %d)\n", Kalvex_GetDllVersion());
         return 0;
     }

@@ -86,6 +86,25 @@ const char *RecordingSuffix(int kind) {
     }
 }
 
+std::string SnapshotOption(const Snapshot &s) {
+    return std::string("--snapshot ") + s.type->name + (s.file.empty() ? "" : ":" + s.file);
+}
+
+void CheckDistinctOutputs(const std::vector<std::pair<std::string, std::string>> &outputs) {
+    std::error_code ec;
+    std::vector<std::filesystem::path> seen;
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        std::filesystem::path p =
+            std::filesystem::absolute(outputs[i].second, ec).lexically_normal();
+        for (size_t j = 0; j < seen.size(); ++j)
+            if (seen[j] == p)
+                throw UsageError(outputs[j].first + " and " + outputs[i].first +
+                                 " would both write '" + outputs[i].second +
+                                 "': give one of them another FILE");
+        seen.push_back(p);
+    }
+}
+
 std::string InDirectory(const std::string &dir, const std::string &name) {
     if (dir.empty() || std::filesystem::path(name).is_absolute()) return name;
     return (std::filesystem::path(dir) / name).string();

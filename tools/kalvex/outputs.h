@@ -24,6 +24,8 @@ struct Snapshot {
     std::string file;  // empty: stem + suffix
 };
 Snapshot ParseSnapshot(const std::string &text);
+// "--snapshot png:a.png" as given (the type by name).
+std::string SnapshotOption(const Snapshot &s);
 
 // --record raw|avi|temp[:FILE]
 struct Recording {
@@ -44,6 +46,14 @@ void MakeDirectory(const std::string &dir);
 // (an existing file is not truncated; a new one is removed again). Throws
 // Failure (event 9) with the operating system's reason.
 void CheckOutputFile(const std::string &path);
+// Refuses (UsageError) two outputs that would write one file: each entry is
+// the option that asked for it ("--snapshot png:a.png") and its path.
+void CheckDistinctOutputs(const std::vector<std::pair<std::string, std::string>> &outputs);
+// Save types 10-13 hold temperatures: without a table every pixel is -999.
+inline bool HoldsTemperatures(const SaveType &type) {
+    return type.code >= 10;
+}
+
 // Size of a file, -1 if it does not exist.
 int64_t FileSize(const std::string &path);
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
+#include <filesystem>
 
 #include "kalvex.h"
 #include "kalvex_scene.h"
@@ -96,7 +98,7 @@ void ParamOptions::AddTo(std::vector<Option> *options, bool streaming) {
          [this](const std::string &v) { nucHold = ParseInt(v, "--nuc-hold", 0, 600000); }});
     if (!streaming) return;
     options->push_back(
-        {"--split", "MIB", "recording size at which a new file begins (default 2000)",
+        {"--split", "MIB", "AVI recordings continue in a new file past this size (default 2000)",
          [this](const std::string &v) { split = ParseInt(v, "--split", 1, 1 << 20); }});
     options->push_back({"--frame-interval", "MS", "capture loop sleep per pass (default 10)",
                         [this](const std::string &v) {
@@ -333,6 +335,37 @@ void Session::WarnPending(int ignored) {
     std::vector<int> codes = PopEvents();
     for (auto it = codes.rbegin(); it != codes.rend(); ++it)
         if (*it != ignored) std::fprintf(stderr, "kalvex: warning: %s\n", EventText(*it).c_str());
+}
+
+SimulatorTable::SimulatorTable() {
+    std::filesystem::path dir = std::filesystem::temp_directory_path() / "kalvex-tables";
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    std::filesystem::path file =
+        dir /
+        ("sim-table-" + std::to_string(std::time(nullptr)) + "-" +
+         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".bin");
+    if (ec || KalvexSim_WriteTable(file.string().c_str(), 4, 64, -20.0, 150.0) != 1)
+        throw Failure("cannot write a table for the simulated camera in " + dir.string(),
+                      KALVEX_EV_FILE);
+    path_ = file.string();
+}
+
+SimulatorTable::~SimulatorTable() {
+    std::error_code ec;
+    std::filesystem::remove(path_, ec);
+}
+
+void EnsureTemperatureTable(const Session &session, ParamOptions &params, const std::string &what,
+                            std::optional<SimulatorTable> &own) {
+    if (!params.table.empty() || what.empty()) return;
+    if (!session.simulated())
+        throw UsageError(what +
+                         " needs a temperature table (--table FILE): without one the "
+                         "camera's pixels have no temperature and every value would be -999");
+    own.emplace();
+    params.table = own->path();
+    Say("loaded   a table for the simulated camera (%s)\n", own->path().c_str());
 }
 
 }  // namespace kalvex_tool

@@ -106,4 +106,26 @@ class Session {
     std::optional<std::chrono::steady_clock::time_point> nucStarted_;
 };
 
+// A calibration table for the simulated sensor in a temporary file, so that
+// temperatures can be read without the user writing one first; removed again
+// with this object.
+class SimulatorTable {
+  public:
+    SimulatorTable();  // throws Failure
+    ~SimulatorTable();
+    SimulatorTable(const SimulatorTable &) = delete;
+    SimulatorTable &operator=(const SimulatorTable &) = delete;
+    const std::string &path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// For outputs that hold temperatures (named by what, "--snapshot temp-f32"):
+// without --table, loads a SimulatorTable into params on the simulated camera
+// (and says so), and refuses (UsageError) on a real one, whose every pixel
+// would read -999. Call before Session::Apply.
+void EnsureTemperatureTable(const Session &session, ParamOptions &params, const std::string &what,
+                            std::optional<SimulatorTable> &own);
+
 }  // namespace kalvex_tool

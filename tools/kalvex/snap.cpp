@@ -8,6 +8,7 @@
 #include "outputs.h"
 #include "session.h"
 #include "table_file.h"
+#include "view_json.h"
 
 namespace kalvex_tool {
 
@@ -18,7 +19,10 @@ int RunSnap(const Args &args) {
     std::vector<Snapshot> snapshots;
     std::string out;
     bool trigger = false;
+    bool json = false;
     std::vector<Option> options = {
+        {"--json", "", "print the frame and the files as one JSON object",
+         [&](const std::string &) { json = true; }},
         {"--trigger", "", "wait up to 3 s for the trigger input (the simulator pulses it)",
          [&](const std::string &) { trigger = true; }},
         {"--snapshot", "TYPE[:FILE]", "save as TYPE (repeatable; default png)",
@@ -41,6 +45,7 @@ int RunSnap(const Args &args) {
         PrintHelp(help, options);
         return 0;
     }
+    SetJsonOutput(json);
     if (snapshots.empty()) snapshots.push_back(ParseSnapshot("png"));
     auto pathOf = [&](const Snapshot &s) {
         return InDirectory(out, s.file.empty() ? std::string("snap") + s.type->suffix : s.file);
@@ -49,12 +54,24 @@ int RunSnap(const Args &args) {
     double tableMin = 0, tableMax = 0;
     if (!params.table.empty() && !TableRange(ReadTable(params.table), &tableMin, &tableMax))
         tableMin = tableMax = 0;
+    std::vector<std::pair<std::string, std::string>> outputs;
+    std::string temperatureOutput;
+    for (const Snapshot &s : snapshots) {
+        outputs.emplace_back(SnapshotOption(s), pathOf(s));
+        if (temperatureOutput.empty() && HoldsTemperatures(*s.type))
+            temperatureOutput = SnapshotOption(s);
+    }
+    CheckDistinctOutputs(outputs);
     if (!out.empty()) MakeDirectory(out);
     for (const Snapshot &s : snapshots) CheckOutputFile(pathOf(s));
     const RowLayout layout = params.libraryRowOrder ? RowLayout::Library : RowLayout::Upright;
 
     Session session(camera);
     int h = session.handle();
+    std::optional<SimulatorTable> ownTable;
+    EnsureTemperatureTable(session, params, temperatureOutput, ownTable);
+    if (ownTable && !TableRange(ReadTable(params.table), &tableMin, &tableMax))
+        tableMin = tableMax = 0;
     session.Apply(params);
     scene.Apply(session);
     session.PopEvents();
@@ -86,23 +103,41 @@ int RunSnap(const Args &args) {
     reader.SetTableRange(tableMin, tableMax);
     FrameStats stats;
     if (!reader.Read(id, &stats)) session.Fail("cannot read the frame");
-    std::printf("frame %08x from camera %d%s: %s\n", static_cast<unsigned>(id), session.camera(),
-                session.simulated() ? " (simulated)" : "", DescribeStats(stats).c_str());
+    Say("frame %08x from camera %d%s: %s\n", static_cast<unsigned>(id), session.camera(),
+        session.simulated() ? " (simulated)" : "", DescribeStats(stats).c_str());
+    std::string saved;
     for (const Snapshot &s : snapshots) {
         std::string path = pathOf(s);
         SaveFrame(h, path, *s.type, layout);
-        std::printf("saved    %s (%s, %lld bytes)\n", path.c_str(), s.type->name,
-                    static_cast<long long>(FileSize(path)));
+        Say("saved    %s (%s, %lld bytes)\n", path.c_str(), s.type->name,
+            static_cast<long long>(FileSize(path)));
+        JsonObject file;
+        file.Add("path", JsonString(path));
+        file.Add("type", JsonString(s.type->name));
+        file.Add("bytes", std::to_string(FileSize(path)));
+        saved += (saved.empty() ? "" : ",") + file.Text();
+    }
+    if (json) {
+        JsonObject j;
+        j.Add("type", JsonString("summary"));
+        j.Add("frameId", std::to_string(id));
+        j.Add("camera", std::to_string(session.camera()));
+        j.Add("simulated", session.simulated() ? "true" : "false");
+        j.Add("frame", StatsJson(stats));
+        j.Add("saved", "[" + saved + "]");
+        SayJson(j.Text());
     }
     return 0;
 }
 
 int RunList(const Args &args) {
     CameraOptions camera;
-    std::vector<Option> options;
+    bool json = false;
+    std::vector<Option> options = {{"--json", "", "print the cameras as one JSON array",
+                                    [&](const std::string &) { json = true; }}};
     camera.AddTo(&options, false);
     const CommandHelp help = {
-        "kalvex list [--sim|--no-sim|--usb VID:PID]",
+        "kalvex list [--sim|--no-sim|--usb VID:PID] [--json]",
         "Lists the cameras found, with their names and internal temperatures.\n"
         "Without a real camera the simulated one is listed.",
         ""};
@@ -110,15 +145,19 @@ int RunList(const Args &args) {
         PrintHelp(help, options);
         return 0;
     }
+    SetJsonOutput(json);
     Session session(camera);
     int h = session.handle();
+    std::string array;
     for (int index : session.cameras()) {
         char name[32] = "";
         Kalvex_IsCameraEnableA(h, index, name, sizeof name);
         char inside[32] = "internal temperature unreadable";
+        std::string internal = "null";
         if (Kalvex_SetCameraNumber(h, index) == 1) {
             int ok = 0;
             float t = Kalvex_GetInternalTemperature(h, &ok);
+            if (ok) internal = JsonNumber(t);
             if (ok)
                 std::snprintf(inside, sizeof inside,
                               "%.2f \xC2\xB0"
@@ -126,10 +165,17 @@ int RunList(const Args &args) {
                               static_cast<double>(t));
         }
         std::vector<int> codes = session.PopEvents();
-        std::printf("%d  %s  %s%s%s\n", index, name, inside,
-                    session.simulated() ? "  (simulated)" : "",
-                    codes.empty() ? "" : ("  " + EventText(codes.front())).c_str());
+        JsonObject j;
+        j.Add("camera", std::to_string(index));
+        j.Add("name", JsonString(name));
+        j.Add("internal", internal);
+        j.Add("simulated", session.simulated() ? "true" : "false");
+        j.Add("event", codes.empty() ? "null" : std::to_string(codes.front()));
+        array += (array.empty() ? "" : ",") + j.Text();
+        Say("%d  %s  %s%s%s\n", index, name, inside, session.simulated() ? "  (simulated)" : "",
+            codes.empty() ? "" : ("  " + EventText(codes.front())).c_str());
     }
+    if (json) SayJson("[" + array + "]");
     return 0;
 }
 

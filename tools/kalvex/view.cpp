@@ -73,21 +73,6 @@ const CommandHelp kHelp = {
     "(--listen 0.0.0.0, say) every request needs the token printed as part of the address.\n"
     "Without a real camera the simulated one is used (see --sim, --no-sim)."};
 
-// A calibration table for the simulated sensor, so that the page can show
-// temperatures without the user writing one first.
-std::string SimulatorTable() {
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / "kalvex-view";
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    std::filesystem::path file =
-        dir / ("sim-table-" + std::to_string(std::time(nullptr)) + "-" +
-               std::to_string(Clock::now().time_since_epoch().count()) + ".bin");
-    if (ec || KalvexSim_WriteTable(file.string().c_str(), 4, 64, -20.0, 150.0) != 1)
-        throw Failure("cannot write a table for the simulated camera in " + dir.string(),
-                      KALVEX_EV_FILE);
-    return file.string();
-}
-
 }  // namespace
 
 int RunView(const Args &args) {
@@ -100,15 +85,11 @@ int RunView(const Args &args) {
     std::string token = IsLoopbackAddress(o.listen) ? std::string() : NewViewToken();
 
     Session session(o.camera);
-    std::string ownTable;
-    if (session.simulated() && o.params.table.empty()) o.params.table = ownTable = SimulatorTable();
-    struct RemoveTable {
-        std::string path;
-        ~RemoveTable() {
-            std::error_code ec;
-            if (!path.empty()) std::filesystem::remove(path, ec);
-        }
-    } removeTable{ownTable};
+    std::optional<SimulatorTable> ownTable;
+    if (session.simulated() && o.params.table.empty()) {
+        ownTable.emplace();
+        o.params.table = ownTable->path();
+    }
     session.Apply(o.params);
     o.scene.Apply(session);
     session.PopEvents();
@@ -143,9 +124,11 @@ int RunView(const Args &args) {
     std::printf("kalvex view: camera %d%s%s\n", session.camera(),
                 session.simulated() ? " (simulated)" : "",
                 config.celsius ? "" : ", no table: no temperatures");
-    if (!ownTable.empty())
-        std::printf("loaded   a table for the simulated camera (%s)\n", ownTable.c_str());
+    if (ownTable)
+        std::printf("loaded   a table for the simulated camera (%s)\n", ownTable->path().c_str());
     std::printf("open     %s\n", server.Url().c_str());
+    std::printf("files    snapshots and recordings go to %s\n",
+                o.out.empty() ? "the working folder (--out DIR to choose)" : o.out.c_str());
     if (!token.empty())
         std::printf(
             "         (beyond this machine, use its address in place of %s; the token "

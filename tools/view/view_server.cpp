@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <random>
@@ -247,7 +248,13 @@ struct ViewServer::Impl {
             "/api/temperatures", [this](const httplib::Request &req, httplib::Response &res) {
                 std::shared_ptr<const ViewFrame> frame;
                 if (req.has_param("after")) {
-                    long after = std::atol(req.get_param_value("after").c_str());
+                    const std::string text = req.get_param_value("after");
+                    char *end = nullptr;
+                    errno = 0;
+                    long after = std::strtol(text.c_str(), &end, 10);
+                    if (text.empty() || *end != '\0' || errno != 0 || after < 0)
+                        return Refuse(res, 400,
+                                      "after must be a frame's seq (a whole number, 0 or more)");
                     frame = hub.NextFrame(after, std::chrono::seconds(1));
                 }
                 if (!frame) frame = hub.Latest();

@@ -53,8 +53,7 @@ TEST_F(ViewEndpoints, StreamDeliversUprightJpegFramesOfTheLibrarysColours) {
         return stream.parts.size() < 3;
     });
     ASSERT_EQ(stream.parts.size(), 3u);
-    // Live: new frames (ids are drawn at random, so only their difference shows).
-    EXPECT_NE(stream.parts[0].first, stream.parts[2].first);
+    EXPECT_NE(stream.parts[0].first, stream.parts[2].first);  // live: new frames
     // Paused, the newest frame stays in the ring, so the library can be asked
     // for the very frame the stream sends.
     ASSERT_EQ(Post("pause")->status, 200);
@@ -254,6 +253,20 @@ TEST_F(ViewEndpoints, KeepsGoingWhenTheCameraIsUnpluggedAndPluggedAgain) {
         << Status();
     EXPECT_TRUE(MoreFrames(3));
     EXPECT_NE(Field(Status(), "eventCount"), "0");  // what went wrong was shown
+}
+
+TEST_F(ViewEndpoints, BadParametersAreRefusedWithAReason) {
+    ASSERT_TRUE(MoreFrames(1));
+    httplib::Client client = Client();
+    for (const char *after : {"abc", "", "-1", "12x", "99999999999999999999"}) {
+        auto res = client.Get((std::string("/api/temperatures?after=") + after).c_str());
+        ASSERT_TRUE(res) << after;
+        EXPECT_EQ(res->status, 400) << after;
+        EXPECT_NE(res->body.find("after must be"), std::string::npos) << res->body;
+    }
+    auto ok = client.Get("/api/temperatures?after=0");
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(ok->status, 200);
 }
 
 }  // namespace

@@ -1,0 +1,95 @@
+// What a user meets first: how --seconds counts, outputs that would collide,
+// temperature outputs without a table, and the script-friendly forms.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "tool_runner.h"
+
+namespace kalvex::tooltest {
+namespace {
+
+double SecondsInSummary(const std::string &out) {
+    size_t at = out.find(" in ", out.find("captured "));
+    return at == std::string::npos ? -1.0 : std::stod(out.substr(at + 4));
+}
+
+TEST(ToolUsability, SecondsCountFromTheFirstFrameAfterTheHoldWhateverTheirNumber) {
+    std::string dir = Folder("usability_seconds");
+    ASSERT_EQ(Kalvex(dir, {"table", "write", "t.bin"}).status, 0);
+    // A table load starts a 0.5 s hold: no frame can come before it ends, so
+    // a run counted from its first frame lasts at least hold + seconds, for
+    // runs shorter and longer than the hold alike.
+    for (const char *seconds : {"0.2", "0.8"}) {
+        SCOPED_TRACE(seconds);
+        Result run = Kalvex(dir, {"capture", "--sim", "--table", "t.bin", "--nuc-hold", "500",
+                                  "--seconds", seconds});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_GE(SecondsInSummary(run.out), 0.5 + std::stod(seconds)) << run.out;
+        EXPECT_EQ(run.out.find("captured 0 frames"), std::string::npos) << run.out;
+    }
+}
+
+TEST(ToolUsability, TwoOutputsToOneFileAreRefusedBeforeCapture) {
+    std::string dir = Folder("usability_same_file");
+    for (auto args : {std::vector<std::string>{"snap", "--sim", "--snapshot", "png:a.png",
+                                               "--snapshot", "jpeg70:a.png"},
+                      std::vector<std::string>{"capture", "--sim", "--frames", "1", "--snapshot",
+                                               "png", "--snapshot", "png"},
+                      std::vector<std::string>{"capture", "--sim", "--frames", "1", "--snapshot",
+                                               "raw16:x.bin", "--record", "raw:./x.bin"}}) {
+        Result run = Kalvex(dir, args);
+        EXPECT_EQ(run.status, 2) << run.out;
+        EXPECT_NE(run.err.find("would both write"), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(Size(dir + "/a.png"), -1);
+    EXPECT_EQ(Size(dir + "/frame.png"), -1);
+}
+
+TEST(ToolUsability, TemperatureOutputsOfTheSimulatedCameraGetATable) {
+    std::string dir = Folder("usability_temps");
+    Result run =
+        Kalvex(dir, {"snap", "--sim", "--spot", "320,240,40,37", "--snapshot", "temp-f32"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("loaded   a table for the simulated camera"), std::string::npos)
+        << run.out;
+    std::string temps = ReadFile(dir + "/snap.temp-f32");
+    ASSERT_EQ(temps.size(), 1228800u);
+    EXPECT_FLOAT_EQ(TemperatureAt(temps, 240, 320), 37.0f);
+    run = Kalvex(
+        dir, {"capture", "--sim", "--nuc-hold", "0", "--frames", "2", "--record", "temp:t.temp"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_FLOAT_EQ(TemperatureAt(ReadFile(dir + "/t.temp"), 10, 10), 22.0f);
+}
+
+TEST(ToolUsability, JsonLinesAndTheVersionFlag) {
+    std::string dir = Folder("usability_json");
+    Result run = Kalvex(dir, {"capture", "--sim", "--nuc-hold", "0", "--frames", "3", "--snapshot",
+                              "png", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::istringstream lines(run.out);
+    std::string line, last;
+    int count = 0;
+    while (std::getline(lines, line)) {
+        EXPECT_EQ(line.front(), '{') << line;
+        EXPECT_EQ(line.back(), '}') << line;
+        last = line;
+        ++count;
+    }
+    EXPECT_GE(count, 2);  // a status line and the summary
+    EXPECT_EQ(last.rfind("{\"type\":\"summary\",\"frames\":3,", 0), 0u) << last;
+    EXPECT_NE(last.find("\"path\":\"frame.png\""), std::string::npos) << last;
+    EXPECT_NE(run.err.find("captured 3 frames"), std::string::npos) << run.err;
+
+    run = Kalvex(dir, {"list", "--sim", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("[{\"camera\":0,\"name\":\"KalvexN7K_01\"", 0), 0u) << run.out;
+    for (const char *flag : {"-v", "-V"}) {
+        run = Kalvex(dir, {flag});
+        EXPECT_EQ(run.status, 0) << flag;
+        EXPECT_EQ(run.out.rfind("kalvex (library version 2032717)", 0), 0u) << run.out;
+    }
+}
+
+}  // namespace
+}  // namespace kalvex::tooltest
