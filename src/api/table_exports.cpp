@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "api/text_conversion.h"
+#include "base/text_conversion.h"
 #include "kalvex_table.h"
 #include "thermal/table_check.h"
 
