@@ -6,6 +6,7 @@
 
 #include "base/text_conversion.h"
 #include "kalvex_table.h"
+#include "platform/platform.h"
 #include "thermal/table_check.h"
 
 namespace {
@@ -43,9 +44,9 @@ KALVEX_API int KALVEX_CALL KalvexTable_CheckW(const wchar_t *path, KalvexTableIn
 KALVEX_API int KALVEX_CALL KalvexTable_CheckA(const char *path, KalvexTableInfo *info, char *reason,
                                               int reasonSize) {
     return Guarded(info, reason, reasonSize, [&] {
-        return kalvex::WithWideText(path, std::string("out of memory"), [&](const wchar_t *wide) {
-            return kalvex::CheckTableFile(wide, info);
-        });
+        return kalvex::WithWideText(
+            path, std::string("out of memory"), kalvex::platform::NarrowToWide,
+            [&](const wchar_t *wide) { return kalvex::CheckTableFile(wide, info); });
     });
 }
 
