@@ -19,11 +19,15 @@ esac
 # What building needs, then what only the tests need (so `demo` stays short).
 packages=(cmake ninja-build g++ pkg-config binutils googletest libgtest-dev libgmock-dev
           libbenchmark-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev libtiff-dev libcpp-httplib-dev
-          libusb-1.0-0-dev)
+          libusb-1.0-0-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+          libgstrtspserver-1.0-dev)
 if [ "${1:-demo}" = test ]; then
   packages+=(libopencv-core-dev libopencv-imgproc-dev ffmpeg chromium
              python3-numpy python3-pytest python3-venv python3-setuptools python3-matplotlib
-             libumockdev-dev umockdev)
+             libumockdev-dev umockdev
+             gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+             gstreamer1.0-plugins-ugly gstreamer1.0-plugins-bad gstreamer1.0-libav gstreamer1.0-rtsp
+             python3-tifffile)
   # Node.js for the browser test: Debian's, unless a node and npm are already there
   # (a Node.js from elsewhere brings its own npm, which Debian's npm would conflict with).
   command -v node >/dev/null 2>&1 || packages+=(nodejs)

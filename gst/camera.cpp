@@ -9,6 +9,7 @@
 
 #include "cli.h"
 #include "kalvex_sim.h"
+#include "kalvex_table.h"
 #include "sim_scene.h"
 
 namespace kalvex_gst {
@@ -79,6 +80,12 @@ OpenError Camera::Open(const CameraConfig &config, std::string *error) {
         scene.ApplyTo(config.camera);
         if (scene.fps) simRate_ = *scene.fps;
     }
+    if (KalvexMeasure_PaletteId(config.palette.c_str()) < 0)
+        return fail(OpenError::Settings,
+                    "palette '" + config.palette + "' is not one of the library's");
+    if (config.agc < KALVEX_AGC_RANGE || config.agc > KALVEX_AGC_PLATEAU)
+        return fail(OpenError::Settings,
+                    "agc " + std::to_string(config.agc) + " is not a contrast");
     // The library probes the cameras when the instance is made.
     handle_ = Kalvex_Initialize(window_);
     if (handle_ == 0) return fail(OpenError::Resources, "cannot create a library instance");
@@ -108,6 +115,10 @@ OpenError Camera::Open(const CameraConfig &config, std::string *error) {
     while (Kalvex_GetLastError(handle_) != 0) {
         // The start's code 10 (a reserved parameter re-applied) is no failure.
     }
+    KalvexMeasure_DefaultColorOptions(&colour_);
+    colour_.palette = KalvexMeasure_PaletteId(config.palette.c_str());
+    colour_.agc = config.agc;
+    ownMap_ = colour_.palette != KALVEX_PALETTE_HUE || config.agc != KALVEX_AGC_RANGE;
     sequence_ = 0;
     temps_.assign(config.output == Output::Temperature ? kPixels : 0, 0.0f);
     return OpenError::None;
@@ -179,6 +190,13 @@ bool Camera::Copy(const FrameRef &frame, uint8_t *dst) {
             ok = Kalvex_GetRaw(handle_, id, dst, static_cast<int>(FrameBytes(Output::Raw)));
             break;
         case Output::Color:
+            if (ownMap_) {
+                colour_.rgb = rgb_ ? 1 : 0;
+                ok = KalvexMeasure_Colorize(handle_, frame.id, &colour_, dst,
+                                            static_cast<int32_t>(FrameBytes(Output::Color)),
+                                            nullptr);
+                break;
+            }
             ok = Kalvex_GetColor(handle_, id, dst, static_cast<int>(FrameBytes(Output::Color)));
             if (ok == 1 && rgb_) {
                 // The library's pixels are blue, green, red.
@@ -226,11 +244,11 @@ std::vector<int> Camera::TakeWarnings() {
 }
 
 std::string TableReason(const std::string &path) {
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        return "cannot read the calibration table '" + path + "': " + std::strerror(errno);
-    std::fclose(f);
-    return "'" + path + "' is not a calibration table the library accepts";
+    // The library's own check gives the same reason as every other host.
+    char reason[256] = "";
+    if (KalvexTable_CheckA(path.c_str(), nullptr, reason, sizeof reason) == 1 || reason[0] == 0)
+        return "the library refuses the calibration table '" + path + "'";
+    return "'" + path + "': " + reason;
 }
 
 std::string EventText(int code) {

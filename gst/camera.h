@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kalvex.h"
+#include "kalvex_measure.h"
 #include "kalvex_scene.h"
 
 namespace kalvex_gst {
@@ -30,6 +31,10 @@ struct CameraConfig {
     std::string simScene;  // the tool's simulated-scene options
     Output output = Output::Raw;
     KalvexScene scene{};
+    // Colour: a palette by name and the contrast (KALVEX_AGC_*); hue with the
+    // library's range is the library's own colour map.
+    std::string palette = "hue";
+    int agc = 0;
 };
 
 // Why a camera could not be opened, so the element can pick the error domain.
@@ -94,6 +99,8 @@ class Camera {
     bool rgb_ = true;
     std::vector<int> warnings_;
     std::vector<float> temps_;
+    KalvexColorOptions colour_{};
+    bool ownMap_ = false;  // a palette or contrast of its own, not the library's map
 };
 
 // Why a table file was refused.

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "camera.h"
+#include "kalvex_measure.h"
 
 GST_DEBUG_CATEGORY_STATIC(kalvex_src_debug);
 #define GST_CAT_DEFAULT kalvex_src_debug
@@ -32,6 +33,8 @@ enum {
     PROP_REFLECTED,
     PROP_TRANSMISSION,
     PROP_HANDLE,
+    PROP_PALETTE,
+    PROP_AGC,
 };
 
 enum { SIGNAL_NUC, SIGNAL_LAST };
@@ -78,6 +81,19 @@ static GType kalvex_output_get_type() {
         {0, nullptr, nullptr}};
     if (g_once_init_enter(&type))
         g_once_init_leave(&type, g_enum_register_static("GstKalvexOutput", values));
+    return type;
+}
+
+#define GST_TYPE_KALVEX_AGC (kalvex_agc_get_type())
+static GType kalvex_agc_get_type() {
+    static GType type = 0;
+    static const GEnumValue values[] = {
+        {KALVEX_AGC_RANGE, "The library's colour range (parameters 12-14)", "range"},
+        {KALVEX_AGC_LINEAR, "Linear between the 1 % tails of the histogram", "linear"},
+        {KALVEX_AGC_PLATEAU, "Plateau histogram equalisation", "plateau"},
+        {0, nullptr, nullptr}};
+    if (g_once_init_enter(&type))
+        g_once_init_leave(&type, g_enum_register_static("GstKalvexAgc", values));
     return type;
 }
 
@@ -134,6 +150,14 @@ static void gst_kalvex_src_set_property(GObject *object, guint id, const GValue 
         case PROP_OUTPUT:
             c.output = static_cast<Output>(g_value_get_enum(value));
             break;
+        case PROP_PALETTE: {
+            const char *t = g_value_get_string(value);
+            c.palette = t != nullptr ? t : "hue";
+            break;
+        }
+        case PROP_AGC:
+            c.agc = g_value_get_enum(value);
+            break;
         case PROP_EMISSIVITY:
             c.scene.emissivity = g_value_get_float(value);
             scene = true;
@@ -175,6 +199,12 @@ static void gst_kalvex_src_get_property(GObject *object, guint id, GValue *value
             break;
         case PROP_OUTPUT:
             g_value_set_enum(value, static_cast<gint>(c.output));
+            break;
+        case PROP_PALETTE:
+            g_value_set_string(value, c.palette.c_str());
+            break;
+        case PROP_AGC:
+            g_value_set_enum(value, c.agc);
             break;
         case PROP_EMISSIVITY:
             g_value_set_float(value, c.scene.emissivity);
@@ -456,6 +486,16 @@ static void gst_kalvex_src_class_init(GstKalvexSrcClass *klass) {
         g_param_spec_enum("output", "Output", "What the buffers hold", GST_TYPE_KALVEX_OUTPUT,
                           static_cast<gint>(Output::Raw), rw));
     g_object_class_install_property(
+        gobject, PROP_PALETTE,
+        g_param_spec_string(
+            "palette", "Palette",
+            "Colour palette for output=color: hue (the library's own map), "
+            "ironbow, rainbow, rainbow-hc, white-hot, black-hot, arctic, lava, grey",
+            "hue", rw));
+    g_object_class_install_property(gobject, PROP_AGC,
+                                    g_param_spec_enum("agc", "Contrast", "Contrast of output=color",
+                                                      GST_TYPE_KALVEX_AGC, KALVEX_AGC_RANGE, rw));
+    g_object_class_install_property(
         gobject, PROP_EMISSIVITY,
         g_param_spec_float("emissivity", "Emissivity", "Object emissivity", 0.01f, 1.0f, 1.0f,
                            scene));
@@ -496,14 +536,18 @@ static void gst_kalvex_src_class_init(GstKalvexSrcClass *klass) {
     base->unlock_stop = gst_kalvex_src_unlock_stop;
     push->fill = gst_kalvex_src_fill;
     gst_type_mark_as_plugin_api(GST_TYPE_KALVEX_OUTPUT, static_cast<GstPluginAPIFlags>(0));
+    gst_type_mark_as_plugin_api(GST_TYPE_KALVEX_AGC, static_cast<GstPluginAPIFlags>(0));
 }
 
-static gboolean plugin_init(GstPlugin *plugin) {
+gboolean gst_kalvex_plugin_init(GstPlugin *plugin) {
     static const gchar *tags[] = {nullptr};
-    gst_meta_register_custom(GST_KALVEX_FRAME_META_NAME, tags, nullptr, nullptr, nullptr);
+    if (gst_meta_get_info(GST_KALVEX_FRAME_META_NAME) == nullptr)
+        gst_meta_register_custom(GST_KALVEX_FRAME_META_NAME, tags, nullptr, nullptr, nullptr);
     return gst_element_register(plugin, "kalvexsrc", GST_RANK_NONE, GST_TYPE_KALVEX_SRC);
 }
 
-#define PACKAGE "kalvex"
-GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, kalvex, "Kalvex thermal camera elements",
-                  plugin_init, "1.0.0", "LGPL", "kalvex", "https://kalvex.invalid/")
+gboolean gst_kalvex_register_static() {
+    return gst_plugin_register_static(
+        GST_VERSION_MAJOR, GST_VERSION_MINOR, "kalvex", "Kalvex thermal camera elements",
+        gst_kalvex_plugin_init, "1.0.0", "LGPL", "kalvex", "kalvex", "https://kalvex.invalid/");
+}

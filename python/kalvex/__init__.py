@@ -18,6 +18,7 @@ from .errors import (AcquisitionFailed, CameraClosed, CameraNotAvailable, Captur
                      OutOfMemory, Timeout)
 from ._library import LibraryNotFound, HEIGHT, WIDTH
 from .scene import Scene, compensate
+from .sequence import FrameInfo, Sequence, SequenceFrame, open_sequence
 
 __version__ = "1.0.0"
 
@@ -27,5 +28,5 @@ __all__ = [
     "EventCode", "KalvexError", "NoFrame", "CameraNotAvailable", "AcquisitionFailed",
     "CaptureEnded", "InvalidArgument", "OutOfMemory", "CaptureThreadFailed",
     "CommunicationFailed", "FileError", "NotSupported", "FrameExpired", "Timeout",
-    "CameraClosed", "LibraryNotFound",
+    "CameraClosed", "LibraryNotFound", "FrameInfo", "Sequence", "SequenceFrame", "open_sequence",
 ]

@@ -18,7 +18,7 @@ from . import _library
 from ._library import HEIGHT, RING_LENGTH, WIDTH, WM_EVENT, WM_FRAME, KalvexMessage
 from .errors import (AcquisitionFailed, CameraClosed, CameraNotAvailable, CaptureEnded,
                      CommunicationFailed, EventCode, FileError, FrameExpired, InvalidArgument,
-                     KalvexError, OutOfMemory, Timeout, error_for, MEANINGS)
+                     KalvexError, NotSupported, OutOfMemory, Timeout, error_for, MEANINGS)
 
 log = logging.getLogger("kalvex")
 
@@ -377,6 +377,25 @@ def _delivery_mode(delivery: str) -> str:
     return delivery
 
 
+def _add_usb_model(usb: Any) -> None:
+    """Names a USB camera model (vendor, product) to the library's driver."""
+    if (not isinstance(usb, tuple) or len(usb) != 2
+            or not all(isinstance(i, int) and 0 <= i <= 0xFFFF for i in usb)):
+        raise InvalidArgument(f"usb must be (vendor_id, product_id), each 0-0xffff, not {usb!r}")
+    add = _library.optional("KalvexUsb_AddDevice", ctypes.c_int,
+                            [ctypes.c_int, ctypes.c_int, ctypes.c_void_p])
+    if add(usb[0], usb[1], None) != 1:
+        raise NotSupported(f"the USB driver refuses the model {usb[0]:04x}:{usb[1]:04x}", 10)
+
+
+def _usb_problem() -> str:
+    """The USB driver's reason for the last camera it could not use, or ""."""
+    last = _library.optional("KalvexUsb_GetLastEvent", ctypes.c_int,
+                             [ctypes.c_char_p, ctypes.c_int])
+    text = ctypes.create_string_buffer(512)
+    return text.value.decode("utf-8", "replace") if last(text, 512) != 0 else ""
+
+
 def _present_cameras(lib: ctypes.CDLL, handle: int) -> Dict[int, str]:
     found = {}
     name = ctypes.create_unicode_buffer(32)
@@ -398,12 +417,19 @@ class Camera:
     library has them) or by polling the newest frame id (``delivery="poll"``).
     Frame arrays come top row first (the camera's line order): the camera is
     opened with ``params.row_order`` set, unless ``top_down=False``.
+
+    ``usb=(vendor_id, product_id)`` drives a camera on USB through the library's
+    user-space driver (Linux): the ids name the camera model, and ``number``
+    counts the matching devices in bus order. ``kalvex usb`` lists candidates.
     """
 
     def __init__(self, number: Optional[int] = None, *, delivery: str = "auto",
-                 poll_interval: float = 0.001, top_down: bool = True) -> None:
+                 poll_interval: float = 0.001, top_down: bool = True,
+                 usb: Optional[Tuple[int, int]] = None) -> None:
         if number is not None and (not isinstance(number, int) or not 0 <= number <= 7):
             raise InvalidArgument(f"camera number must be 0-7 or None, not {number!r}")
+        if usb is not None:
+            _add_usb_model(usb)
         mode = _delivery_mode(delivery)
         poll = _seconds(poll_interval, "poll_interval") or 0.0
         core = _Core(mode, poll)
@@ -420,7 +446,9 @@ class Camera:
             found = _present_cameras(lib, core.handle)
             init_codes = core.pop_codes()
             if not found:
-                raise CameraNotAvailable("no camera is present", 2, init_codes)
+                why = _usb_problem() if usb is not None else ""
+                raise CameraNotAvailable(
+                    "no camera is present" + (f" on USB: {why}" if why else ""), 2, init_codes)
             if number is None:
                 number = min(found)
             if number not in found:

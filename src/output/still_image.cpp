@@ -17,6 +17,7 @@
 
 #include "base/log.h"
 #include "output/file_object.h"
+#include "output/tiff_messages.h"
 #include "platform/platform.h"
 #include "thermal/thermo_table.h"
 
@@ -361,46 +362,10 @@ int SavePngFile(const wchar_t *fileName, const CDibImage &image) {
 
 namespace {
 
-// libtiff's errors and warnings for one file: written to the debug log (never
-// to the host's stderr) and counted, so that an error libtiff reports only
-// through its handler (a directory that cannot be written at close, say)
-// fails the save instead of passing for success.
-struct TiffMessages {
-    int errors = 0;
-};
-
-void LogTiffMessage(const char *kind, const char *module, const char *format, va_list args) {
-    char text[512] = {};
-    std::vsnprintf(text, sizeof text, format, args);
-    std::string line = std::string(kind) + ": ";
-    if (module != nullptr && *module != 0) line += std::string(module) + ": ";
-    line += text;
-    std::wstring wide(line.size() + 1, L'\0');
-    if (platform::NarrowToWide(line.c_str(), wide.data(), static_cast<int>(wide.size())) == 0) {
-        // Not text in the narrow encoding: keep the bytes readable as they are.
-        for (size_t i = 0; i < line.size(); ++i)
-            wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(line[i]));
-    }
-    LogDebug(L"%ls", wide.c_str());
-}
-
-int TiffError(TIFF *, void *context, const char *module, const char *format, va_list args) {
-    if (context != nullptr) ++static_cast<TiffMessages *>(context)->errors;
-    LogTiffMessage("libtiff error", module, format, args);
-    return 1;  // handled: libtiff's process-wide handler (stderr) is not called
-}
-
-int TiffWarning(TIFF *, void *, const char *module, const char *format, va_list args) {
-    LogTiffMessage("libtiff warning", module, format, args);
-    return 1;
-}
-
 // Opens for writing with this call's own message handlers.
 TIFF *OpenTiff(const wchar_t *fileName, TiffMessages *messages) {
-    TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
+    TIFFOpenOptions *options = TiffOptionsFor(messages);
     if (options == nullptr) return nullptr;
-    TIFFOpenOptionsSetErrorHandlerExtR(options, TiffError, messages);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, TiffWarning, messages);
     TIFF *tiff = platform::OpenTiff(fileName, "w", options);
     TIFFOpenOptionsFree(options);  // the handle keeps its own copy of the handlers
     return tiff;

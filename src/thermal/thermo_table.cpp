@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include <zlib.h>
+
 #include "thermal/temperature_rows.h"
 #include "thermal/thermo_table_file.h"
 
@@ -289,6 +291,17 @@ int CThermoTable::LoadTableVersion4(const wchar_t *path) {
     }
 }
 
+uint32_t TableFileCrc(const uint8_t *data, size_t size) {
+    uLong crc = crc32(0L, Z_NULL, 0);
+    while (size > 0) {
+        const auto chunk = static_cast<uInt>(std::min<size_t>(size, 1u << 30));
+        crc = crc32(crc, data, chunk);
+        data += chunk;
+        size -= chunk;
+    }
+    return static_cast<uint32_t>(crc);
+}
+
 int CThermoTable::LoadTableFromMemory(const uint8_t *data, size_t size, int32_t tableNumber) {
     try {
         ParsedTable parsed;
@@ -305,6 +318,8 @@ int CThermoTable::LoadTableFromMemory(const uint8_t *data, size_t size, int32_t 
         next->driftSlope = parsed.driftSlope;
         next->driftIntercept = parsed.driftIntercept;
         next->layout = parsed.layout;
+        next->fileBytes = std::make_shared<const std::vector<uint8_t>>(data, data + size);
+        next->fileCrc = TableFileCrc(data, size);
         next->version = parsed.layout == kTableHeaderless ? current->version : parsed.layout;
         next->compensated.clear();
         const bool compensate = CompensationOn(correctionMode_.load());
@@ -341,6 +356,7 @@ bool CThermoTable::ApplyDrift(CThermoTableState &state) const {
             ShiftRawValue(p.raw, p.temperature, state.driftSlope, state.driftIntercept, difference),
             p.temperature});
     }
+    state.driftReference = reference;
     return true;
 }
 

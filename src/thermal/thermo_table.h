@@ -59,6 +59,10 @@ const char *TableMagic(int32_t version);
 // 16384 and every field or point that would lie past the end of the data.
 bool ParseThermoTable(const uint8_t *data, size_t size, int32_t tableNumber, ParsedTable &out);
 
+// CRC-32 (zlib's polynomial) of a table file's bytes: the name recordings and
+// frame metadata give the table in effect.
+uint32_t TableFileCrc(const uint8_t *data, size_t size);
+
 // The interpolation of one raw value over a point list, walking the list.
 float InterpolateOverPoints(std::span<const CalibrationPoint> points, int32_t x);
 
@@ -124,6 +128,13 @@ class CThermoTableState {
     // Layout of the loaded points themselves (headerless included).
     int32_t layout = kTableHeaderless;
     bool useCompensated = false;
+    // The table file's bytes as loaded and their CRC-32 (0: no table), which
+    // recordings keep so that temperatures can be computed again; and the
+    // reference temperature the compensated points were last shifted for
+    // (0: never shifted).
+    std::shared_ptr<const std::vector<uint8_t>> fileBytes;
+    uint32_t fileCrc = 0;
+    float driftReference = 0.0f;
     // One entry per 14-bit raw value, then one more that stays kNoTemperature,
     // so that whole-frame conversions can clamp instead of branching.
     std::vector<float> lookup = std::vector<float>(kLookupEntries + 1, kNoTemperature);

@@ -2,6 +2,8 @@
 #include "kalvex.h"
 #include "kalvex_measure.h"
 #include "kalvex_scene.h"
+#include "kalvex_frame.h"
+#include "kalvex_sequence.h"
 #include "kalvex_table.h"
 #include "kalvex_usb.h"
 
@@ -29,4 +31,11 @@ int kalvex_header_c89_measure_probe(void) {
     roi.kind = KALVEX_ROI_BOX;
     options.palette = KALVEX_PALETTE_IRONBOW;
     return roi.kind + options.palette + KALVEX_WM_ALARM;
+}
+
+int kalvex_header_c89_sequence_probe(void);
+int kalvex_header_c89_sequence_probe(void) {
+    KalvexFrameInfo info;
+    info.size = (uint32_t)sizeof info;
+    return (int)info.size + KALVEX_SEQ_E_HANDLE;
 }

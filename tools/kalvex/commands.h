@@ -10,11 +10,13 @@ namespace kalvex_tool {
 using Args = std::vector<std::string>;
 
 int RunList(const Args &args);
+int RunUsb(const Args &args);
 int RunCapture(const Args &args);
 int RunSnap(const Args &args);
 int RunTable(const Args &args);
 int RunDemo(const Args &args);
 int RunView(const Args &args);
+int RunStream(const Args &args);
 
 // The usage line printed after a bad option of that command.
 std::string UsageLine(const std::string &command);

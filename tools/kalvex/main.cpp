@@ -21,8 +21,9 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"list", RunList, "kalvex list [--sim|--no-sim]",
+    {"list", RunList, "kalvex list [--sim|--no-sim|--usb VID:PID]",
      "cameras found, names, internal temperatures"},
+    {"usb", RunUsb, "kalvex usb", "USB devices that could be cameras, with ids and endpoints"},
     {"capture", RunCapture, "kalvex capture [--seconds S|--frames N] [options]",
      "preview with a live status; snapshots, recording"},
     {"snap", RunSnap, "kalvex snap [--trigger] [--snapshot TYPE[:FILE]]... [options]",
@@ -31,6 +32,8 @@ const Command kCommands[] = {
      "write a table for the simulated camera, or summarise one"},
     {"view", RunView, "kalvex view [--port 8080] [--listen ADDRESS] [options]",
      "live image and temperatures in the browser"},
+    {"stream", RunStream, "kalvex stream [--camera N]... [--listen ADDRESS] [--port 8554]",
+     "serve cameras over RTSP (H.264 and raw counts)"},
     {"demo", RunDemo, "kalvex demo [--out DIR] [--seconds S]",
      "a few seconds on the simulated camera, with files to look at"},
 };
@@ -61,7 +64,8 @@ std::string UsageLine(const std::string &command) {
 int main(int argc, char **argv) {
     using namespace kalvex_tool;
     if (argc < 2) {
-        std::fprintf(stderr, "kalvex: no command (list, capture, snap, table, view, demo)\n%s\n",
+        std::fprintf(stderr,
+                     "kalvex: no command (list, usb, capture, snap, table, view, stream, demo)\n%s\n",
                      UsageLine("").c_str());
         return kExitUsage;
     }

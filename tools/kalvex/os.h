@@ -2,6 +2,9 @@
 // interface so that a Windows port replaces os_posix.cpp and nothing else.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "kalvex.h"
 
 namespace kalvex_tool {
@@ -35,6 +38,16 @@ class MessageWindow {
 bool StdoutIsTerminal();
 // Width of the terminal on standard output in columns (80 when unknown).
 int TerminalColumns();
+
+// The camera on USB (Linux's user-space driver; Windows has a kernel driver
+// and no such calls). AddUsbCamera names a model by its ids before the library
+// instance is created; false when the platform has no USB driver or refuses.
+bool AddUsbCamera(int vendor, int product);
+// Why the USB driver found no usable camera (empty when it has nothing to say).
+std::string UsbProblem();
+// Devices with an interface of one bulk OUT and two bulk IN endpoints, one
+// line each; false when the platform has no USB driver.
+bool ListUsbCandidates(std::vector<std::string> *lines);
 
 // Ctrl-C asks a running command to finish cleanly instead of killing it.
 void InstallInterruptHandler();

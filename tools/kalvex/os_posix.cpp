@@ -3,6 +3,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cstdio>
+
+#include "kalvex_usb.h"
 #include "os.h"
 
 namespace kalvex_tool {
@@ -16,6 +19,32 @@ extern "C" void OnInterrupt(int) {
 }  // namespace
 
 MessageWindow::MessageWindow() : hwnd_(KalvexPosix_CreateWindow()) {}
+
+bool AddUsbCamera(int vendor, int product) {
+    return KalvexUsb_AddDevice(vendor, product, nullptr) == 1;
+}
+
+std::string UsbProblem() {
+    char text[512] = "";
+    return KalvexUsb_GetLastEvent(text, sizeof text) == KALVEX_USB_OK ? std::string() : text;
+}
+
+bool ListUsbCandidates(std::vector<std::string> *lines) {
+    KalvexUsbCandidate found[32];
+    int n = KalvexUsb_ListCandidates(found, 32);
+    if (n < 0) return false;
+    for (int i = 0; i < n && i < 32; ++i) {
+        const KalvexUsbCandidate &c = found[i];
+        char line[160];
+        std::snprintf(line, sizeof line,
+                      "%04x:%04x  bus %03d device %03d  interface %d alt %d  endpoints "
+                      "0x%02x 0x%02x 0x%02x",
+                      c.vendorId, c.productId, c.busNumber, c.deviceAddress, c.interfaceNumber,
+                      c.alternateSetting, c.endpoints[0], c.endpoints[1], c.endpoints[2]);
+        lines->push_back(line);
+    }
+    return true;
+}
 
 MessageWindow::~MessageWindow() {
     if (hwnd_ != nullptr) KalvexPosix_DestroyWindow(hwnd_);

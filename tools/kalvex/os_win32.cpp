@@ -88,4 +88,17 @@ bool Interrupted() {
     return g_interrupted;
 }
 
+// Windows reaches the camera through its kernel driver: no USB calls here.
+bool AddUsbCamera(int, int) {
+    return false;
+}
+
+std::string UsbProblem() {
+    return {};
+}
+
+bool ListUsbCandidates(std::vector<std::string> *) {
+    return false;
+}
+
 }  // namespace kalvex_tool

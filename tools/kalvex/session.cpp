@@ -10,17 +10,41 @@
 
 namespace kalvex_tool {
 
+void ParseUsbIds(const std::string &text, int *vendor, int *product) {
+    auto hex = [&](const std::string &part) {
+        if (part.empty() || part.size() > 4 ||
+            part.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+            throw UsageError("--usb needs VID:PID in hexadecimal (such as 1209:6a0e), not '" +
+                             text + "'");
+        return static_cast<int>(std::stoul(part, nullptr, 16));
+    };
+    size_t colon = text.find(':');
+    if (colon == std::string::npos) hex("");
+    *vendor = hex(text.substr(0, colon));
+    *product = hex(text.substr(colon + 1));
+}
+
 void CameraOptions::AddTo(std::vector<Option> *options, bool scene) {
     options->push_back({"--sim", "", "use the simulated camera even if a real one answers",
                         [this](const std::string &) {
                             if (source == Source::Real)
-                                throw UsageError("--sim and --no-sim exclude each other");
+                                throw UsageError(usbVendor >= 0
+                                                     ? "--sim and --usb exclude each other"
+                                                     : "--sim and --no-sim exclude each other");
                             source = Source::Sim;
                         }});
     options->push_back({"--no-sim", "", "use a real camera only, never the simulated one",
                         [this](const std::string &) {
                             if (source == Source::Sim)
                                 throw UsageError("--sim and --no-sim exclude each other");
+                            source = Source::Real;
+                        }});
+    options->push_back({"--usb", "VID:PID",
+                        "a camera on USB with these hexadecimal ids (kalvex usb lists them)",
+                        [this](const std::string &v) {
+                            if (source == Source::Sim)
+                                throw UsageError("--sim and --usb exclude each other");
+                            ParseUsbIds(v, &usbVendor, &usbProduct);
                             source = Source::Real;
                         }});
     options->push_back({"--camera", "N", "camera number 0-7 (default: the first found)",
@@ -165,6 +189,9 @@ Session::Session(const CameraOptions &options) {
 void Session::Start(const CameraOptions &options) {
     if (!window_.ok()) throw Failure("cannot create the message window", KALVEX_EV_NO_MEMORY);
     if (options.source == CameraOptions::Source::Sim) PlugSimulator(options);
+    if (options.usbVendor >= 0 && !AddUsbCamera(options.usbVendor, options.usbProduct))
+        throw Failure("this platform has no USB driver of the SDK's (use the camera's driver)",
+                      KALVEX_EV_NO_CAMERA);
     // The library probes the device paths when an instance is created, so the
     // simulator has to be plugged before; try real cameras first.
     if (!Open() && options.source == CameraOptions::Source::Auto) {
@@ -173,6 +200,14 @@ void Session::Start(const CameraOptions &options) {
         window_.Discard();
         PlugSimulator(options);
         Open();
+    }
+    if (cameras_.empty() && options.usbVendor >= 0) {
+        char ids[16];
+        std::snprintf(ids, sizeof ids, "%04x:%04x", options.usbVendor, options.usbProduct);
+        std::string why = UsbProblem();
+        throw Failure(std::string("no camera answers on USB as ") + ids +
+                          (why.empty() ? " (kalvex usb lists the candidates)" : ": " + why),
+                      KALVEX_EV_NO_CAMERA);
     }
     if (cameras_.empty())
         throw Failure(options.source == CameraOptions::Source::Real

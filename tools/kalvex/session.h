@@ -13,10 +13,14 @@
 
 namespace kalvex_tool {
 
+// "VID:PID" in hexadecimal, each 0..ffff.
+void ParseUsbIds(const std::string &text, int *vendor, int *product);
+
 // Which camera, and the simulated scene should the simulator be used.
 struct CameraOptions {
     enum class Source { Auto, Sim, Real } source = Source::Auto;
-    int camera = -1;  // -1: the first one found
+    int camera = -1;                      // -1: the first one found
+    int usbVendor = -1, usbProduct = -1;  // --usb VID:PID: a camera on USB
     SimScene sim;
 
     // scene: also the simulated scene's options (a command that only lists

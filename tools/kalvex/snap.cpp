@@ -102,7 +102,7 @@ int RunList(const Args &args) {
     std::vector<Option> options;
     camera.AddTo(&options, false);
     const CommandHelp help = {
-        "kalvex list [--sim|--no-sim]",
+        "kalvex list [--sim|--no-sim|--usb VID:PID]",
         "Lists the cameras found, with their names and internal temperatures.\n"
         "Without a real camera the simulated one is listed.",
         ""};
@@ -130,6 +130,27 @@ int RunList(const Args &args) {
                     session.simulated() ? "  (simulated)" : "",
                     codes.empty() ? "" : ("  " + EventText(codes.front())).c_str());
     }
+    return 0;
+}
+
+int RunUsb(const Args &args) {
+    std::vector<Option> options;
+    const CommandHelp help = {
+        "kalvex usb",
+        "Lists the USB devices that have an interface with three bulk endpoints\n"
+        "(one OUT, two IN), with their ids and endpoint addresses, so that the ids\n"
+        "of a camera can be found for --usb VID:PID. Endpoints are in descriptor\n"
+        "order: the camera's pipes 0, 1 and 2 unless its layout says otherwise.",
+        ""};
+    if (!ParseOptions(args, options, nullptr)) {
+        PrintHelp(help, options);
+        return 0;
+    }
+    std::vector<std::string> lines;
+    if (!ListUsbCandidates(&lines))
+        throw Failure("no USB devices can be listed here", KALVEX_EV_NO_CAMERA);
+    if (lines.empty()) std::printf("no USB device with one bulk OUT and two bulk IN endpoints\n");
+    for (const std::string &line : lines) std::printf("%s\n", line.c_str());
     return 0;
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/log.h"
 #include "kalvex_usb.h"
 #include "platform/platform.h"
 
@@ -99,12 +100,9 @@ void Report(int event, const std::string &text) {
         d.lastText = text;
     }
     if (event == KALVEX_USB_OK) return;
-    LocalTime t = GetLocalTime();
-    std::string line = Format("%02d:%02d:%02d.%03d %s\r\n", t.hour, t.minute, t.second,
-                              t.millisecond, text.c_str());
-    std::vector<wchar_t> wide(line.size() + 1);
-    if (NarrowToWide(line.c_str(), wide.data(), static_cast<int>(wide.size())) > 0)
-        DebugOutput(wide.data());
+    std::vector<wchar_t> wide(text.size() + 1);
+    if (NarrowToWide(text.c_str(), wide.data(), static_cast<int>(wide.size())) > 0)
+        LogDebug(L"%ls", wide.data());
 }
 
 bool IsBulk(const libusb_endpoint_descriptor &e) {

@@ -1,0 +1,62 @@
+"""Radiometric sequences from Python: a file the SDK wrote opens in tifffile
+and reads back through open_sequence with its table and metadata."""
+
+import json
+from pathlib import Path
+
+import numpy as np
+import pytest
+import tifffile
+
+import kalvex
+
+# Two pages the library's writer made: a flat 1500 (second page 1750) with
+# pixel 0 at 999, a version-4 table of points (1000, 20 C) and (2000, 40 C).
+RECORDED = Path(__file__).parent / "data" / "two_pages.tiff"
+
+
+def test_tifffile_reads_the_pages_and_their_metadata():
+    with tifffile.TiffFile(RECORDED) as tif:
+        assert len(tif.pages) == 2
+        first = tif.pages[0]
+        assert first.shape == (480, 640) and first.dtype == np.uint16
+        assert first.asarray()[0, 1] == 1500 and tif.pages[1].asarray()[0, 1] == 1750
+        meta = json.loads(first.description)
+        assert meta["sequence"] == 1 and meta["frame_id"] == 0xFFFFFFF0
+        assert meta["utc"] == "2025-12-09T05:52:19.000000Z"
+        assert meta["kalvex"]["width"] == 640 and meta["kalvex"]["table"]["version"] == 4
+        assert 65107 in first.tags
+        assert "kalvex" not in json.loads(tif.pages[1].description)
+
+
+def test_open_sequence_gives_raw_info_and_temperatures_again():
+    with kalvex.open_sequence(RECORDED) as seq:
+        assert len(seq) == 2
+        assert seq.table.startswith(b"VELKAR THERMO TABLE 4000")
+        assert seq.frame_rate == pytest.approx(10.0)
+        frames = list(seq)
+        raw = frames[1].raw()
+        assert raw.shape == (480, 640) and raw[0, 0] == 999 and raw[0, 1] == 1750
+        info = seq[-1].info
+        assert info.frame_id == 0xFFFFFFF1 and info.sequence == 2 == seq[1].sequence
+        assert seq[1].timestamp_ns - seq[0].timestamp_ns == 100_000_000
+        assert seq[0].utc.year == 2025
+        with pytest.raises(AttributeError):
+            info.sequence = 5  # frozen
+        temps = frames[0].temperatures()
+        assert temps[0, 0] == -999.0 and temps[0, 1] == pytest.approx(30.0)
+        hot = frames[1].temperatures(kalvex.Scene(emissivity=0.6))
+        assert hot[0, 1] > temps[0, 1] + 5
+        with pytest.raises(IndexError):
+            seq[2]
+    with pytest.raises(kalvex.KalvexError):
+        len(seq)
+
+
+def test_foreign_files_are_refused(tmp_path):
+    path = tmp_path / "not.tiff"
+    path.write_bytes(b"plain text, not a picture")
+    with pytest.raises(kalvex.FileError, match="not a TIFF"):
+        kalvex.open_sequence(path)
+    with pytest.raises(kalvex.FileError):
+        kalvex.open_sequence(tmp_path / "absent.tiff")
