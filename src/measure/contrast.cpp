@@ -123,23 +123,27 @@ void ColourFrame(const RawFrame &frame, const CThermoTableState &table, const Hu
                  int32_t low, int32_t high, bool reversed, const ColourOptions &o,
                  Mapping *previous, uint8_t *dst, ColourResult &result) {
     const size_t pixels = static_cast<size_t>(frame.width) * static_cast<size_t>(frame.height);
-    // rgbOf[v]: 0x00RRGGBB for every 16-bit sample value.
+    // rgbOf[v]: 0x00RRGGBB for every 16-bit sample value. Values past the
+    // 14 bits take the colour of the last one (the mappings) or of the range
+    // (black, white or the ends of the palette), computed only where it varies.
     std::vector<uint32_t> rgbOf(65536);
     if (o.agc == kAgcRange) {
-        for (uint32_t v = 0; v < 65536; ++v) {
+        const uint32_t first = o.palette == kHuePalette ? 0x000000u : AtPosition(o, hue, 0);
+        const uint32_t last = o.palette == kHuePalette ? 0xFFFFFFu : AtPosition(o, hue, 255u << 8);
+        const int64_t from = std::clamp<int64_t>(int64_t{low} + 1, 0, 65536);
+        const int64_t to = std::clamp<int64_t>(high, from, 65536);
+        std::fill(rgbOf.begin(), rgbOf.begin() + from, first);
+        for (int64_t g = from; g < to; ++g) {
             if (o.palette == kHuePalette) {
-                rgbOf[v] = HueRgb(LiteralColour(hue, low, high, v));
+                rgbOf[static_cast<size_t>(g)] =
+                    HueRgb(LiteralColour(hue, low, high, static_cast<uint32_t>(g)));
                 continue;
             }
-            const int64_t g = v;
-            int64_t index = 0;
-            if (g >= high)
-                index = kPaletteEntries - 1;
-            else if (g > low)
-                index = (g - low) * kPaletteEntries / (int64_t{high} - low);
-            index = std::clamp<int64_t>(index, 0, kPaletteEntries - 1);
-            rgbOf[v] = AtPosition(o, hue, static_cast<uint32_t>(index << 8));
+            const int64_t index = std::min<int64_t>(
+                (g - low) * kPaletteEntries / (int64_t{high} - low), kPaletteEntries - 1);
+            rgbOf[static_cast<size_t>(g)] = AtPosition(o, hue, static_cast<uint32_t>(index << 8));
         }
+        std::fill(rgbOf.begin() + to, rgbOf.end(), last);
         result.lowRaw = low;
         result.highRaw = high;
     } else {
@@ -154,8 +158,14 @@ void ColourFrame(const RawFrame &frame, const CThermoTableState &table, const Hu
             if (o.damping > 0) Damp(*previous, o.damping, mapping);
             *previous = mapping;
         }
-        for (uint32_t v = 0; v < 65536; ++v)
-            rgbOf[v] = AtPosition(o, hue, mapping.position[std::min<uint32_t>(v, kRawValues - 1)]);
+        if (o.palette == kHuePalette) {
+            for (size_t v = 0; v < kRawValues; ++v)
+                rgbOf[v] = AtPosition(o, hue, mapping.position[v]);
+        } else {
+            const Palette &p = o.palette == kCustomPalette ? o.custom : NamedPalette(o.palette);
+            for (size_t v = 0; v < kRawValues; ++v) rgbOf[v] = p[mapping.position[v] >> 8];
+        }
+        std::fill(rgbOf.begin() + kRawValues, rgbOf.end(), rgbOf[kRawValues - 1]);
         result.lowRaw = mapping.lowRaw;
         result.highRaw = mapping.highRaw;
     }
@@ -179,7 +189,8 @@ void ColourFrame(const RawFrame &frame, const CThermoTableState &table, const Hu
                 if (o.isotherms[k].Holds(celsius)) rgbOf[v] = o.isotherms[k].rgb;
         }
     }
-    for (uint32_t &w : rgbOf) w = OutputWord(w, o.rgb);
+    if (o.rgb)
+        for (uint32_t &w : rgbOf) w = OutputWord(w, true);
 
     const size_t rowBytes = static_cast<size_t>(frame.width) * 3;
     std::vector<float> celsius(perPixel ? static_cast<size_t>(frame.width) : 0);

@@ -184,18 +184,64 @@ bool BuildRegion(const KalvexRoi &roi, int32_t width, int32_t height, Region &ou
 }
 
 void StatsAccumulator::Add(const float *t, int n, int32_t x0, int32_t y) {
-    for (int i = 0; i < n; ++i) {
-        const float v = t[i];
-        if (v == kNoTemperature) {
-            ++missing_;
-            continue;
+    if (!haveReference_) {
+        for (int i = 0; i < n; ++i) {
+            if (t[i] == kNoTemperature) continue;
+            reference_ = t[i];
+            haveReference_ = true;
+            break;
         }
-        if (count_ == 0 || v > max_) max_ = v, maxX_ = x0 + i, maxY_ = y;
-        if (count_ == 0 || v < min_) min_ = v, minX_ = x0 + i, minY_ = y;
-        sum_[i & 3] += v;
-        squares_[i & 3] += static_cast<double>(v) * v;
-        ++count_;
     }
+    // Sums of differences from the region's first temperature stay small, so
+    // float partial sums over one run keep their precision; they are folded
+    // into doubles per run. The loop has no branch the data decides.
+    const float ref = reference_;
+    float s[4] = {0, 0, 0, 0}, q[4] = {0, 0, 0, 0};
+    float mn = std::numeric_limits<float>::infinity(), mx = -mn;
+    int64_t missing = 0;
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        for (int k = 0; k < 4; ++k) {
+            const float v = t[i + k];
+            const bool ok = v != kNoTemperature;
+            const float d = ok ? v - ref : 0.0f;
+            s[k] += d;
+            q[k] += d * d;
+            mn = ok && v < mn ? v : mn;
+            mx = ok && v > mx ? v : mx;
+            missing += !ok;
+        }
+    }
+    for (; i < n; ++i) {
+        const float v = t[i];
+        const bool ok = v != kNoTemperature;
+        const float d = ok ? v - ref : 0.0f;
+        s[0] += d;
+        q[0] += d * d;
+        mn = ok && v < mn ? v : mn;
+        mx = ok && v > mx ? v : mx;
+        missing += !ok;
+    }
+    const int64_t valid = n - missing;
+    if (valid == 0) {
+        missing_ += missing;
+        return;
+    }
+    // The first pixel in reading order holding a new extreme.
+    if (count_ == 0 || mx > max_) {
+        int k = 0;
+        while (t[k] != mx) ++k;
+        max_ = mx, maxX_ = x0 + k, maxY_ = y;
+    }
+    if (count_ == 0 || mn < min_) {
+        int k = 0;
+        while (t[k] != mn) ++k;
+        min_ = mn, minX_ = x0 + k, minY_ = y;
+    }
+    sum_ += (static_cast<double>(s[0]) + s[1]) + (static_cast<double>(s[2]) + s[3]);
+    squares_ += (static_cast<double>(q[0]) + q[1]) + (static_cast<double>(q[2]) + q[3]);
+    count_ += valid;
+    missing_ += missing;
 }
 
 KalvexStats StatsAccumulator::Result() const {
@@ -208,13 +254,11 @@ KalvexStats StatsAccumulator::Result() const {
         return s;
     }
     const double n = static_cast<double>(count_);
-    const double sum = (sum_[0] + sum_[1]) + (sum_[2] + sum_[3]);
-    const double squares = (squares_[0] + squares_[1]) + (squares_[2] + squares_[3]);
-    const double mean = sum / n;
+    const double offset = sum_ / n;  // mean - reference
     s.min = min_;
     s.max = max_;
-    s.mean = static_cast<float>(mean);
-    s.std = static_cast<float>(std::sqrt(std::max(0.0, squares / n - mean * mean)));
+    s.mean = static_cast<float>(reference_ + offset);
+    s.std = static_cast<float>(std::sqrt(std::max(0.0, squares_ / n - offset * offset)));
     s.hottestX = maxX_, s.hottestY = maxY_, s.coldestX = minX_, s.coldestY = minY_;
     return s;
 }

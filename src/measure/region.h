@@ -38,7 +38,9 @@ class StatsAccumulator {
     KalvexStats Result() const;
 
   private:
-    double sum_[4]{}, squares_[4]{};
+    double sum_ = 0, squares_ = 0;  // of differences from reference_
+    float reference_ = 0;
+    bool haveReference_ = false;
     int64_t count_ = 0, missing_ = 0;
     float min_ = 0, max_ = 0;
     int32_t minX_ = -1, minY_ = -1, maxX_ = -1, maxY_ = -1;

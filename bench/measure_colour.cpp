@@ -1,0 +1,112 @@
+// Measurement's costs beside the library's own work on the same frame:
+// colouring with a palette and plateau equalisation against the library's
+// colour map, and statistics of eight regions that together cover the
+// frame against one temperature copy of it.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "measure/contrast.h"
+#include "measure/region.h"
+#include "thermal/colour_map.h"
+#include "thermal/thermo_table.h"
+
+namespace {
+
+using namespace kalvex;
+
+constexpr int kW = 640, kH = 480;
+
+std::vector<uint16_t> Scene() {
+    std::vector<uint16_t> raw(kW * kH);
+    std::mt19937 rng(3);
+    std::normal_distribution<double> noise(0.0, 2.0);
+    for (int r = 0; r < kH; ++r)
+        for (int c = 0; c < kW; ++c) {
+            double v = 8000.0 + 3.0 * r + 0.5 * c + noise(rng);
+            double dx = c - 320, dy = r - 240;
+            if (dx * dx + dy * dy < 40 * 40) v += 600.0;
+            raw[static_cast<size_t>(r * kW + c)] =
+                static_cast<uint16_t>(std::clamp(v, 0.0, 16383.0));
+        }
+    return raw;
+}
+
+std::shared_ptr<CThermoTableState> Table() {
+    auto t = std::make_shared<CThermoTableState>();
+    for (int v = 0; v < kLookupEntries; ++v)
+        t->lookup[static_cast<size_t>(v)] = static_cast<float>(v - 8000) / 40.0f + 22.0f;
+    return t;
+}
+
+void BM_LibraryColourMap(benchmark::State &state) {
+    HueTable hue{};
+    BuildHueTable(hue);
+    CColourMapper mapper(hue);
+    ColourRange range;
+    range.autoRangeCounter.store(0);
+    range.low.store(7000), range.high.store(10000);
+    auto raw = Scene();
+    std::vector<uint8_t> bgr(kW * kH * 3);
+    const ColourFrame frame{raw.data(), kW * 2, bgr.data(), kW * 3, kW, kH};
+    for (auto _ : state) benchmark::DoNotOptimize(mapper.ColorizeFrame(frame, range));
+}
+BENCHMARK(BM_LibraryColourMap);
+
+void BM_MeasureColour(benchmark::State &state) {
+    HueTable hue{};
+    BuildHueTable(hue);
+    auto raw = Scene();
+    auto table = Table();
+    std::vector<uint8_t> out(kW * kH * 3);
+    measure::ColourOptions o;
+    o.palette = static_cast<int>(state.range(0));
+    o.agc = static_cast<int>(state.range(1));
+    measure::Mapping previous;
+    measure::ColourResult result;
+    for (auto _ : state) {
+        measure::ColourFrame({raw.data(), kW, kH}, *table, hue, 7000, 10000, false, o, &previous,
+                             out.data(), result);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(BM_MeasureColour)
+    ->ArgNames({"palette", "agc"})
+    ->Args({0, 0})   // hue over the range
+    ->Args({1, 2});  // ironbow, plateau
+
+void BM_TemperatureCopy(benchmark::State &state) {
+    auto raw = Scene();
+    auto table = Table();
+    std::vector<float> t(kW * kH);
+    for (auto _ : state) {
+        for (int r = 0; r < kH; ++r)
+            table->LookupRow(raw.data() + r * kW, r, t.data() + r * kW, kW);
+        benchmark::DoNotOptimize(t.data());
+    }
+}
+BENCHMARK(BM_TemperatureCopy);
+
+void BM_EightRegionStats(benchmark::State &state) {
+    measure::TableFrame frame;
+    frame.raw = Scene();
+    frame.width = kW, frame.height = kH;
+    frame.table = Table();
+    std::vector<measure::Region> regions(8);
+    for (int i = 0; i < 8; ++i) {
+        KalvexRoi roi{};
+        roi.kind = KALVEX_ROI_BOX;
+        roi.v[0] = (i % 4) * 160, roi.v[1] = (i / 4) * 240, roi.v[2] = 160, roi.v[3] = 240;
+        measure::BuildRegion(roi, kW, kH, regions[static_cast<size_t>(i)]);
+    }
+    for (auto _ : state) {
+        // The copy out of the ring is part of the price.
+        measure::TableFrame copy = frame;
+        for (const auto &r : regions) benchmark::DoNotOptimize(measure::MeasureTableFrame(copy, r));
+    }
+}
+BENCHMARK(BM_EightRegionStats);
+
+}  // namespace
