@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 namespace kalvex::measure {
 
@@ -132,7 +133,7 @@ void ColourFrame(const RawFrame &frame, const CThermoTableState &table, const Hu
         const uint32_t last = o.palette == kHuePalette ? 0xFFFFFFu : AtPosition(o, hue, 255u << 8);
         const int64_t from = std::clamp<int64_t>(int64_t{low} + 1, 0, 65536);
         const int64_t to = std::clamp<int64_t>(high, from, 65536);
-        std::fill(rgbOf.begin(), rgbOf.begin() + from, first);
+        std::fill(rgbOf.begin(), rgbOf.begin() + static_cast<std::ptrdiff_t>(from), first);
         for (int64_t g = from; g < to; ++g) {
             if (o.palette == kHuePalette) {
                 rgbOf[static_cast<size_t>(g)] =
@@ -143,7 +144,7 @@ void ColourFrame(const RawFrame &frame, const CThermoTableState &table, const Hu
                 (g - low) * kPaletteEntries / (int64_t{high} - low), kPaletteEntries - 1);
             rgbOf[static_cast<size_t>(g)] = AtPosition(o, hue, static_cast<uint32_t>(index << 8));
         }
-        std::fill(rgbOf.begin() + to, rgbOf.end(), last);
+        std::fill(rgbOf.begin() + static_cast<std::ptrdiff_t>(to), rgbOf.end(), last);
         result.lowRaw = low;
         result.highRaw = high;
     } else {

@@ -95,9 +95,9 @@ TEST(TableCheck, NamesWhatIsWrong) {
     truncated.resize(16);
     Bytes noTable = Text("VELKAR THERMO TABLE 2000");
     Put(noTable, 0);
-    Bytes far = Text("VELKAR THERMO TABLE 2000");
-    Put(far, 1);
-    Put(far, 0xFFFF);
+    Bytes farTable = Text("VELKAR THERMO TABLE 2000");
+    Put(farTable, 1);
+    Put(farTable, 0xFFFF);
     struct Case {
         Bytes bytes;
         const char *reason;
@@ -106,7 +106,7 @@ TEST(TableCheck, NamesWhatIsWrong) {
         {v4short, "too short for its header"},
         {truncated, "truncated: 2 points need 20 bytes"},
         {noTable, "holds no table"},
-        {far, "table 0 lies outside the file"},
+        {farTable, "table 0 lies outside the file"},
         {Bytes{1, 0}, "too short for its point count"},
         {Bytes{}, "is empty"},
     };

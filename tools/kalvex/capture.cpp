@@ -563,7 +563,8 @@ class CaptureRun {
         }
         summary_.Add("recorded", "[" + parts + "]");
         if (pieces.size() > 1)
-            Say("recorded %ld frames in %zu files, split at %d MiB\n", total, pieces.size(),
+            Say("recorded %ld frames in %lu files, split at %d MiB\n", total,
+                static_cast<unsigned long>(pieces.size()),
                 Kalvex_GetParam(h_, KALVEX_PARAM_SPLIT_LIMIT));
     }
 
