@@ -43,7 +43,8 @@ if [ $can_run_32 = 1 ]; then
     dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
     packages+=(wine32:i386)
 fi
-apt-get update -qq
+# A mirror caught mid-sync fails an update now and then: try again before giving up.
+for try in 1 2 3; do apt-get update -qq && break; [ $try = 3 ] && exit 1; sleep 20; done
 apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
 echo "packages ready after $((SECONDS - started)) s"
 
