@@ -43,8 +43,13 @@ if [ $can_run_32 = 1 ]; then
     dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
     packages+=(wine32:i386)
 fi
-# A mirror caught mid-sync fails an update now and then: try again before giving up.
-for try in 1 2 3; do apt-get update -qq && break; [ $try = 3 ] && exit 1; sleep 20; done
+# A mirror caught mid-sync fails an update now and then: try again, then go on
+# with the lists there are (the install below fails clearly if they lack a package).
+for try in 1 2 3; do
+    apt-get update -qq && break
+    [ $try = 3 ] && echo "apt-get update failed three times; using the package lists there are" >&2
+    [ $try = 3 ] || sleep 20
+done
 apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
 echo "packages ready after $((SECONDS - started)) s"
 
