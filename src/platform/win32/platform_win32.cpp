@@ -7,6 +7,7 @@
 #include <mmsystem.h>
 #include <stdio.h>
 
+#include <cerrno>
 #include <climits>
 #include <cwchar>
 #include <mutex>
@@ -114,7 +115,18 @@ File *OpenHandle(const wchar_t *path, DWORD access, DWORD share, DWORD dispositi
 
 File *FileOpenRead(const wchar_t *path) {
     // A folder does not open: CreateFileW refuses it without backup semantics.
-    return OpenHandle(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    File *f = OpenHandle(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    if (f == nullptr) {
+        // Callers name the reason through errno, as the C runtime's open does.
+        switch (::GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND: errno = ENOENT; break;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION: errno = EACCES; break;
+        default: errno = EIO; break;
+        }
+    }
+    return f;
 }
 
 File *FileOpenWrite(const wchar_t *path) {
