@@ -2,6 +2,7 @@
 // crosses this boundary; an escaped one gives the function's failure result.
 #include <memory>
 
+#include "api/dispatch.h"
 #include "api/sdk_chain.h"
 #include "base/text_conversion.h"
 #include "kalvex.h"
@@ -10,21 +11,7 @@
 
 using kalvex::CKalvex;
 
-namespace {
-
-// Runs work on the instance behind handle, or returns notFound.
-template <class R, class Work>
-R Dispatch(int handle, R notFound, Work work) noexcept {
-    try {
-        std::shared_ptr<CKalvex> instance = kalvex::Registry().Acquire(handle);
-        if (!instance) return notFound;
-        return work(*instance);
-    } catch (...) {
-        return notFound;
-    }
-}
-
-}  // namespace
+using kalvex::Dispatch;
 
 extern "C" {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "api/sdk_chain.h"
+#include "api/dispatch.h"
 #include "kalvex_measure.h"
 #include "measure/measure_context.h"
 #include "measure/palette.h"
@@ -17,20 +17,18 @@ namespace m = kalvex::measure;
 
 namespace {
 
+// Measurement allocates per call (histograms, masks): running out of memory
+// is recorded on the instance, not only failed.
 template <class Work>
 int32_t OnInstance(int32_t handle, Work work) noexcept {
-    try {
-        std::shared_ptr<CKalvex> instance = kalvex::Registry().Acquire(handle);
-        if (!instance) return 0;
+    return kalvex::Dispatch<int32_t>(handle, 0, [&](CKalvex &k) -> int32_t {
         try {
-            return work(*instance);
+            return work(k);
         } catch (const std::bad_alloc &) {
-            instance->ReportError(KALVEX_EV_NO_MEMORY);
+            k.ReportError(KALVEX_EV_NO_MEMORY);
             return 0;
         }
-    } catch (...) {
-        return 0;
-    }
+    });
 }
 
 int32_t Refuse(CKalvex &k, int32_t code = KALVEX_EV_INVALID_ARGUMENT) {

@@ -4,27 +4,12 @@
 #include <memory>
 #include <new>
 
-#include "api/sdk_chain.h"
+#include "api/dispatch.h"
 #include "kalvex_scene.h"
 #include "thermal/kalvex_instance.h"
 #include "thermal/radiance.h"
 
 using kalvex::CKalvex;
-
-namespace {
-
-template <class Work>
-int32_t OnInstance(int32_t handle, Work work) noexcept {
-    try {
-        std::shared_ptr<CKalvex> instance = kalvex::Registry().Acquire(handle);
-        if (!instance) return 0;
-        return work(*instance);
-    } catch (...) {
-        return 0;
-    }
-}
-
-}  // namespace
 
 extern "C" {
 
@@ -33,16 +18,17 @@ KALVEX_API void KALVEX_CALL KalvexScene_Default(KalvexScene *scene) {
 }
 
 KALVEX_API int32_t KALVEX_CALL KalvexScene_Set(int32_t handle, const KalvexScene *scene) {
-    return OnInstance(handle, [&](CKalvex &k) { return k.SetScene(scene); });
+    return kalvex::Dispatch<int32_t>(handle, 0, [&](CKalvex &k) { return k.SetScene(scene); });
 }
 
 KALVEX_API int32_t KALVEX_CALL KalvexScene_Get(int32_t handle, KalvexScene *scene) {
-    return OnInstance(handle, [&](CKalvex &k) { return k.GetScene(scene); });
+    return kalvex::Dispatch<int32_t>(handle, 0, [&](CKalvex &k) { return k.GetScene(scene); });
 }
 
 KALVEX_API int32_t KALVEX_CALL KalvexScene_SetEmissivityMap(int32_t handle, const float *map,
                                                             int32_t count) {
-    return OnInstance(handle, [&](CKalvex &k) { return k.SetEmissivityMap(map, count); });
+    return kalvex::Dispatch<int32_t>(handle, 0,
+                                     [&](CKalvex &k) { return k.SetEmissivityMap(map, count); });
 }
 
 KALVEX_API int32_t KALVEX_CALL KalvexScene_Compensate(const KalvexScene *scene,

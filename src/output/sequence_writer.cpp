@@ -84,21 +84,10 @@ void AppendFloat(std::string &out, const char *key, float value) {
 
 void AppendScene(std::string &j, const KalvexScene &s) {
     j += ",\"scene\":{";
-    AppendFloat(j, "emissivity", s.emissivity);
-    j += ',';
-    AppendFloat(j, "reflected", s.reflected);
-    j += ',';
-    AppendFloat(j, "transmission", s.transmission);
-    j += ',';
-    AppendFloat(j, "atmosphere", s.atmosphere);
-    j += ',';
-    AppendFloat(j, "distance", s.distance);
-    j += ',';
-    AppendFloat(j, "humidity", s.humidity);
-    j += ',';
-    AppendFloat(j, "band_low", s.bandLow);
-    j += ',';
-    AppendFloat(j, "band_high", s.bandHigh);
+    for (const SceneField &field : kSceneFields) {
+        if (&field != kSceneFields) j += ',';
+        AppendFloat(j, field.key, s.*field.member);
+    }
     j += '}';
 }
 
@@ -241,8 +230,8 @@ std::string CSequenceWriter::PageJson(const KalvexFrameInfo &info, float tableRe
             ",\"width\":%u,\"height\":%u,\"table\":{\"version\":%d,\"points\":%d,\"crc\":%" PRIu32
             ",\"bytes\":%" PRIu64 ",\"tag\":%u,\"correction_mode\":%d}",
             first->libraryVersion, kSequenceWidth, kSequenceHeight, first->tableVersion,
-            first->tablePoints, first->tableCrc, static_cast<uint64_t>(first->table.size()), kSequenceTableTag,
-            first->correctionMode);
+            first->tablePoints, first->tableCrc, static_cast<uint64_t>(first->table.size()),
+            kSequenceTableTag, first->correctionMode);
         AppendScene(j, first->scene);
         j += '}';
     }
@@ -342,9 +331,8 @@ int CSequenceWriter::WriteFrame(const SequenceFrame &frame) {
     ++pages_;
     // Only the header and this page's pieces can be read again.
     const int64_t pageStart = goodEnd_;
-    std::erase_if(smallWrites_, [&](const auto &piece) {
-        return piece.first >= 8 && piece.first < pageStart;
-    });
+    std::erase_if(smallWrites_,
+                  [&](const auto &piece) { return piece.first >= 8 && piece.first < pageStart; });
     goodEnd_ = end_;
     linkWrites_.clear();
     return 1;

@@ -42,6 +42,19 @@ inline constexpr int64_t kSequencePartCap = 0xFFFFFFFFll;
 void RegisterSequenceTags();
 
 // What every part states about the recording (its first page).
+// The scene's fields as a page's JSON names them, in the order they are
+// written; the reader takes them back by the same names.
+struct SceneField {
+    const char *key;
+    float KalvexScene::*member;
+};
+inline constexpr SceneField kSceneFields[] = {
+    {"emissivity", &KalvexScene::emissivity},     {"reflected", &KalvexScene::reflected},
+    {"transmission", &KalvexScene::transmission}, {"atmosphere", &KalvexScene::atmosphere},
+    {"distance", &KalvexScene::distance},         {"humidity", &KalvexScene::humidity},
+    {"band_low", &KalvexScene::bandLow},          {"band_high", &KalvexScene::bandHigh},
+};
+
 struct SequenceContext {
     std::vector<uint8_t> table;  // the table file's bytes; empty: no table
     int32_t tableVersion = 0;    // layout: 1-4, 0 headerless

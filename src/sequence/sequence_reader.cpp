@@ -95,13 +95,10 @@ int Map(thandle_t, void **, toff_t *) {
 void Unmap(thandle_t, void *, toff_t) {}
 
 bool ReadScene(const JsonValue &v, KalvexScene *scene) {
-    return v.kind == JsonValue::kObject && v.GetFloat("emissivity", &scene->emissivity) &&
-           v.GetFloat("reflected", &scene->reflected) &&
-           v.GetFloat("transmission", &scene->transmission) &&
-           v.GetFloat("atmosphere", &scene->atmosphere) &&
-           v.GetFloat("distance", &scene->distance) && v.GetFloat("humidity", &scene->humidity) &&
-           v.GetFloat("band_low", &scene->bandLow) && v.GetFloat("band_high", &scene->bandHigh) &&
-           SceneValid(*scene);
+    if (v.kind != JsonValue::kObject) return false;
+    for (const SceneField &field : kSceneFields)
+        if (!v.GetFloat(field.key, &(scene->*field.member))) return false;
+    return SceneValid(*scene);
 }
 
 uint32_t OriginCode(const std::string &name) {

@@ -421,33 +421,26 @@ void CopyImageOut(const CDibImage &image, void *buffer, bool reversed) {
 // The getters' checks, in order: a frame with that id (code 5), a buffer
 // (code 5), room for the image (code 6).
 int CKalvex::GetColor(int frameId, void *buffer, int bufferSize) {
-    return ring_.Read(static_cast<uint32_t>(frameId), [&](const RingSlot *slot) {
-        if (slot == nullptr || buffer == nullptr) {
-            ReportError(KALVEX_EV_INVALID_ARGUMENT);
-            return 0;
-        }
-        if (bufferSize < 0 || static_cast<size_t>(bufferSize) < slot->colour.ByteSize() ||
-            slot->colour.Empty()) {
-            ReportError(KALVEX_EV_NO_MEMORY);
-            return 0;
-        }
-        CopyImageOut(slot->colour, buffer, params_.rowOrder.load() != 0);
-        return 1;
-    });
+    return CopySlotImage(frameId, buffer, bufferSize, &RingSlot::colour);
 }
 
 int CKalvex::GetRaw(int frameId, void *buffer, int bufferSize) {
+    return CopySlotImage(frameId, buffer, bufferSize, &RingSlot::raw);
+}
+
+int CKalvex::CopySlotImage(int frameId, void *buffer, int bufferSize, CDibImage RingSlot::*image) {
     return ring_.Read(static_cast<uint32_t>(frameId), [&](const RingSlot *slot) {
         if (slot == nullptr || buffer == nullptr) {
             ReportError(KALVEX_EV_INVALID_ARGUMENT);
             return 0;
         }
-        if (bufferSize < 0 || static_cast<size_t>(bufferSize) < slot->raw.ByteSize() ||
-            slot->raw.Empty()) {
+        const CDibImage &source = slot->*image;
+        if (bufferSize < 0 || static_cast<size_t>(bufferSize) < source.ByteSize() ||
+            source.Empty()) {
             ReportError(KALVEX_EV_NO_MEMORY);
             return 0;
         }
-        CopyImageOut(slot->raw, buffer, params_.rowOrder.load() != 0);
+        CopyImageOut(source, buffer, params_.rowOrder.load() != 0);
         return 1;
     });
 }

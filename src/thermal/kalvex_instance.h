@@ -166,6 +166,8 @@ class CKalvex {
     int SetParam(int id, int value);
 
   private:
+    // GetColor and GetRaw: one image of the slot holding frameId, with their checks.
+    int CopySlotImage(int frameId, void *buffer, int bufferSize, CDibImage RingSlot::*image);
     friend class test::CKalvexTestPeer;
 
     // Under the instance lock.
