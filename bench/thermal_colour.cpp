@@ -4,9 +4,9 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <random>
 #include <vector>
 
+#include "bench_scene.h"
 #include "thermal/colour_map.h"
 
 #ifdef KALVEX_BENCH_OPENCV
@@ -21,18 +21,7 @@ using namespace kalvex;
 constexpr int kW = 640, kH = 480, kStride = kW * 3;
 
 std::vector<uint16_t> Scene() {
-    std::vector<uint16_t> raw(kW * kH);
-    std::mt19937 rng(3);
-    std::normal_distribution<double> noise(0.0, 6.0);
-    for (int r = 0; r < kH; ++r)
-        for (int c = 0; c < kW; ++c) {
-            double v = 8000.0 + 3.0 * r + 0.5 * c + noise(rng);
-            double dx = c - 320, dy = r - 240;
-            if (dx * dx + dy * dy < 40 * 40) v += 600.0;
-            raw[static_cast<size_t>(r * kW + c)] =
-                static_cast<uint16_t>(std::clamp(v, 0.0, 16383.0));
-        }
-    return raw;
+    return bench::GradientScene(6.0);
 }
 
 void BM_ColorizeLookup(benchmark::State &state) {
