@@ -308,7 +308,11 @@ int RunStream(const Args &args) {
                                      "format=time max-buffers=2 leaky-type=downstream caps=") +
                                  caps +
                                  (raw ? " ! rtpgstpay name=pay0 pt=96 config-interval=1 )"
-                                      : " ! videoconvert ! x264enc tune=zerolatency "
+                                      // 4:2:0, which every player decodes; left open,
+                                      // negotiation may pick 4:4:4, which the
+                                      // baseline profile a client asks for refuses.
+                                      : " ! videoconvert ! video/x-raw,format=I420 ! "
+                                        "x264enc tune=zerolatency "
                                         "speed-preset=ultrafast key-int-max=30 ! "
                                         "rtph264pay name=pay0 pt=96 config-interval=1 )");
             gst_rtsp_media_factory_set_launch(factory, launch.c_str());
