@@ -162,7 +162,7 @@ int CZCMSdkLib::CaptureSingleFrame(const std::function<bool()> &abandon) {
         // Held only while starting: a second caller must see 21, not block.
         std::lock_guard guard(singleLock_);
         {
-            std::lock_guard state(stateLock_);
+            std::lock_guard state(jobsLock_);
             job = singleJob_;
         }
         if (job->idle.load() != 1) return kDevBusy;
@@ -179,7 +179,7 @@ int CZCMSdkLib::CaptureSingleFrame(const std::function<bool()> &abandon) {
         job->hold = std::make_shared<platform::ThreadModuleHold>();
         job->idle.store(0);
         {
-            std::lock_guard state(stateLock_);
+            std::lock_guard state(jobsLock_);
             singleJob_ = job;
         }
         try {
@@ -209,7 +209,7 @@ int CZCMSdkLib::ReadSingleFrame(uint8_t *destination) {
     std::shared_ptr<SingleTransferJob> job;
     std::shared_ptr<FrameBuffers> buffers;
     {
-        std::lock_guard state(stateLock_);
+        std::lock_guard state(jobsLock_);
         job = singleJob_;
         buffers = buffers_;
     }
@@ -242,7 +242,7 @@ int CZCMSdkLib::StartStreaming() {
     job->hold = std::make_shared<platform::ThreadModuleHold>();
     job->stopped.store(0);
     {
-        std::lock_guard state(stateLock_);
+        std::lock_guard state(jobsLock_);
         streamJob_ = job;
     }
     try {
@@ -331,7 +331,7 @@ int CZCMSdkLib::StopStreaming() {
         // behind with its own job and buffers; give this device fresh ones, so it
         // can never write into memory that a later run or reader uses.
         ReplaceBuffers();
-        std::lock_guard state(stateLock_);
+        std::lock_guard state(jobsLock_);
         streamJob_ = std::make_shared<StreamTransferJob>();
         return status;
     }

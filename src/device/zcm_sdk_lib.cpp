@@ -95,7 +95,7 @@ void CZCMSdkLib::SetDeviceBaseName(const char *name) {
 }
 
 std::string CZCMSdkLib::DevicePath() const {
-    std::lock_guard guard(stateLock_);
+    std::lock_guard guard(jobsLock_);
     return std::string(devicePath_.data());
 }
 
@@ -111,17 +111,17 @@ void CZCMSdkLib::CountStreaming(int camera) {
 }
 
 std::shared_ptr<SingleTransferJob> CZCMSdkLib::CurrentSingleJob() const {
-    std::lock_guard guard(stateLock_);
+    std::lock_guard guard(jobsLock_);
     return singleJob_;
 }
 
 std::shared_ptr<StreamTransferJob> CZCMSdkLib::CurrentStreamJob() const {
-    std::lock_guard guard(stateLock_);
+    std::lock_guard guard(jobsLock_);
     return streamJob_;
 }
 
 std::shared_ptr<FrameBuffers> CZCMSdkLib::CurrentBuffers() const {
-    std::lock_guard guard(stateLock_);
+    std::lock_guard guard(jobsLock_);
     return buffers_;
 }
 
@@ -223,7 +223,7 @@ int CZCMSdkLib::IsCameraPresent(int n) const {
 int CZCMSdkLib::SetCameraIndex(int n) {
     if (n < 0 || n >= kCameraCount) return kDevBadCamera;
     cameraIndex_.store(n);
-    std::lock_guard guard(stateLock_);
+    std::lock_guard guard(jobsLock_);
     FormatDevicePath(devicePath_.data(), devicePath_.size(), deviceBaseName_.data(), n);
     return kDevOk;
 }
@@ -367,7 +367,7 @@ int CZCMSdkLib::SetFrameGeometry(int pitch, int lineOffset, int width, int total
     auto buffers = AllocateBuffers();
     if (!buffers) return kDevNoMemory;
     {
-        std::lock_guard guard(stateLock_);
+        std::lock_guard guard(jobsLock_);
         buffers_ = std::move(buffers);
     }
     const auto samples = static_cast<uint32_t>(transferSamples_);
@@ -380,13 +380,13 @@ int CZCMSdkLib::SetFrameGeometry(int pitch, int lineOffset, int width, int total
 
 void CZCMSdkLib::FreeFrameBuffers() {
     std::shared_ptr<FrameBuffers> old;
-    std::lock_guard guard(stateLock_);
+    std::lock_guard guard(jobsLock_);
     old.swap(buffers_);
 }
 
 void CZCMSdkLib::ReplaceBuffers() {
     auto fresh = AllocateBuffers();
-    std::lock_guard guard(stateLock_);
+    std::lock_guard guard(jobsLock_);
     buffers_ = std::move(fresh);
 }
 

@@ -320,7 +320,7 @@ class CZCMSdkLib {
     std::atomic<uint32_t> stopWaitMs_{kStopWaitMs};
 
     // Guards the pointers below and the device path; never held across a transfer.
-    mutable std::mutex stateLock_;
+    mutable std::mutex jobsLock_;
     std::shared_ptr<FrameBuffers> buffers_;
     std::shared_ptr<SingleTransferJob> singleJob_;
     std::shared_ptr<StreamTransferJob> streamJob_;

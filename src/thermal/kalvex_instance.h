@@ -13,7 +13,7 @@
 //      a copy-out, a colour mapping or a file write;
 //   6. the ring's index lock (newest slot and id), held for a few instructions;
 //   7. the device's locks (CZCMSdkLib: transfer serialisation, then its job
-//      lock), never held across a wait for the camera;
+//      lock, jobsLock_), never held across a wait for the camera;
 //   8. process-wide leaves: the driver table and the debug log, which call
 //      nothing that locks.
 // The capture thread takes 5 to 7 while the instance lock is held by the
