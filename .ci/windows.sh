@@ -57,15 +57,14 @@ for try in 1 2 3 4; do
     fi
     [ $try = 4 ] || sleep 30
 done
-if [ $installed = 0 ] && [ $can_run_32 = 1 ]; then
+if [ $installed = 0 ]; then
+    [ $can_run_32 = 1 ] || { echo "the Windows build's packages could not be installed" >&2; exit 1; }
     echo "wine32 could not be installed from the mirror as it is now: the i686 tests are built," \
         "not run" >&2
     can_run_32=0
     unset 'packages[${#packages[@]}-1]'
-    installed=1
     apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
 fi
-[ $installed = 1 ] || { echo "the Windows build's packages could not be installed" >&2; exit 1; }
 echo "packages ready after $((SECONDS - started)) s"
 
 # ---- Wine: a private prefix per target in the build tree, quiet, and its

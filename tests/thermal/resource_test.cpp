@@ -3,7 +3,9 @@
 // Nothing the library holds may grow with it: the process's open files and
 // threads come back to their counts before the cycles (Linux: /proc/self).
 #include <atomic>
+#include <cstddef>
 #include <filesystem>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -12,27 +14,28 @@
 namespace kalvex::test {
 namespace {
 
-size_t EntriesOf(const char *folder) {
-    size_t n = 0;
-    for (const auto &entry : std::filesystem::directory_iterator(folder)) {
-        (void)entry;
-        ++n;
-    }
-    return n;
+std::ptrdiff_t EntriesOf(const char *folder) {
+    return std::distance(std::filesystem::directory_iterator(folder),
+                         std::filesystem::directory_iterator());
 }
 
 struct ProcessCounts {
-    size_t files = EntriesOf("/proc/self/fd");
-    size_t threads = EntriesOf("/proc/self/task");
+    std::ptrdiff_t files = EntriesOf("/proc/self/fd");
+    std::ptrdiff_t threads = EntriesOf("/proc/self/task");
 };
 
 class Resources : public InstanceTest {
   protected:
-    // One capture run with a recording: started, one frame through, closed.
-    void RecordedRun(const std::string &path) {
+    // A capture run with a recording, started and one frame through.
+    void StartRecordedRun(const std::string &path) {
         ASSERT_EQ(Kalvex_RecA(handle_, path.c_str(), 2), 1);
         ASSERT_EQ(Kalvex_Preview(handle_), 1);
         ASSERT_NE(NextFrameMessage(), 0);
+    }
+
+    // The same, closed.
+    void RecordedRun(const std::string &path) {
+        ASSERT_NO_FATAL_FAILURE(StartRecordedRun(path));
         ASSERT_EQ(Kalvex_Close(handle_), 1);
         Codes();
     }
@@ -59,9 +62,7 @@ TEST_F(Resources, PreviewCloseAndUnplugCyclesLeaveNoFilesOrThreadsBehind) {
     std::thread reader = Reader(stop);
     for (int i = 0; i < 200; ++i) RecordedRun(path);
     for (int i = 0; i < 50; ++i) {
-        ASSERT_EQ(Kalvex_RecA(handle_, path.c_str(), 2), 1);
-        ASSERT_EQ(Kalvex_Preview(handle_), 1);
-        ASSERT_NE(NextFrameMessage(), 0);
+        ASSERT_NO_FATAL_FAILURE(StartRecordedRun(path));
         KalvexSim_Unplug(0);
         ASSERT_TRUE(Eventually([&] { return Peer().CaptureThreadEnded(); }));
         ASSERT_EQ(Kalvex_Close(handle_), 1);
