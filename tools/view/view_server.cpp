@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <random>
+#include <regex>
 #include <thread>
 
 #include <httplib.h>
@@ -28,6 +29,7 @@ constexpr int kH = 480;
 constexpr size_t kMaxBody = 4096;
 constexpr auto kControlTimeout = std::chrono::seconds(5);
 constexpr const char *kBoundary = "kalvexframe";
+constexpr const char *kControls = R"(/api/(nuc|pause|resume|record|record/stop|range|snapshot))";
 
 bool IsIpv4(const std::string &text) {
     in_addr a{};
@@ -152,7 +154,28 @@ struct ViewServer::Impl {
             Refuse(res, 405, "only GET and POST");
             return R::Handled;
         }
+        // A request with neither Content-Length nor Transfer-Encoding has an
+        // empty body (what `curl -X POST` sends), but httplib refuses it:
+        // such a control is run here, before httplib looks for a body.
+        if (req.method == "POST" && !req.has_header("Content-Length") &&
+            !req.has_header("Transfer-Encoding")) {
+            static const std::regex controls(kControls);
+            std::smatch match;
+            if (std::regex_match(req.path, match, controls))
+                Control(match[1], "", res);
+            else
+                Refuse(res, 404, "no such page");
+            return R::Handled;
+        }
         return R::Unhandled;
+    }
+
+    void Control(const std::string &action, const std::string &body,
+                 httplib::Response &res) const {
+        ViewReply reply =
+            hub.Submit([this, action, body] { return config.control(action, body); },
+                       kControlTimeout);
+        JsonReply(res, reply.status, reply.json);
     }
 
     void Routes() {
@@ -297,15 +320,10 @@ struct ViewServer::Impl {
             res.set_content(file.body, file.contentType.c_str());
         });
 
-        const char *controls = R"(/api/(nuc|pause|resume|record|record/stop|range|snapshot))";
-        server.Post(controls, [this](const httplib::Request &req, httplib::Response &res) {
-            std::string action = req.matches[1];
-            ViewReply reply =
-                hub.Submit([this, action, body = req.body] { return config.control(action, body); },
-                           kControlTimeout);
-            JsonReply(res, reply.status, reply.json);
+        server.Post(kControls, [this](const httplib::Request &req, httplib::Response &res) {
+            Control(req.matches[1], req.body, res);
         });
-        server.Get(controls, [](const httplib::Request &, httplib::Response &res) {
+        server.Get(kControls, [](const httplib::Request &, httplib::Response &res) {
             res.set_header("Allow", "POST");
             Refuse(res, 405, "controls are POST requests");
         });
