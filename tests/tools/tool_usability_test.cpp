@@ -1,5 +1,10 @@
 // What a user meets first: how --seconds counts, outputs that would collide,
 // temperature outputs without a table, and the script-friendly forms.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -89,6 +94,29 @@ TEST(ToolUsability, JsonLinesAndTheVersionFlag) {
         EXPECT_EQ(run.status, 0) << flag;
         EXPECT_EQ(run.out.rfind("kalvex (library version 2032717)", 0), 0u) << run.out;
     }
+}
+
+TEST(ToolUsability, TheViewerSaysWhetherThePortIsTakenOrTheAddressIsWrong) {
+    std::string dir = Folder("usability_view_bind");
+    int taken = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(taken, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof addr;
+    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr *>(&addr), size), 0);
+    ASSERT_EQ(listen(taken, 1), 0);
+    ASSERT_EQ(getsockname(taken, reinterpret_cast<sockaddr *>(&addr), &size), 0);
+    const std::string port = std::to_string(ntohs(addr.sin_port));
+    Result run = Kalvex(dir, {"view", "--sim", "--port", port, "--seconds", "1"});
+    close(taken);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("port " + port + " on 127.0.0.1 is in use ("), std::string::npos)
+        << run.err;
+    run = Kalvex(dir, {"view", "--sim", "--listen", "999.1.1.1", "--seconds", "1"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("999.1.1.1 is not an address ("), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("no event code"), std::string::npos) << run.err;
 }
 
 }  // namespace

@@ -64,9 +64,10 @@ std::string UsageLine(const std::string &command) {
 int main(int argc, char **argv) {
     using namespace kalvex_tool;
     if (argc < 2) {
-        std::fprintf(stderr,
-                     "kalvex: no command (list, usb, capture, snap, table, view, stream, demo)\n%s\n",
-                     UsageLine("").c_str());
+        std::fprintf(
+            stderr,
+            "kalvex: no command (list, usb, capture, snap, table, view, stream, demo)\n%s\n",
+            UsageLine("").c_str());
         return kExitUsage;
     }
     std::string name = argv[1];
@@ -93,8 +94,12 @@ int main(int argc, char **argv) {
             return kExitUsage;
         } catch (const Failure &e) {
             std::fflush(stdout);
-            std::fprintf(stderr, "kalvex %s: %s: %s\n", c.name, e.what(),
-                         EventText(e.event()).c_str());
+            // The tool's own failures (a port, say) have no event code to show.
+            if (e.event() == 0)
+                std::fprintf(stderr, "kalvex %s: %s\n", c.name, e.what());
+            else
+                std::fprintf(stderr, "kalvex %s: %s: %s\n", c.name, e.what(),
+                             EventText(e.event()).c_str());
             return kExitFailure;
         } catch (const std::exception &e) {
             std::fflush(stdout);

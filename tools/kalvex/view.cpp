@@ -114,10 +114,7 @@ int RunView(const Args &args) {
         return engine.Control(action, body);
     };
     ViewServer server(hub, serverConfig);
-    if (!server.Bind())
-        throw Failure("cannot serve on " + o.listen + " port " + std::to_string(o.port) +
-                          " (in use, or not an address of this machine)",
-                      0);
+    if (!server.Bind()) throw Failure(server.BindFailure(), 0);
 
     engine.Start();
     server.Start();

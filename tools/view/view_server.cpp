@@ -1,12 +1,15 @@
 #include "view_server.h"
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <regex>
 #include <thread>
@@ -170,11 +173,9 @@ struct ViewServer::Impl {
         return R::Unhandled;
     }
 
-    void Control(const std::string &action, const std::string &body,
-                 httplib::Response &res) const {
-        ViewReply reply =
-            hub.Submit([this, action, body] { return config.control(action, body); },
-                       kControlTimeout);
+    void Control(const std::string &action, const std::string &body, httplib::Response &res) const {
+        ViewReply reply = hub.Submit([this, action, body] { return config.control(action, body); },
+                                     kControlTimeout);
         JsonReply(res, reply.status, reply.json);
     }
 
@@ -348,6 +349,36 @@ bool ViewServer::Bind() {
             impl_->server.bind_to_port(host, impl_->config.port) ? impl_->config.port : -1;
     }
     return impl_->port > 0;
+}
+
+std::string ViewServer::BindFailure() const {
+    const std::string &host = impl_->config.listen.empty() ? "0.0.0.0" : impl_->config.listen;
+    const std::string port = std::to_string(impl_->config.port);
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo *found = nullptr;
+    if (int e = getaddrinfo(host.c_str(), port.c_str(), &hints, &found); e != 0)
+        return host + " is not an address (" + gai_strerror(e) + ")";
+    // httplib keeps the reason to itself: binding the same way again finds it.
+    std::string why = "cannot serve on " + host + " port " + port;
+    for (addrinfo *a = found; a; a = a->ai_next) {
+        int fd = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+        if (fd < 0) continue;
+        int yes = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        int e = bind(fd, a->ai_addr, a->ai_addrlen) == 0 && listen(fd, 1) == 0 ? 0 : errno;
+        close(fd);
+        if (e == EADDRINUSE)
+            why = "port " + port + " on " + host + " is in use (" + std::strerror(e) + ")";
+        else if (e == EADDRNOTAVAIL)
+            why = host + " is not an address of this machine (" + std::strerror(e) + ")";
+        else if (e != 0)
+            why = "cannot serve on " + host + " port " + port + " (" + std::strerror(e) + ")";
+        if (e != 0) break;
+    }
+    freeaddrinfo(found);
+    return why;
 }
 
 int ViewServer::port() const {

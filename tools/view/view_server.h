@@ -35,8 +35,12 @@ class ViewServer {
     ViewServer(const ViewServer &) = delete;
     ViewServer &operator=(const ViewServer &) = delete;
 
-    // Binds the socket; false when the address or port cannot be had.
+    // Binds the socket; false when the address or port cannot be had, and
+    // then BindFailure says why.
     bool Bind();
+    // Why the address and port cannot be served: the address not one of
+    // this machine's, or the port taken, with the operating system's words.
+    std::string BindFailure() const;
     int port() const;
     // The address to open in a browser (with the token when one is needed).
     std::string Url() const;
