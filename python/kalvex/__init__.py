@@ -16,7 +16,7 @@ from .camera import (RECORD_KINDS, SAVE_TYPES, Camera, CameraInfo, Frame, Params
 from .errors import (AcquisitionFailed, CameraClosed, CameraNotAvailable, CaptureEnded,
                      CaptureThreadFailed, CommunicationFailed, EventCode, FileError,
                      FrameExpired, InvalidArgument, KalvexError, NotSupported, NoFrame,
-                     OutOfMemory, Timeout)
+                     OutOfMemory, Timeout, TriggerTimeout)
 from ._library import LibraryNotFound, HEIGHT, WIDTH
 from .scene import Scene, compensate
 from .sequence import FrameInfo, Sequence, SequenceFrame, open_sequence
@@ -28,6 +28,6 @@ __all__ = [
     "list_cameras", "table_refusal", "version", "compensate", "SAVE_TYPES", "RECORD_KINDS", "WIDTH", "HEIGHT",
     "EventCode", "KalvexError", "NoFrame", "CameraNotAvailable", "AcquisitionFailed",
     "CaptureEnded", "InvalidArgument", "OutOfMemory", "CaptureThreadFailed",
-    "CommunicationFailed", "FileError", "NotSupported", "FrameExpired", "Timeout",
+    "CommunicationFailed", "FileError", "NotSupported", "FrameExpired", "Timeout", "TriggerTimeout",
     "CameraClosed", "LibraryNotFound", "FrameInfo", "Sequence", "SequenceFrame", "open_sequence",
 ]

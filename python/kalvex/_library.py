@@ -131,7 +131,11 @@ def _candidates() -> List[Tuple[str, str]]:
     """(what, path) pairs in the order they are tried."""
     explicit = os.environ.get("KALVEX_LIBRARY")
     if explicit:
-        # An explicit choice is final: falling back would hide the mistake.
+        # An explicit choice is final: falling back would hide the mistake. A
+        # folder names the library in it.
+        if os.path.isdir(explicit):
+            return [("KALVEX_LIBRARY folder", os.path.join(explicit, name))
+                    for name in _library_names()]
         return [("KALVEX_LIBRARY", explicit)]
     here = Path(__file__).resolve().parent
     places = []
@@ -159,6 +163,9 @@ def load_library() -> ctypes.CDLL:
             continue
         if what == "KALVEX_LIBRARY" and not os.path.isfile(path):
             tried.append(f"{path}: no such file (KALVEX_LIBRARY)")
+            continue
+        if what == "KALVEX_LIBRARY folder" and not os.path.isfile(path):
+            tried.append(f"{path}: not in the folder that KALVEX_LIBRARY names")
             continue
         try:
             lib = ctypes.CDLL(path)

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import collections
 import ctypes
+import errno
 import logging
 import os
 import threading
@@ -18,7 +19,8 @@ from . import _library
 from ._library import HEIGHT, RING_LENGTH, WIDTH, WM_EVENT, WM_FRAME, KalvexMessage
 from .errors import (AcquisitionFailed, CameraClosed, CameraNotAvailable, CaptureEnded,
                      CommunicationFailed, EventCode, FileError, FrameExpired, InvalidArgument,
-                     KalvexError, NotSupported, OutOfMemory, Timeout, error_for, MEANINGS)
+                     KalvexError, NotSupported, OutOfMemory, Timeout, TriggerTimeout, error_for,
+                     MEANINGS)
 
 log = logging.getLogger("kalvex")
 
@@ -39,6 +41,7 @@ _PARAM_FRAME_INTERVAL, _PARAM_NUC_HOLD, _PARAM_SPLIT_LIMIT, _PARAM_AUTO_RANGE = 
 _PARAM_RANGE_LOW, _PARAM_RANGE_HIGH, _PARAM_AUTO_NUC = 13, 14, 15
 _PARAM_ROW_ORDER, _PARAM_OUTPUT_ROW_ORDER = 17, 18
 _REGISTER_BASE = 256  # ids 256 + n reach register n, also for n in 1..18
+_TRIGGER_WAIT_S = 3.0  # how long the library waits for the trigger edge
 
 _RAW_BYTES = WIDTH * HEIGHT * 2
 _COLOR_BYTES = WIDTH * HEIGHT * 3
@@ -646,8 +649,27 @@ class Camera:
                 self.stop()
             if core.capturing:
                 raise AcquisitionFailed("snap() needs an idle camera: stop() capture first", 3)
-            name = "Kalvex_Trigger" if trigger else "Kalvex_OneShot"
-            frame_id = core.call("no frame was taken", name, fallback=AcquisitionFailed)
+            if not trigger:
+                frame_id = core.call("no frame was taken", "Kalvex_OneShot",
+                                     fallback=AcquisitionFailed)
+                return Frame(core, int(frame_id), time.time(), time.monotonic())
+            started = time.monotonic()
+            try:
+                frame_id = core.call("no frame was taken", "Kalvex_Trigger",
+                                     fallback=AcquisitionFailed)
+            except AcquisitionFailed as error:
+                # The library waits 3 s for the edge, then fails as it would for
+                # a lost frame: the time taken tells the two apart.
+                # A camera that stopped answering fails the same way, with code 8.
+                if time.monotonic() - started < _TRIGGER_WAIT_S * 0.95 \
+                        or EventCode.COMMUNICATION in error.codes:
+                    raise
+                raise TriggerTimeout(
+                    f"no trigger came in {_TRIGGER_WAIT_S:g} s: snap(trigger=True) waits for "
+                    "a falling edge on the trigger input (bit 2 of register 7); on the "
+                    "simulated camera, schedule one first with "
+                    "kalvex.sim.SimCamera(n).schedule_trigger_pulse()", error.code,
+                    error.codes) from None
         return Frame(core, int(frame_id), time.time(), time.monotonic())
 
     # ---- camera operations ---------------------------------------------------------------
@@ -675,7 +697,10 @@ class Camera:
         ``"tiff16"``, ``"temp-f32"``... see ``kalvex.SAVE_TYPES``) or number 0-13."""
         save_type = _save_type(kind)
         text = _text_path(path)
-        self._core.call(f"cannot save {text!r}", "Kalvex_SaveW", text, save_type)
+        try:
+            self._core.call(f"cannot save {text!r}", "Kalvex_SaveW", text, save_type)
+        except FileError as error:
+            raise _with_os_reason(error, f"cannot save {text!r}", text) from None
 
     def record(self, path: PathLike, kind: Union[str, int] = "avi") -> "Recording":
         """Records the frame stream into ``path`` (``"raw"``, ``"avi"`` or ``"temp"``,
@@ -685,7 +710,10 @@ class Camera:
         record_kind = _record_kind(kind)
         text = _text_path(path)
         recording = Recording(self._core, text, record_kind)
-        self._core.call(f"cannot record into {text!r}", "Kalvex_RecW", text, record_kind)
+        try:
+            self._core.call(f"cannot record into {text!r}", "Kalvex_RecW", text, record_kind)
+        except FileError as error:
+            raise _with_os_reason(error, f"cannot record into {text!r}", text) from None
         return recording
 
     @property
@@ -935,6 +963,31 @@ class Params:
     @output_row_order.setter
     def output_row_order(self, value: int) -> None:
         self._set(_PARAM_OUTPUT_ROW_ORDER, 1 if value else 0, "output row order")
+
+
+def _os_reason(path: str) -> Optional[Tuple[int, str]]:
+    """Why the operating system would not let a file be written at path, as an
+    errno and words (the library's file error says only that it failed)."""
+    folder = os.path.dirname(os.path.abspath(path))
+    if not os.path.exists(folder):
+        return errno.ENOENT, f"the folder {folder!r} does not exist"
+    if not os.path.isdir(folder):
+        return errno.ENOTDIR, f"{folder!r} is not a folder"
+    if os.path.isdir(path):
+        return errno.EISDIR, "that is a folder"
+    if not os.access(folder, os.W_OK) or (os.path.exists(path) and not os.access(path, os.W_OK)):
+        return errno.EACCES, "no permission to write there"
+    return None
+
+
+def _with_os_reason(error: FileError, what: str, path: str) -> FileError:
+    found = _os_reason(path)
+    if found is None:
+        return error
+    number, why = found
+    better = FileError(f"{what}: {why} ({os.strerror(number)})", error.code, error.codes)
+    better.errno, better.strerror, better.filename = number, os.strerror(number), path
+    return better
 
 
 class Registers:

@@ -149,6 +149,11 @@ class Timeout(KalvexError, TimeoutError):
         return self.message
 
 
+class TriggerTimeout(Timeout, AcquisitionFailed):
+    """No falling edge came on the trigger input (bit 2 of register 7) in time:
+    a Timeout, and still the AcquisitionFailed it used to be."""
+
+
 class CameraClosed(KalvexError):
     """The camera has been closed; its frames and settings are gone."""
 

@@ -1,5 +1,6 @@
 """Every failure raises the class of its event code, from real failures."""
 
+import errno
 import os
 import subprocess
 import sys
@@ -40,6 +41,10 @@ def test_save_errors(sim, camera, tmp_path):
     with pytest.raises(kalvex.FileError) as caught:
         camera.save(tmp_path / "missing" / "a.png", "png")
     assert isinstance(caught.value, OSError) and caught.value.code == 9
+    assert caught.value.errno == errno.ENOENT and "does not exist" in str(caught.value)
+    with pytest.raises(kalvex.FileError) as caught:
+        camera.save(tmp_path, "png")
+    assert caught.value.errno == errno.EISDIR
     camera.save(tmp_path / "a.tiff", "tiff16")
     camera.save(tmp_path / "a.f32", 13)
     assert os.path.getsize(tmp_path / "a.f32") == 640 * 480 * 4
@@ -73,6 +78,17 @@ def test_library_not_found_lists_the_places_tried(tmp_path):
     out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True,
                          text=True, cwd=os.path.dirname(os.path.dirname(__file__)))
     assert str(tmp_path / "libkalvex.so.1") in out.stdout and "KALVEX_LIBRARY" in out.stdout
+    # A folder: the library is looked for in it, and the report says so.
+    env["KALVEX_LIBRARY"] = str(tmp_path)
+    out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True,
+                         text=True, cwd=os.path.dirname(os.path.dirname(__file__)))
+    assert "not in the folder that KALVEX_LIBRARY names" in out.stdout, out.stdout
+    assert "no such file" not in out.stdout
+    env["KALVEX_LIBRARY"] = os.path.dirname(kalvex._library.lib()._kalvex_path)
+    out = subprocess.run([sys.executable, "-c", "import kalvex; print(kalvex.version())"],
+                         env=env, capture_output=True, text=True,
+                         cwd=os.path.dirname(os.path.dirname(__file__)))
+    assert out.stdout.strip() == "2032717", out.stderr
 
 
 def test_a_library_inside_the_package_is_found(tmp_path):

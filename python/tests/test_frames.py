@@ -117,10 +117,17 @@ def test_snap_and_trigger(sim, camera):
         frame.raw()  # the second snap cleared the ring
 
 
-def test_trigger_without_an_edge_fails_with_acquisition_code(sim, camera):
-    with pytest.raises(kalvex.AcquisitionFailed) as caught:
+def test_trigger_without_an_edge_is_a_timeout_naming_the_input(sim, camera):
+    with pytest.raises(kalvex.TriggerTimeout) as caught:
         camera.snap(trigger=True)  # the input never changes: 3 s later
     assert caught.value.codes == (3, 10)
+    assert isinstance(caught.value, kalvex.AcquisitionFailed)  # what it was before
+    assert isinstance(caught.value, TimeoutError)
+    assert "trigger input" in str(caught.value) and "schedule_trigger_pulse" in str(caught.value)
+    sim.unplug()
+    with pytest.raises(kalvex.AcquisitionFailed) as caught:
+        camera.snap(trigger=True)
+    assert not isinstance(caught.value, kalvex.Timeout)  # the camera is gone, not the pulse
 
 
 def test_params_registers_and_internal_temperature(sim, camera):
