@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -225,10 +226,23 @@ void Session::Start(const CameraOptions &options) {
     } else {
         camera_ = cameras_.front();
     }
+    // The library takes its drift reference from camera 0 when it starts (0 °C
+    // when camera 0 is absent); its first drift check then compares the selected
+    // camera with it, and a difference of over a degree starts a NUC hold. It is
+    // foreseen here so that the hold is shown as such, for every camera alike.
+    int ok = 0;
+    float reference = Kalvex_GetInternalTemperature(handle_, &ok);
+    if (ok != 1) {
+        reference = 0.0f;
+        PopEvents();  // camera 0 absent: expected when another is used
+    }
     if (camera_ != 0 || options.camera >= 0) {
         if (Kalvex_SetCameraNumber(handle_, camera_) != 1)
             Fail("cannot select camera " + std::to_string(camera_));
     }
+    float selected = Kalvex_GetInternalTemperature(handle_, &ok);
+    if (ok != 1) selected = 0.0f;
+    driftHoldAhead_ = std::fabs(selected - reference) > 1.0f;
 }
 
 Session::~Session() {
@@ -292,7 +306,8 @@ void Session::Apply(const ParamOptions &p) {
         Fail("cannot load the temperature table '" + p.table + "'");
     }
     // Loading a table performs a NUC, as does --nuc: frames resume after the hold.
-    if (!p.table.empty() || p.nucNow) nucStarted_ = std::chrono::steady_clock::now();
+    if (!p.table.empty() || p.nucNow || driftHoldAhead_)
+        nucStarted_ = std::chrono::steady_clock::now();
     if (p.nucNow) Kalvex_Nuc(handle_);
 }
 

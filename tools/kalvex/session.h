@@ -104,6 +104,8 @@ class Session {
     int simCamera_ = -1;
     std::vector<int> cameras_;
     std::optional<std::chrono::steady_clock::time_point> nucStarted_;
+    // The library's first drift check will find a drift and hold frames back.
+    bool driftHoldAhead_ = false;
 };
 
 // A calibration table for the simulated sensor in a temporary file, so that

@@ -286,8 +286,8 @@ std::string PostWithoutBody(int port, const std::string &path) {
     std::string answer;
     if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) {
         const std::string own = "127.0.0.1:" + std::to_string(port);
-        std::string request = "POST " + path + " HTTP/1.1\r\nHost: " + own +
-                              "\r\nOrigin: http://" + own + "\r\nConnection: close\r\n\r\n";
+        std::string request = "POST " + path + " HTTP/1.1\r\nHost: " + own + "\r\nOrigin: http://" +
+                              own + "\r\nConnection: close\r\n\r\n";
         send(fd, request.data(), request.size(), 0);
         char buffer[1024];
         ssize_t n;
