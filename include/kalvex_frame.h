@@ -34,6 +34,9 @@ extern "C" {
 #define KALVEX_FRAME_ONESHOT 1   /* a single frame (Kalvex_OneShot) */
 #define KALVEX_FRAME_TRIGGERED 2 /* a triggered frame (Kalvex_Trigger) */
 
+/* framesSinceNuc and msSinceNuc before the instance's first NUC. */
+#define KALVEX_FRAME_NO_NUC 0xFFFFFFFFu
+
 /* Bits of KalvexFrameInfo.flags. */
 #define KALVEX_FRAME_FIRST_AFTER_NUC 0x1u /* the first frame taken after a NUC */
 #define KALVEX_FRAME_HAS_TABLE 0x2u       /* a calibration table was loaded */
@@ -58,10 +61,12 @@ typedef struct KalvexFrameInfo {
     float internalTemperature;
     uint32_t reserved0;
     int64_t internalTemperatureNs;
-    /* Frames taken and milliseconds since the last NUC of this instance. */
+    /* Frames taken from the camera before this one since the last NUC of
+     * this instance (the frames of its hold included), and milliseconds
+     * since it; KALVEX_FRAME_NO_NUC for both before the first. */
     uint32_t framesSinceNuc;
     uint32_t msSinceNuc;
-    /* The raw (14-bit) minimum and maximum of the frame. */
+    /* The raw (14-bit) minimum and maximum of the frame's pixels. */
     uint32_t rawMin;
     uint32_t rawMax;
     /* CRC-32 (the zlib polynomial) of the calibration table file's bytes;

@@ -81,6 +81,10 @@ void StreamTransferRun(std::shared_ptr<StreamTransferJob> job) {
                 status = kDevFrameFailed;
                 break;
             }
+            FrameSlot &stored = job->slots->slots[static_cast<size_t>(write)];
+            stored.frameNumber = static_cast<uint32_t>(frames) + 1u;
+            stored.endNs = platform::MonotonicNanoseconds();
+            stored.utcNs = platform::UtcNanoseconds();
             {
                 std::lock_guard guard(job->indexLock);
                 job->newestIndex.store(write);
@@ -289,7 +293,7 @@ int CZCMSdkLib::GetStreamState(const std::function<bool()> &abandon) {
     return kStreamFailed;  // no frame within 6000 ms
 }
 
-int CZCMSdkLib::ReadStreamFrame(uint8_t *destination) {
+int CZCMSdkLib::ReadStreamFrame(uint8_t *destination, FrameStamp *stamp) {
     if (destination == nullptr) return kDevNullBuffer;
     const auto job = CurrentStreamJob();
     const auto buffers = CurrentBuffers();
@@ -297,9 +301,11 @@ int CZCMSdkLib::ReadStreamFrame(uint8_t *destination) {
     const int count = static_cast<int>(buffers->slots.size());
     const int read = job->readIndex.load();
     if (read < 0 || read >= count) return kDevNullBuffer;
-    const uint8_t *slot = buffers->slots[static_cast<size_t>(read)].data;
+    const FrameSlot &stored = buffers->slots[static_cast<size_t>(read)];
+    const uint8_t *slot = stored.data;
     if (slot == nullptr) return kDevNullBuffer;
     CopyRowsReversed(destination, slot, width_, height_);
+    if (stamp != nullptr) *stamp = FrameStamp{stored.frameNumber, stored.endNs, stored.utcNs};
     std::lock_guard guard(job->indexLock);
     job->readIndex.store(read + 1 >= count ? 0 : read + 1);
     return kDevOk;

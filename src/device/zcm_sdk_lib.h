@@ -58,6 +58,18 @@ inline constexpr uint32_t kCancelRepeatMs = 2;
 struct FrameSlot {
     std::unique_ptr<uint8_t[]> block;
     uint8_t *data = nullptr;  // null when the allocation failed
+    // Stamped by the streaming thread when the frame in it was stored, before
+    // it is published (the same hand-over as the pixels).
+    uint32_t frameNumber = 0;  // the run's count of frames received, this one included
+    int64_t endNs = 0;         // end of its transfer, platform::MonotonicNanoseconds
+    int64_t utcNs = 0;         // the same moment, platform::UtcNanoseconds
+};
+
+// When and as which of the run's frames a frame was received.
+struct FrameStamp {
+    uint32_t frameNumber = 0;
+    int64_t endNs = 0;
+    int64_t utcNs = 0;
 };
 
 // The frame buffers of one geometry. Shared with the transfer threads, so a
@@ -223,9 +235,9 @@ class CZCMSdkLib {
     // Makes waiting GetStreamState calls look at their abandon condition now.
     void WakeStreamWaiters();
     // Copies the slot at the read index, rows reversed, as width x height 16-bit
-    // samples, then advances the read index. 0, or 14 for a null destination or
-    // no buffer.
-    int ReadStreamFrame(uint8_t *destination);
+    // samples, then advances the read index; stamp, when given, receives the
+    // slot's stamp. 0, or 14 for a null destination or no buffer.
+    int ReadStreamFrame(uint8_t *destination, FrameStamp *stamp = nullptr);
     // 0 when nothing ran, else the run's status: 0, 10 (device path not openable)
     // or 19 (frame transfer failed, or the thread stayed in the driver longer than
     // kStopWaitMs after its request was cancelled). A request that the stop

@@ -93,6 +93,11 @@ int WideToNarrow(const wchar_t *text, char *out, int capacity);
 // Milliseconds that wrap at 2^32, like timeGetTime and GetTickCount.
 uint32_t TimeGetTime();
 uint32_t TickCount();
+// Frame times: nanoseconds on a monotonic clock (one clock for the whole
+// process, never set back), and the wall clock as UTC nanoseconds since
+// 1970-01-01. Neither follows the test offsets of TimeGetTime.
+int64_t MonotonicNanoseconds();
+int64_t UtcNanoseconds();
 
 struct LocalTime {
     int hour, minute, second, millisecond;

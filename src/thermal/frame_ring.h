@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/thread_annotations.h"
+#include "kalvex_frame.h"
 #include "output/dib_image.h"
 
 namespace kalvex {
@@ -17,6 +18,9 @@ struct RingSlot {
     uint32_t id = 0;
     CDibImage raw;
     CDibImage colour;
+    // What was known when the frame was taken; rawMin and rawMax are left to
+    // whoever asks, so that the capture loop does not pay for them.
+    KalvexFrameInfo info{};
 };
 
 // frameLock_ is held while a slot's images are written, read or (re)made: a

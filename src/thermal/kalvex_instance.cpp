@@ -78,6 +78,7 @@ int CKalvex::Initialize(KalvexHwnd window) {
     // select one of those, and acquiring from it reads the temperature again.
     if (temperature == 0.0f && !OnlyOtherCamerasPresent()) ReportError(KALVEX_EV_COMMUNICATION);
     reference_.store(temperature);
+    if (temperature != 0.0f) NoteInternalTemperature(temperature);
     table_.LinkReferenceTemperature(&reference_);
     LogDebug(L"GetInternalTemp %.2f", static_cast<double>(temperature));
     table_.SetCorrectionMode(13);
@@ -130,6 +131,7 @@ float CKalvex::ReadInternalTemperature(int *ok) {
     if (device_.ReadInternalTemperatureRaw(&raw) == 1) {
         float temperature = InternalTemperatureFromRaw(raw);
         if (temperature != 0.0f) {
+            NoteInternalTemperature(temperature);
             if (ok != nullptr) *ok = 1;
             return temperature;
         }
@@ -182,12 +184,15 @@ int CKalvex::PrepareAcquisition() {
     uint16_t raw = 0;
     if (device_.ReadInternalTemperatureRaw(&raw) != 1 || InternalTemperatureFromRaw(raw) == 0.0f)
         ReportError(KALVEX_EV_COMMUNICATION);
+    else
+        NoteInternalTemperature(InternalTemperatureFromRaw(raw));
     return 1;
 }
 
 int CKalvex::StartCapture() {
     if (Previewing()) return 1;
     if (PrepareAcquisition() == 0) return 0;
+    sequence_.store(0);  // the run's frames are numbered from 1
     run_.store(1);
     threadEnded_.store(false);
     try {
@@ -304,7 +309,10 @@ void CKalvex::DriftCheck() {
     const int read = device_.ReadInternalTemperatureRaw(&raw);
     // A read that a stop cancelled says nothing about the camera.
     if (read != 1 && run_.load() == 0) return;
-    if (read == 1) temperature = InternalTemperatureFromRaw(raw);
+    if (read == 1) {
+        temperature = InternalTemperatureFromRaw(raw);
+        NoteInternalTemperature(temperature);
+    }
     if (std::fabs(temperature - reference_.load()) > 1.0f) {
         if (params_.autoNuc.load() != 0) {
             device_.PerformNuc();
@@ -351,7 +359,7 @@ void CKalvex::CaptureLoop() {
         }
         if (InHoldWindow()) {
             device_.ReadStreamFrame(discard_.Pixels());
-            framesTaken_.fetch_add(1);
+            TakeFrame();
             continue;
         }
         // The colour image is complete before the slot becomes the newest one:
@@ -359,14 +367,16 @@ void CKalvex::CaptureLoop() {
         // reader must not find the previous frame's colours in it.
         const uint32_t id = NewFrameId();
         const FrameRing::WriteResult written = ring_.WriteNext(id, false, [&](RingSlot &slot) {
-            const int read = device_.ReadStreamFrame(slot.raw.Pixels());
-            framesTaken_.fetch_add(1);
+            FrameStamp stamp;
+            const int read = device_.ReadStreamFrame(slot.raw.Pixels(), &stamp);
+            const uint32_t sequence = TakeFrame();
             if (read != 0) {
                 ReportError(KALVEX_EV_ACQUISITION);
                 return false;
             }
             if (InHoldWindow()) return false;
             ColorizeSlot(slot);
+            StampSlot(slot, sequence, stamp, KALVEX_FRAME_STREAM);
             return true;
         });
         if (written != FrameRing::WriteResult::kPublished) continue;
@@ -489,7 +499,7 @@ int CKalvex::GetTemperature(int frameId, float *buffer, int bufferSize) {
     });
 }
 
-int CKalvex::SingleFrameAcquisition(uint32_t interruptsSeen) {
+int CKalvex::SingleFrameAcquisition(uint32_t interruptsSeen, uint32_t origin) {
     device_.SetWaitLimitEnabled(0);
     const int captured =
         device_.CaptureSingleFrame([this, interruptsSeen] { return Interrupted(interruptsSeen); });
@@ -508,7 +518,14 @@ int CKalvex::SingleFrameAcquisition(uint32_t interruptsSeen) {
             ReportError(KALVEX_EV_ACQUISITION);
             return false;
         }
+        // The single transfer has ended when its frame is read: its stamp is now.
+        FrameStamp stamp;
+        stamp.endNs = platform::MonotonicNanoseconds();
+        stamp.utcNs = platform::UtcNanoseconds();
+        const uint32_t sequence = TakeFrame();
+        stamp.frameNumber = sequence;
         ColorizeSlot(slot);
+        StampSlot(slot, sequence, stamp, origin);
         return true;
     });
     if (written != FrameRing::WriteResult::kPublished) return 0;
@@ -520,7 +537,7 @@ int CKalvex::OneShot() {
     const uint32_t interruptsSeen = interrupts_.load();
     if (Previewing()) return 0;
     if (PrepareAcquisition() == 0) return 0;
-    return SingleFrameAcquisition(interruptsSeen);
+    return SingleFrameAcquisition(interruptsSeen, KALVEX_FRAME_ONESHOT);
 }
 
 int CKalvex::Trigger() {
@@ -541,7 +558,7 @@ int CKalvex::Trigger() {
         if ((previous & kTriggerInputBit) != 0 && (current & kTriggerInputBit) == 0) break;
         previous = current;
     }
-    return SingleFrameAcquisition(interruptsSeen);
+    return SingleFrameAcquisition(interruptsSeen, KALVEX_FRAME_TRIGGERED);
 }
 
 // ---- Events ----------------------------------------------------------------------------------

@@ -107,6 +107,10 @@ class CKalvex {
     int GetColor(int frameId, void *buffer, int bufferSize);
     int GetRaw(int frameId, void *buffer, int bufferSize);
     int GetTemperature(int frameId, float *buffer, int bufferSize);
+    // KalvexFrame_GetInfo: 0 with code 5 for a null info, a size under the
+    // minimum or a frame id no slot holds; else the caller's size of the
+    // struct filled.
+    int GetFrameInfo(uint32_t frameId, KalvexFrameInfo *info);
     // A copy of the raw frame with this id as stored (buffer row 0 first,
     // whatever the row-order flags say) and the table in effect, taken
     // together under the frame lock; false (nothing recorded) when no slot
@@ -190,7 +194,7 @@ class CKalvex {
       private:
         CKalvex &owner_;
     };
-    int SingleFrameAcquisition(uint32_t interruptsSeen) REQUIRES(stateLock_);
+    int SingleFrameAcquisition(uint32_t interruptsSeen, uint32_t origin) REQUIRES(stateLock_);
     // Whether an interrupt came after the given count was read.
     bool Interrupted(uint32_t since) const { return interrupts_.load() != since; }
     bool Previewing() const { return mode_.load() == CaptureMode::kPreview; }
@@ -201,6 +205,11 @@ class CKalvex {
     bool SleepWhileRunning(uint32_t ms) EXCLUDES(stopLock_);
     void DriftCheck();
     uint32_t NewFrameId();
+    // A frame taken from the camera (published or not): its sequence number.
+    uint32_t TakeFrame();
+    // Fills slot.info for a frame that is about to be kept.
+    void StampSlot(RingSlot &slot, uint32_t sequence, const FrameStamp &stamp, uint32_t origin);
+    void NoteInternalTemperature(float celsius);
     void ColorizeSlot(RingSlot &slot);
     bool InHoldWindow();
     static float InternalTemperatureFromRaw(uint16_t raw);
@@ -245,6 +254,16 @@ class CKalvex {
     Mutex observerLock_;  // held only to read or install observer_
     std::shared_ptr<FrameObserver> observer_ GUARDED_BY(observerLock_);
     std::atomic<uint32_t> framesTaken_{0};
+    // Frame metadata: the run's sequence numbers (single frames go on from
+    // the last), the NUC last seen by a frame and the count of frames taken
+    // then, whether the next kept frame is the first after it, and the
+    // internal temperature last read (0 ns: none yet).
+    std::atomic<uint32_t> sequence_{0};
+    std::atomic<uint32_t> nucSeen_{0};
+    std::atomic<uint32_t> framesAtNuc_{0};
+    std::atomic<bool> firstAfterNuc_{false};
+    std::atomic<float> internalCelsius_{0.0f};
+    std::atomic<int64_t> internalNs_{0};
     // The capture thread's frame-rate window.
     int32_t frameCount_ = 0;
     uint32_t frameRateStart_;

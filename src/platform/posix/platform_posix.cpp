@@ -247,6 +247,21 @@ LocalTime RawLocalTime() {
 }
 }  // namespace backend
 
+namespace {
+int64_t ClockNanoseconds(clockid_t clock) {
+    timespec t{};
+    ::clock_gettime(clock, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+}  // namespace
+
+int64_t MonotonicNanoseconds() {
+    return ClockNanoseconds(CLOCK_MONOTONIC);
+}
+int64_t UtcNanoseconds() {
+    return ClockNanoseconds(CLOCK_REALTIME);
+}
+
 // ---- Threads: a better nice value for this thread only (never a real-time class,
 // which could starve the machine); failure without the privilege is ignored.
 void RaiseThreadPriority() {

@@ -119,11 +119,17 @@ File *FileOpenRead(const wchar_t *path) {
     if (f == nullptr) {
         // Callers name the reason through errno, as the C runtime's open does.
         switch (::GetLastError()) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND: errno = ENOENT; break;
-        case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION: errno = EACCES; break;
-        default: errno = EIO; break;
+            case ERROR_FILE_NOT_FOUND:
+            case ERROR_PATH_NOT_FOUND:
+                errno = ENOENT;
+                break;
+            case ERROR_ACCESS_DENIED:
+            case ERROR_SHARING_VIOLATION:
+                errno = EACCES;
+                break;
+            default:
+                errno = EIO;
+                break;
         }
     }
     return f;
@@ -221,6 +227,39 @@ LocalTime RawLocalTime() {
     return LocalTime{t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
 }
 }  // namespace backend
+
+int64_t MonotonicNanoseconds() {
+    static const int64_t frequency = [] {
+        LARGE_INTEGER f;
+        return ::QueryPerformanceFrequency(&f) && f.QuadPart > 0 ? f.QuadPart : int64_t{0};
+    }();
+    if (frequency == 0) return static_cast<int64_t>(::GetTickCount64()) * 1000000;
+    LARGE_INTEGER now;
+    ::QueryPerformanceCounter(&now);
+    // Whole seconds and the rest apart: counts times 10^9 would overflow in days.
+    const int64_t seconds = now.QuadPart / frequency;
+    const int64_t rest = now.QuadPart % frequency;
+    return seconds * 1000000000 + rest * 1000000000 / frequency;
+}
+
+int64_t UtcNanoseconds() {
+    using PreciseTime = void(WINAPI *)(LPFILETIME);
+    // Windows 8 and later; Windows 7 has the coarser clock only.
+    static const PreciseTime precise = [] {
+        HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+        return kernel != nullptr ? reinterpret_cast<PreciseTime>(reinterpret_cast<void *>(
+                                       ::GetProcAddress(kernel, "GetSystemTimePreciseAsFileTime")))
+                                 : nullptr;
+    }();
+    FILETIME t;
+    if (precise != nullptr)
+        precise(&t);
+    else
+        ::GetSystemTimeAsFileTime(&t);
+    const int64_t ticks = (static_cast<int64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    constexpr int64_t kUnixEpochTicks = 116444736000000000;  // 1601 to 1970 in 100 ns
+    return (ticks - kUnixEpochTicks) * 100;
+}
 
 // ---- Threads.
 void RaiseThreadPriority() {
