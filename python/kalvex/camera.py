@@ -10,12 +10,14 @@ import os
 import threading
 import time
 import weakref
+from datetime import datetime
 from typing import (Any, Callable, Deque, Dict, Iterator, List, NamedTuple, Optional, Tuple,
                     Union)
 
 import numpy as np
 
 from . import _library
+from .sequence import FrameInfo, KalvexFrameInfo
 from ._library import HEIGHT, RING_LENGTH, WIDTH, WM_EVENT, WM_FRAME, KalvexMessage
 from .errors import (AcquisitionFailed, CameraClosed, CameraNotAvailable, CaptureEnded,
                      CommunicationFailed, EventCode, FileError, FrameExpired, InvalidArgument,
@@ -104,7 +106,8 @@ class Frame:
     __slots__ = ("id", "time", "monotonic", "_core", "__weakref__")
 
     def __init__(self, core: "_Core", frame_id: int, arrived: float, monotonic: float) -> None:
-        self.id = frame_id  #: the library's frame id (a nonzero int32)
+        #: the library's frame id: a nonzero unsigned 32-bit number
+        self.id = int(frame_id) & 0xFFFFFFFF
         self.time = arrived  #: arrival time, seconds since the epoch (time.time())
         self.monotonic = monotonic  #: arrival time on time.monotonic()'s clock
         self._core = core
@@ -144,6 +147,29 @@ class Frame:
         else:
             self._core.copy_color_rgb(self.id, out)
         return out
+
+    @property
+    def info(self) -> FrameInfo:
+        """What was known when the frame was taken (:class:`kalvex.FrameInfo`):
+        sequence number, camera frame counter, transfer time, internal
+        temperature, NUC state, raw range, table and scene. Raises
+        :class:`FrameExpired` once the ring has reused the frame's slot."""
+        return self._core.frame_info(self.id)
+
+    @property
+    def sequence(self) -> int:
+        """1 for the first frame of a capture run, one more for each frame taken."""
+        return self.info.sequence
+
+    @property
+    def timestamp_ns(self) -> int:
+        """End of the frame's transfer, nanoseconds on the library's monotonic clock."""
+        return self.info.timestamp_ns
+
+    @property
+    def utc(self) -> "datetime":
+        """The same moment as an aware UTC datetime."""
+        return self.info.utc
 
     def __repr__(self) -> str:
         return f"<kalvex.Frame id={self.id}>"
@@ -222,11 +248,29 @@ class _Core:
             self.check_open()
             return int(self.lib.Kalvex_GetParam(self.handle, ident))
 
+    def frame_info(self, frame_id: int) -> FrameInfo:
+        get = _library.optional("KalvexFrame_GetInfo", ctypes.c_int32,
+                                [ctypes.c_int32, ctypes.c_uint32,
+                                 ctypes.POINTER(KalvexFrameInfo)])
+        info = KalvexFrameInfo()
+        info.size = ctypes.sizeof(info)
+        with self.lock:
+            self.check_open()
+            self.flush()
+            if get(self.handle, frame_id, ctypes.byref(info)):
+                return FrameInfo._from_c(info)
+            codes = self.pop_codes()
+        if codes and codes[0] == EventCode.INVALID_ARGUMENT:
+            raise FrameExpired(f"frame {frame_id} is no longer in the ring", 5, codes)
+        raise error_for(f"cannot read the metadata of frame {frame_id}", codes)
+
     def copy_frame(self, name: str, frame_id: int, out: np.ndarray, size: int) -> None:
         with self.lock:
             self.check_open()
             self.flush()
-            if getattr(self.lib, name)(self.handle, frame_id, out.ctypes.data, size):
+            # The library takes ids as int32: the same 32 bits.
+            signed = ctypes.c_int32(frame_id).value
+            if getattr(self.lib, name)(self.handle, signed, out.ctypes.data, size):
                 return
             codes = self.pop_codes()
         if codes and codes[0] == EventCode.INVALID_ARGUMENT:
@@ -614,6 +658,8 @@ class Camera:
         without ``after``, the next frame to arrive. Capture must be running."""
         limit = _seconds(timeout)
         after_id = after.id if isinstance(after, Frame) else after
+        if after_id is not None:
+            after_id = int(after_id) & 0xFFFFFFFF
         if after_id is not None and not isinstance(after_id, int):
             raise InvalidArgument(f"after must be a Frame, a frame id or None, not {after!r}")
         core = self._core

@@ -2,6 +2,8 @@
 
 import logging
 import threading
+import time
+import zlib
 
 import numpy as np
 import pytest
@@ -168,3 +170,26 @@ def test_wait_frame_and_timeouts_never_hang(sim, camera):
     camera.resume()
     assert camera.wait_frame(after=first.id).id != first.id
     camera.stop()
+
+
+def test_frame_info_numbers_times_and_unsigned_ids(sim, camera, table):
+    camera.load_table(table)
+    frames, infos = [], []
+    for frame in camera.frames(count=3):
+        frames.append(frame)
+        infos.append(frame.info)
+    assert isinstance(infos[0], kalvex.FrameInfo)
+    assert [i.sequence for i in infos] == [frames[0].sequence + k for k in range(3)]
+    assert infos[0].timestamp_ns < infos[1].timestamp_ns < infos[2].timestamp_ns
+    assert abs(infos[2].utc.timestamp() - time.time()) < 5
+    assert all(0 < f.id < 2 ** 32 and i.frame_id == f.id for f, i in zip(frames, infos))
+    assert infos[0].table_crc == zlib.crc32(table.read_bytes())
+    camera.stop()
+    newest = camera.snap()
+    raw = newest.raw()
+    assert (newest.info.raw_min, newest.info.raw_max) == (raw.min(), raw.max())
+    assert infos[2].origin == "stream" and newest.info.origin == "oneshot"
+    last = newest.sequence
+    assert camera.snap().sequence == last + 1
+    with pytest.raises(kalvex.FrameExpired):
+        newest.info  # a snap empties the ring
