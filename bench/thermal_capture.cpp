@@ -13,6 +13,7 @@
 #include "device/row_copy.h"
 #include "kalvex.h"
 #include "kalvex_sim.h"
+#include "support/kalvex_test_peer.h"
 #include "thermal/colour_map.h"
 #include "thermal/kalvex_instance.h"
 
@@ -77,6 +78,23 @@ void BM_CaptureLoopWorkPerFrame(benchmark::State &state) {
 }
 BENCHMARK(BM_CaptureLoopWorkPerFrame)->Unit(benchmark::kMicrosecond);
 
+// The metadata a kept frame carries, beside the work above: two clock reads
+// where the transfer ends and the stamp into the slot.
+void BM_FrameMetadataPerFrame(benchmark::State &state) {
+    KalvexSim_Reset();
+    KalvexSim_Plug(0);
+    CKalvex instance;
+    instance.Initialize(nullptr);
+    test::CKalvexTestPeer peer(instance);
+    RingSlot slot;
+    for (auto _ : state) {
+        peer.StampAsTheLoopDoes(slot);
+        benchmark::DoNotOptimize(slot.info);
+    }
+    KalvexSim_Reset();
+}
+BENCHMARK(BM_FrameMetadataPerFrame)->Unit(benchmark::kNanosecond);
+
 // Frames published per second with the camera as fast as asked and no sleep
 // between passes.
 void BM_PreviewThroughput(benchmark::State &state) {
@@ -88,8 +106,8 @@ void BM_PreviewThroughput(benchmark::State &state) {
         if (preview.NextFrame() == 0) state.SkipWithError("no frame");
         ++frames;
     }
-    state.counters["frames_per_s"] = benchmark::Counter(static_cast<double>(frames),
-                                                        benchmark::Counter::kIsRate);
+    state.counters["frames_per_s"] =
+        benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
     state.counters["cpu_us_per_frame"] =
         (ProcessCpuSeconds() - cpu0) * 1e6 / static_cast<double>(std::max<int64_t>(frames, 1));
 }

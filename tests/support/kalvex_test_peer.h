@@ -1,6 +1,7 @@
 // What tests look at inside an instance, beside its public operations.
 #pragma once
 
+#include "platform/platform.h"
 #include "thermal/kalvex_instance.h"
 
 namespace kalvex::test {
@@ -25,6 +26,12 @@ class CKalvexTestPeer {
     uint32_t FramesTaken() const { return k_.framesTaken_.load(); }
     // Whether the capture thread has ended by itself (capture ended by the camera).
     bool CaptureThreadEnded() const { return k_.threadEnded_.load(); }
+    // What a kept frame costs in metadata: the transfer thread's clock reads
+    // and the loop's stamp into the slot.
+    void StampAsTheLoopDoes(RingSlot &slot) {
+        FrameStamp stamp{1, platform::MonotonicNanoseconds(), platform::UtcNanoseconds()};
+        k_.StampSlot(slot, k_.TakeFrame(), stamp, KALVEX_FRAME_STREAM);
+    }
 
   private:
     CKalvex &k_;
