@@ -27,16 +27,18 @@
 extern "C" {
 #endif
 
-#define KALVEX_SEQ_E_ARGUMENT (-1)  /* null pointer, bad index, buffer too small */
-#define KALVEX_SEQ_E_OPEN (-2)      /* the file cannot be read */
-#define KALVEX_SEQ_E_NOT_TIFF (-3)  /* not a TIFF file, or one without pages */
-#define KALVEX_SEQ_E_FORMAT (-4)    /* a page not 640 x 480 x 16 bits, one sample, or unknown coding */
+#define KALVEX_SEQ_E_ARGUMENT (-1) /* null pointer, bad index, buffer too small */
+#define KALVEX_SEQ_E_OPEN (-2)     /* the file cannot be read */
+#define KALVEX_SEQ_E_NOT_TIFF (-3) /* not a TIFF file, or one without pages */
+#define KALVEX_SEQ_E_FORMAT (-4) /* a page not 640 x 480 x 16 bits, one sample, or unknown coding \
+                                  */
 #define KALVEX_SEQ_E_METADATA (-5)  /* a page without the metadata JSON, or bad JSON */
 #define KALVEX_SEQ_E_TABLE (-6)     /* the table is missing, damaged or not a table */
 #define KALVEX_SEQ_E_TRUNCATED (-7) /* a page's data cannot be read whole */
 #define KALVEX_SEQ_E_NO_MEMORY (-8)
-#define KALVEX_SEQ_E_HANDLE (-9)  /* not an open sequence */
-#define KALVEX_SEQ_E_NO_TABLE (-10) /* temperatures asked of a sequence recorded without a table */
+#define KALVEX_SEQ_E_HANDLE (-9)    /* not an open sequence */
+#define KALVEX_SEQ_E_NO_TABLE (-10) /* temperatures asked of a sequence recorded without a table \
+                                     */
 
 /* Opens and checks every page's layout and metadata; a handle, or a code. */
 KALVEX_API int32_t KALVEX_CALL KalvexSeq_OpenW(const wchar_t *path);
@@ -48,8 +50,7 @@ KALVEX_API int32_t KALVEX_CALL KalvexSeq_ReadRaw(int32_t seq, int32_t index, uin
                                                  int32_t bufferSize);
 /* The frame's metadata as recorded; info->size set by the caller as for
  * KalvexFrame_GetInfo. */
-KALVEX_API int32_t KALVEX_CALL KalvexSeq_GetInfo(int32_t seq, int32_t index,
-                                                 KalvexFrameInfo *info);
+KALVEX_API int32_t KALVEX_CALL KalvexSeq_GetInfo(int32_t seq, int32_t index, KalvexFrameInfo *info);
 /* 640 * 480 temperatures (deg C, -999.0 where the table has none) through
  * the recorded table, drift compensation as recorded, and scene (null: the
  * scene the frame was recorded with); bufferSize in bytes (at least 1228800).
@@ -63,6 +64,25 @@ KALVEX_API int32_t KALVEX_CALL KalvexSeq_GetTable(int32_t seq, void *buffer, int
 /* The scene of the first frame. */
 KALVEX_API int32_t KALVEX_CALL KalvexSeq_GetScene(int32_t seq, KalvexScene *scene);
 KALVEX_API int32_t KALVEX_CALL KalvexSeq_Close(int32_t seq);
+
+/* ---- Recording ------------------------------------------------------------
+ * Records the capture of an instance (a handle of Kalvex_Initialize) as a
+ * sequence, beside Kalvex_RecW's kinds: the capture loop writes each frame
+ * it publishes, as Kalvex_RecW's recordings are written, and splits the file
+ * into parts name_1.tiff, name_2.tiff ... at the split limit (parameter 11)
+ * and before 4 GiB, each part complete in itself. Kalvex_RecW (any path,
+ * kind 0) ends it, as does a recording of another kind. Options: Deflate
+ * with the horizontal predictor (lossless) unless KALVEX_SEQ_UNCOMPRESSED.
+ * Results follow Kalvex_RecW: 1 asked for; 0 for an unknown handle (nothing
+ * recorded), and 0 with event code 5 for an empty path, a path of 260 units
+ * or more, or unknown options. A file that cannot be written records code 9
+ * when the capture loop opens it. */
+#define KALVEX_SEQ_DEFLATE 0
+#define KALVEX_SEQ_UNCOMPRESSED 1
+KALVEX_API int32_t KALVEX_CALL KalvexSeq_RecordW(int32_t handle, const wchar_t *path,
+                                                 int32_t options);
+KALVEX_API int32_t KALVEX_CALL KalvexSeq_RecordA(int32_t handle, const char *path,
+                                                 int32_t options); /* UTF-8 on POSIX */
 
 #ifdef __cplusplus
 }

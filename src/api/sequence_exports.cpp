@@ -8,9 +8,11 @@
 #include <mutex>
 #include <string>
 
+#include "api/dispatch.h"
 #include "kalvex_sequence.h"
 #include "platform/platform.h"
 #include "sequence/sequence_reader.h"
+#include "thermal/kalvex_instance.h"
 
 namespace {
 
@@ -80,6 +82,22 @@ KALVEX_API int32_t KALVEX_CALL KalvexSeq_OpenA(const char *path) {
     } catch (...) {
         return KALVEX_SEQ_E_NO_MEMORY;
     }
+}
+
+KALVEX_API int32_t KALVEX_CALL KalvexSeq_RecordW(int32_t handle, const wchar_t *path,
+                                                 int32_t options) {
+    return kalvex::Dispatch<int32_t>(
+        handle, 0, [&](kalvex::CKalvex &k) { return k.RequestSequence(path, options); });
+}
+
+KALVEX_API int32_t KALVEX_CALL KalvexSeq_RecordA(int32_t handle, const char *path,
+                                                 int32_t options) {
+    return kalvex::Dispatch<int32_t>(handle, 0, [&](kalvex::CKalvex &k) {
+        // A path that does not fit, or does not convert, is refused as too long.
+        wchar_t wide[260];
+        const bool fits = path != nullptr && kalvex::platform::NarrowToWide(path, wide, 260) != 0;
+        return k.RequestSequence(fits ? wide : (path == nullptr ? nullptr : L""), options);
+    });
 }
 
 KALVEX_API int32_t KALVEX_CALL KalvexSeq_Count(int32_t seq) {

@@ -1,5 +1,6 @@
 // CKalvex: still images of the newest frame, and the recording operations,
 // which the recording control carries out.
+#include "kalvex_sequence.h"
 #include "output/still_image.h"
 #include "thermal/kalvex_instance.h"
 
@@ -65,6 +66,15 @@ int CKalvex::Save(const wchar_t *fileName, int type) {
 int CKalvex::RequestRecording(const wchar_t *name, int kind) {
     StateGuard state(*this);
     return recording_.Request(name, kind);
+}
+
+int CKalvex::RequestSequence(const wchar_t *name, int32_t options) {
+    StateGuard state(*this);
+    if (options != KALVEX_SEQ_DEFLATE && options != KALVEX_SEQ_UNCOMPRESSED) {
+        ReportError(KALVEX_EV_INVALID_ARGUMENT);
+        return 0;
+    }
+    return recording_.RequestSequence(name, options == KALVEX_SEQ_DEFLATE);
 }
 
 int CKalvex::StartRecording(int kind, const wchar_t *name) {

@@ -142,6 +142,8 @@ class CKalvex {
     int Save(const wchar_t *fileName, int type);
     // Kalvex_RecW: what to record (kind 0 stops); the capture loop acts on it.
     int RequestRecording(const wchar_t *name, int kind) EXCLUDES(stateLock_);
+    // KalvexSeq_Record: a radiometric sequence into name.
+    int RequestSequence(const wchar_t *name, int32_t options) EXCLUDES(stateLock_);
     int StartRecording(int kind, const wchar_t *name);
     int WriteRecordingFrame(int kind);
     int StopRecording(int kind);

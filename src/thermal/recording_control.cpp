@@ -24,21 +24,83 @@ int RecordingControl::Request(const wchar_t *name, int kind) {
     MutexLock guard(requestLock_);
     path_ = path;
     kind_.store(kind);
+    sequenceMode_ = 0;
+    return 1;
+}
+
+int RecordingControl::RequestSequence(const wchar_t *name, bool compress) {
+    if (name == nullptr || *name == 0 || std::wcslen(name) >= kMaxRecordingPath) {
+        report_(KALVEX_EV_INVALID_ARGUMENT);
+        return 0;
+    }
+    MutexLock guard(requestLock_);
+    path_ = name;
+    // Parameter 4 keeps the kind last asked of Kalvex_RecW: none.
+    kind_.store(kRecordNone);
+    sequenceMode_ = compress ? 1 : 2;
     return 1;
 }
 
 int32_t RecordingControl::Requested(std::wstring *path) const {
     MutexLock guard(requestLock_);
     *path = path_;
-    return kind_.load();
+    if (sequenceMode_ != 0) return kRecordSequence;
+    const int32_t kind = kind_.load();
+    return kind == kRecordSequence ? kRecordRefused : kind;
+}
+
+// ---- Sequence ------------------------------------------------------------------------------
+
+int RecordingControl::StartSequence(const wchar_t *name) {
+    {
+        MutexLock guard(requestLock_);
+        sequenceCompressed_ = sequenceMode_ != 2;
+    }
+    const std::shared_ptr<const CThermoTableState> table = table_.State();
+    return ring_.ReadNewest([&](const RingSlot *slot) {
+        if (slot == nullptr || slot->raw.Empty()) return 0;
+        SequenceContext context;
+        if (table->fileBytes && table->fileCrc != 0) {
+            context.table = *table->fileBytes;
+            context.tableVersion = table->layout;
+            context.tablePoints = table->count;
+            context.tableCrc = table->fileCrc;
+        }
+        context.correctionMode = table_.CorrectionMode();
+        context.scene = slot->info.scene;
+        context.libraryVersion = KALVEX_DLL_VERSION;
+        return sequence_.Open(name, context, sequenceCompressed_);
+    });
+}
+
+int RecordingControl::WriteSequenceFrame(bool *failed) {
+    const std::shared_ptr<const CThermoTableState> table = table_.State();
+    return ring_.ReadNewest([&](const RingSlot *slot) {
+        if (slot == nullptr || slot->raw.Empty() || !sequence_.IsOpen()) return 0;
+        // Slots hold the camera's lines bottom row first: the scene's top is the last.
+        SequenceFrame frame;
+        frame.topRow = slot->raw.Row(slot->raw.Height() - 1);
+        frame.stride = -static_cast<ptrdiff_t>(slot->raw.Stride());
+        frame.info = slot->info;
+        frame.tableReference = table->driftReference;
+        if (sequence_.WriteFrame(frame) == 1) return 1;
+        *failed = true;
+        return 0;
+    });
+}
+
+bool RecordingControl::PieceFull() const {
+    return openKind_ == kRecordSequence ? sequence_.PieceFull(params_.splitLimit.load())
+                                        : recorder_.PieceFull(params_.splitLimit.load());
 }
 
 // ---- Recorder ------------------------------------------------------------------------------
 
 int RecordingControl::Start(int kind, const wchar_t *name) {
-    const int started = ring_.ReadNewest([&](const RingSlot *slot) {
-        return slot != nullptr ? recorder_.Start(kind, name, slot->raw, slot->colour) : 0;
-    });
+    const int started =
+        kind == kRecordSequence ? StartSequence(name) : ring_.ReadNewest([&](const RingSlot *slot) {
+            return slot != nullptr ? recorder_.Start(kind, name, slot->raw, slot->colour) : 0;
+        });
     if (started == 0) return 0;
     const uint32_t now = platform::TimeGetTime();
     start_.store(now != 0 ? now : 1);  // 0 reads as "not recording"
@@ -48,12 +110,15 @@ int RecordingControl::Start(int kind, const wchar_t *name) {
 int RecordingControl::WriteFrame(int kind) {
     bool failed = false;
     const std::shared_ptr<const CThermoTableState> table = table_.State();
-    const int result = ring_.ReadNewest([&](const RingSlot *slot) {
-        if (slot == nullptr) return 0;
-        return recorder_.Write(kind, slot->raw, slot->colour, *table,
-                               params_.outputRowOrder.load() != 0,
-                               platform::TimeGetTime() - start_.load(), &failed);
-    });
+    const int result =
+        kind == kRecordSequence
+            ? WriteSequenceFrame(&failed)
+            : ring_.ReadNewest([&](const RingSlot *slot) {
+                  if (slot == nullptr) return 0;
+                  return recorder_.Write(kind, slot->raw, slot->colour, *table,
+                                         params_.outputRowOrder.load() != 0,
+                                         platform::TimeGetTime() - start_.load(), &failed);
+              });
     if (failed) {
         // The recorder has closed a valid file with the frames written before;
         // capture goes on without recording.
@@ -64,7 +129,9 @@ int RecordingControl::WriteFrame(int kind) {
 }
 
 int RecordingControl::Stop(int kind) {
-    const int result = recorder_.Stop(kind, platform::TimeGetTime() - start_.load());
+    const int result = kind == kRecordSequence
+                           ? (sequence_.Close(), 1)
+                           : recorder_.Stop(kind, platform::TimeGetTime() - start_.load());
     if (result != 0) start_.store(0);
     return result;
 }
@@ -96,7 +163,7 @@ void RecordingControl::Step() {
                 }
             }
             WriteFrame(kind);
-            if (!recorder_.PieceFull(params_.splitLimit.load())) return;
+            if (!PieceFull()) return;
             // Still recording between the pieces (parameter 7 stays set).
             const uint32_t started = start_.load();
             Stop(openKind_);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kalvex_frame.h"
+#include "kalvex_sequence.h"
 #include "thermal/instance_fixture.h"
 
 namespace kalvex::test {
@@ -163,6 +164,68 @@ TEST_F(FrameInfo, BadArgumentsGiveCodeFiveAndShortStructsGetWhatTheyKnow) {
     uint32_t frameId = 0;
     std::memcpy(&frameId, older.data() + 4, 4);
     EXPECT_EQ(frameId, id);
+}
+
+TEST_F(FrameInfo, ASequenceRecordedFromCaptureHoldsTheFramesAsTheLibraryGaveThem) {
+    const std::string table = std::string(KALVEX_TEST_TMPDIR) + "/sequence.tbl";
+    const std::string path = std::string(KALVEX_TEST_TMPDIR) + "/capture.tiff";
+    ASSERT_EQ(KalvexSim_WriteTable(table.c_str(), 4, 64, -20.0, 120.0), 1);
+    ASSERT_EQ(Kalvex_SetParam(handle_, KALVEX_PARAM_NUC_HOLD, 0), 1);
+    ASSERT_EQ(Kalvex_SetTableA(handle_, table.c_str()), 1);
+    KalvexSim_AddSpot(0, 100, 50, 30, 80.0);
+    StartHeld();
+    ASSERT_NE(PublishOne(), 0u);
+    Codes();
+    EXPECT_EQ(KalvexSeq_RecordA(handle_, "", 0), 0);
+    EXPECT_EQ(KalvexSeq_RecordA(handle_, path.c_str(), 7), 0);
+    EXPECT_EQ(Codes(), (std::vector<int>{5, 5}));
+    ASSERT_EQ(KalvexSeq_RecordA(handle_, path.c_str(), KALVEX_SEQ_DEFLATE), 1);
+    EXPECT_EQ(Kalvex_GetParam(handle_, KALVEX_PARAM_RECORD_KIND), 0);
+    EXPECT_EQ(Kalvex_GetParam(handle_, KALVEX_PARAM_RECORDING), 0);  // opens with the next frame
+    ASSERT_NE(PublishOne(), 0u);                                     // the recording opens with it
+    std::vector<uint32_t> ids;
+    std::vector<std::vector<uint16_t>> raws;
+    std::vector<std::vector<float>> temperatures;
+    for (int i = 0; i < 3; ++i) {
+        ids.push_back(PublishOne());
+        raws.emplace_back(640 * 480);
+        temperatures.emplace_back(640 * 480);
+        ASSERT_EQ(
+            Kalvex_GetRaw(handle_, static_cast<int>(ids.back()), raws.back().data(), 640 * 480 * 2),
+            1);
+        ASSERT_EQ(Kalvex_GetTemperature(handle_, static_cast<int>(ids.back()),
+                                        temperatures.back().data(), 640 * 480 * 4),
+                  1);
+    }
+    ASSERT_EQ(Kalvex_RecW(handle_, nullptr, 0), 1);
+    ASSERT_NE(PublishOne(), 0u);  // the loop closes the file with its next frame
+    ASSERT_EQ(Kalvex_Close(handle_), 1);
+
+    const int32_t seq = KalvexSeq_OpenA(path.c_str());
+    ASSERT_GT(seq, 0);
+    ASSERT_EQ(KalvexSeq_Count(seq), 3);
+    std::vector<uint16_t> page(640 * 480);
+    std::vector<float> again(640 * 480);
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        KalvexFrameInfo info{};
+        info.size = sizeof info;
+        ASSERT_EQ(KalvexSeq_GetInfo(seq, i, &info), 1);
+        EXPECT_EQ(info.frameId, ids[static_cast<size_t>(i)]);
+        ASSERT_EQ(KalvexSeq_ReadRaw(seq, i, page.data(), 640 * 480 * 2), 1);
+        ASSERT_EQ(KalvexSeq_ReadTemperatures(seq, i, nullptr, again.data(), 640 * 480 * 4), 1);
+        // The library's images lie bottom row first; the sequence's top first.
+        for (int r = 0; r < 480; ++r) {
+            const size_t from = static_cast<size_t>(479 - r) * 640,
+                         to = static_cast<size_t>(r) * 640;
+            ASSERT_EQ(std::memcmp(&page[to], &raws[static_cast<size_t>(i)][from], 640 * 2), 0)
+                << "row " << r;
+            ASSERT_EQ(std::memcmp(&again[to], &temperatures[static_cast<size_t>(i)][from], 640 * 4),
+                      0)
+                << "row " << r;
+        }
+    }
+    EXPECT_EQ(KalvexSeq_Close(seq), 1);
 }
 
 }  // namespace
