@@ -36,6 +36,9 @@ SAVE_TYPES: Dict[str, int] = {
 }
 #: Recording kinds.
 RECORD_KINDS: Dict[str, int] = {"raw": 1, "avi": 2, "temp": 3}
+# Radiometric sequences (KalvexSeq_RecordW), beside the library's kinds: the
+# number is KalvexSeq_RecordW's options plus this offset.
+_SEQUENCE_KINDS: Dict[str, int] = {"seq": 100, "seq-none": 101}
 
 _PARAM_WIDTH, _PARAM_HEIGHT, _PARAM_FRAME_RATE, _PARAM_RECORD_KIND = 1, 2, 3, 4
 _PARAM_PREVIEWING, _PARAM_PAUSE, _PARAM_RECORDING, _PARAM_RING_LENGTH = 5, 6, 7, 8
@@ -750,13 +753,24 @@ class Camera:
 
     def record(self, path: PathLike, kind: Union[str, int] = "avi") -> "Recording":
         """Records the frame stream into ``path`` (``"raw"``, ``"avi"`` or ``"temp"``,
-        or 1-3) while capture runs; use the result as a context manager, or call
-        its ``stop()``. Recordings longer than ``params.split_mib`` continue in
-        numbered files."""
+        or 1-3; or ``"seq"``, a radiometric sequence that :func:`kalvex.open_sequence`
+        reads back, ``"seq-none"`` uncompressed) while capture runs; use the result
+        as a context manager, or call its ``stop()``. Recordings longer than
+        ``params.split_mib`` continue in numbered files."""
         record_kind = _record_kind(kind)
         text = _text_path(path)
         recording = Recording(self._core, text, record_kind)
         try:
+            if record_kind in _SEQUENCE_KINDS.values():
+                start = _library.optional("KalvexSeq_RecordW", ctypes.c_int32,
+                                          [ctypes.c_int32, ctypes.c_wchar_p, ctypes.c_int32])
+                with self._core.lock:
+                    self._core.check_open()
+                    self._core.flush()
+                    if start(self._core.handle, text, record_kind - 100) == 1:
+                        return recording
+                    codes = self._core.pop_codes()
+                raise error_for(f"cannot record into {text!r}", codes, FileError)
             self._core.call(f"cannot record into {text!r}", "Kalvex_RecW", text, record_kind)
         except FileError as error:
             raise _with_os_reason(error, f"cannot record into {text!r}", text) from None
@@ -838,9 +852,12 @@ def _record_kind(kind: Union[str, int]) -> int:
     if isinstance(kind, str):
         if kind.lower() in RECORD_KINDS:
             return RECORD_KINDS[kind.lower()]
+        if kind.lower() in _SEQUENCE_KINDS:
+            return _SEQUENCE_KINDS[kind.lower()]
     elif isinstance(kind, int) and not isinstance(kind, bool) and 1 <= kind <= 3:
         return kind
-    raise InvalidArgument(f"unknown recording kind {kind!r}: raw, avi, temp or 1-3", 5)
+    raise InvalidArgument(
+        f"unknown recording kind {kind!r}: raw, avi, temp, seq, seq-none or 1-3", 5)
 
 
 class Recording:

@@ -60,3 +60,28 @@ def test_foreign_files_are_refused(tmp_path):
         kalvex.open_sequence(path)
     with pytest.raises(kalvex.FileError):
         kalvex.open_sequence(tmp_path / "absent.tiff")
+
+
+def test_a_camera_records_a_sequence_that_reads_back_as_it_was_captured(sim, camera, table,
+                                                                          tmp_path):
+    camera.load_table(table)
+    sim.add_spot(320, 240, 40, 60.0)
+    path = tmp_path / "run.tiff"
+    frames = camera.frames(count=8)
+    next(frames)
+    with camera.record(path, "seq"):
+        for _ in frames:
+            pass
+    assert not camera.params.recording
+    camera.stop()
+    with kalvex.open_sequence(path) as seq, tifffile.TiffFile(path) as tif:
+        assert len(seq) == len(tif.pages) >= 5
+        assert seq.table == table.read_bytes()
+        numbers = [frame.sequence for frame in seq]
+        assert numbers == list(range(numbers[0], numbers[0] + len(seq)))
+        np.testing.assert_array_equal(tif.pages[0].asarray(), seq[0].raw())
+        hot = seq[-1].temperatures()
+        assert hot[240, 320] == pytest.approx(60.0, abs=0.1)
+        assert hot[10, 10] == pytest.approx(22.0, abs=0.1)
+    with pytest.raises(kalvex.InvalidArgument):
+        camera.record(tmp_path / "x.tiff", "seq-gzip")

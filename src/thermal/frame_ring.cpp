@@ -1,6 +1,20 @@
 #include "thermal/frame_ring.h"
 
+#include <algorithm>
+
 namespace kalvex {
+
+void FillRawRange(const CDibImage &raw, KalvexFrameInfo &info) {
+    uint16_t low = 0xFFFF, high = 0;
+    for (int32_t r = 0; r < raw.Height(); ++r) {
+        const auto *row = reinterpret_cast<const uint16_t *>(raw.Row(r));
+        const auto [lo, hi] = std::minmax_element(row, row + raw.Width());
+        low = std::min(low, *lo);
+        high = std::max(high, *hi);
+    }
+    info.rawMin = raw.Height() > 0 ? low : 0;
+    info.rawMax = high;
+}
 
 void FrameRing::Resize(size_t count) {
     MutexLock frames(frameLock_);

@@ -23,6 +23,9 @@ struct RingSlot {
     KalvexFrameInfo info{};
 };
 
+// Sets info.rawMin and rawMax from the frame's pixels.
+void FillRawRange(const CDibImage &raw, KalvexFrameInfo &info);
+
 // frameLock_ is held while a slot's images are written, read or (re)made: a
 // reader sees a whole frame or none. It is held for a whole copy-out, colour
 // mapping or file write. indexLock_ guards which slot is newest and its id;

@@ -66,15 +66,7 @@ int CKalvex::GetFrameInfo(uint32_t frameId, KalvexFrameInfo *info) {
     const bool held = ring_.Read(frameId, [&](const RingSlot *slot) {
         if (slot == nullptr || slot->raw.Empty()) return false;
         found = slot->info;
-        uint16_t low = 0xFFFF, high = 0;
-        for (int32_t r = 0; r < slot->raw.Height(); ++r) {
-            const auto *row = reinterpret_cast<const uint16_t *>(slot->raw.Row(r));
-            const auto [lo, hi] = std::minmax_element(row, row + slot->raw.Width());
-            low = std::min(low, *lo);
-            high = std::max(high, *hi);
-        }
-        found.rawMin = low;
-        found.rawMax = high;
+        FillRawRange(slot->raw, found);
         return true;
     });
     if (!held) {

@@ -82,6 +82,7 @@ int RecordingControl::WriteSequenceFrame(bool *failed) {
         frame.topRow = slot->raw.Row(slot->raw.Height() - 1);
         frame.stride = -static_cast<ptrdiff_t>(slot->raw.Stride());
         frame.info = slot->info;
+        FillRawRange(slot->raw, frame.info);
         frame.tableReference = table->driftReference;
         if (sequence_.WriteFrame(frame) == 1) return 1;
         *failed = true;

@@ -213,6 +213,9 @@ TEST_F(FrameInfo, ASequenceRecordedFromCaptureHoldsTheFramesAsTheLibraryGaveThem
         ASSERT_EQ(KalvexSeq_GetInfo(seq, i, &info), 1);
         EXPECT_EQ(info.frameId, ids[static_cast<size_t>(i)]);
         ASSERT_EQ(KalvexSeq_ReadRaw(seq, i, page.data(), 640 * 480 * 2), 1);
+        const auto [low, high] = std::minmax_element(page.begin(), page.end());
+        EXPECT_EQ(info.rawMin, *low);
+        EXPECT_EQ(info.rawMax, *high);
         ASSERT_EQ(KalvexSeq_ReadTemperatures(seq, i, nullptr, again.data(), 640 * 480 * 4), 1);
         // The library's images lie bottom row first; the sequence's top first.
         for (int r = 0; r < 480; ++r) {

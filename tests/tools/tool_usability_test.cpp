@@ -9,6 +9,7 @@
 
 #include <sstream>
 
+#include "kalvex_sequence.h"
 #include "tool_runner.h"
 
 namespace kalvex::tooltest {
@@ -94,6 +95,22 @@ TEST(ToolUsability, JsonLinesAndTheVersionFlag) {
         EXPECT_EQ(run.status, 0) << flag;
         EXPECT_EQ(run.out.rfind("kalvex (library version 2032717)", 0), 0u) << run.out;
     }
+}
+
+TEST(ToolUsability, ASequenceRecordingOpensAgainWithItsFrames) {
+    std::string dir = Folder("usability_sequence");
+    Result run =
+        Kalvex(dir, {"capture", "--sim", "--nuc-hold", "0", "--frames", "6", "--record", "seq"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const int32_t seq = KalvexSeq_OpenA((dir + "/capture.tiff").c_str());
+    ASSERT_GT(seq, 0);
+    const int32_t count = KalvexSeq_Count(seq);
+    KalvexSeq_Close(seq);
+    EXPECT_GE(count, 4);
+    EXPECT_NE(run.out.find("recorded capture.tiff (" + std::to_string(count) + " frames"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(Kalvex(dir, {"capture", "--sim", "--record", "seq-gzip"}).status, 2);
 }
 
 TEST(ToolUsability, EveryCameraShowsTheHoldOfItsFirstDriftCheck) {

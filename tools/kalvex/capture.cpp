@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "frame_stats.h"
 #include "kalvex.h"
+#include "kalvex_sequence.h"
 #include "kalvex_sim.h"
 #include "outputs.h"
 #include "session.h"
@@ -54,7 +55,10 @@ std::vector<Option> CaptureOptionList(CaptureOptions *o) {
                        [o](const std::string &v) {
                            o->snapshotEvery = ParseInt(v, "--snapshot-every", 1, 100000000);
                        }});
-    options.push_back({"--record", "KIND[:FILE]", "record the stream: raw, avi or temp",
+    options.push_back({"--record", "KIND[:FILE]",
+                       "record the stream: raw, avi, temp, or seq (a radiometric sequence, "
+                       "multi-page TIFF with each frame's metadata and the table; seq-none "
+                       "uncompressed)",
                        [o](const std::string &v) {
                            if (o->record) throw UsageError("only one --record");
                            o->record = ParseRecording(v);
@@ -127,6 +131,13 @@ long SimFramesServed(const Session &session) {
 long RecordedFrames(int kind, const std::string &path) {
     int64_t size = FileSize(path);
     if (size < 0) return -1;
+    if (IsSequence(kind)) {
+        const int32_t seq = KalvexSeq_OpenA(path.c_str());
+        if (seq <= 0) return -1;
+        const long count = KalvexSeq_Count(seq);
+        KalvexSeq_Close(seq);
+        return count;
+    }
     if (kind == KALVEX_REC_RAW) return static_cast<long>(size / (kWidth * kHeight * 2));
     if (kind == KALVEX_REC_TEMPERATURE) return static_cast<long>(size / (kWidth * kHeight * 4));
     std::ifstream in(path, std::ios::binary);
@@ -271,7 +282,12 @@ class CaptureRun {
         bool colourOutput = o_.record && o_.record->kind == KALVEX_REC_AVI;
         for (const Snapshot &s : o_.snapshots) colourOutput = colourOutput || s.type->code <= 6;
         if (colourOutput) PrimeColourRange(session, o_.params);
-        if (o_.record && Kalvex_RecA(h_, recordPath_.c_str(), o_.record->kind) != 1)
+        if (o_.record && IsSequence(o_.record->kind)) {
+            const int options =
+                o_.record->kind == kRecordSequence ? KALVEX_SEQ_DEFLATE : KALVEX_SEQ_UNCOMPRESSED;
+            if (KalvexSeq_RecordA(h_, recordPath_.c_str(), options) != 1)
+                session.Fail("cannot request the sequence '" + recordPath_ + "'");
+        } else if (o_.record && Kalvex_RecA(h_, recordPath_.c_str(), o_.record->kind) != 1)
             session.Fail("cannot request the recording '" + recordPath_ +
                          "' (this build of the library may not record)");
         session.PopEvents();

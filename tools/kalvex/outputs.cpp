@@ -66,8 +66,12 @@ Recording ParseRecording(const std::string &text) {
         r.kind = KALVEX_REC_AVI;
     else if (kind == "temp")
         r.kind = KALVEX_REC_TEMPERATURE;
+    else if (kind == "seq")
+        r.kind = kRecordSequence;
+    else if (kind == "seq-none")
+        r.kind = kRecordSequencePlain;
     else
-        throw UsageError("unknown recording kind '" + kind + "' (raw, avi or temp)");
+        throw UsageError("unknown recording kind '" + kind + "' (raw, avi, temp, seq or seq-none)");
     if (colon != std::string::npos) {
         r.file = text.substr(colon + 1);
         if (r.file.empty()) throw UsageError("--record " + text + ": empty file name");
@@ -81,6 +85,9 @@ const char *RecordingSuffix(int kind) {
             return ".raw16";
         case KALVEX_REC_AVI:
             return ".avi";
+        case kRecordSequence:
+        case kRecordSequencePlain:
+            return ".tiff";
         default:
             return ".temp-f32";
     }

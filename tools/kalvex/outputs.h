@@ -27,9 +27,16 @@ Snapshot ParseSnapshot(const std::string &text);
 // "--snapshot png:a.png" as given (the type by name).
 std::string SnapshotOption(const Snapshot &s);
 
-// --record raw|avi|temp[:FILE]
+// The radiometric sequences (KalvexSeq_Record), beside the library's kinds.
+inline constexpr int kRecordSequence = 100;       // Deflate
+inline constexpr int kRecordSequencePlain = 101;  // uncompressed
+inline bool IsSequence(int kind) {
+    return kind == kRecordSequence || kind == kRecordSequencePlain;
+}
+
+// --record raw|avi|temp|seq|seq-none[:FILE]
 struct Recording {
-    int kind = 0;  // KALVEX_REC_*
+    int kind = 0;  // KALVEX_REC_* or kRecordSequence*
     std::string file;
 };
 Recording ParseRecording(const std::string &text);
