@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "kalvex.h"
+#include "kalvex_sequence.h"
 #include "kalvex_sim.h"
 #include "view_image.h"
 #include "view_json.h"
@@ -250,8 +251,12 @@ ViewReply ViewEngine::Pause(bool pause) {
 }
 
 ViewReply ViewEngine::Record(const std::string &kind) {
-    int code = kind == "avi" ? KALVEX_REC_AVI : kind == "temp" ? KALVEX_REC_TEMPERATURE : 0;
-    if (code == 0) return {400, R"({"error":"record what: avi or temp"})"};
+    // A sequence is not one of the library's kinds: kViewRecordSequence stands for it here.
+    int code = kind == "avi"    ? KALVEX_REC_AVI
+               : kind == "temp" ? KALVEX_REC_TEMPERATURE
+               : kind == "seq"  ? kViewRecordSequence
+                                : 0;
+    if (code == 0) return {400, R"({"error":"record what: avi, temp or seq"})"};
     if (code == KALVEX_REC_TEMPERATURE && !config_.celsius)
         return {409, R"j({"error":"temperature recordings need a table (--table)"})j"};
     if (recordKind_ != 0) return {409, R"({"error":"already recording"})"};
@@ -259,8 +264,14 @@ ViewReply ViewEngine::Record(const std::string &kind) {
     if (!config_.outDir.empty()) std::filesystem::create_directories(config_.outDir, ec);
     std::filesystem::path file =
         std::filesystem::path(config_.outDir.empty() ? "." : config_.outDir) /
-        (TimeStem() + (code == KALVEX_REC_AVI ? ".avi" : ".temp-f32"));
-    if (ec || Kalvex_RecA(config_.handle, file.string().c_str(), code) != 1) {
+        (TimeStem() + (code == KALVEX_REC_AVI        ? ".avi"
+                       : code == kViewRecordSequence ? ".tiff"
+                                                     : ".temp-f32"));
+    const int requested =
+        code == kViewRecordSequence
+            ? KalvexSeq_RecordA(config_.handle, file.string().c_str(), KALVEX_SEQ_DEFLATE)
+            : Kalvex_RecA(config_.handle, file.string().c_str(), code);
+    if (ec || requested != 1) {
         DrainEvents();
         return {500, R"({"error":"the library refused the recording"})"};
     }
@@ -393,11 +404,13 @@ std::string ViewEngine::StatusJson(Clock::time_point now) {
     }
     o.Add("nuc", now < nucUntil_ ? "true" : "false");
     o.Add("paused", paused ? "true" : "false");
-    o.Add("recording",
-          recordKind_ == 0
-              ? "null"
-              : "{\"kind\":" + JsonString(recordKind_ == KALVEX_REC_AVI ? "avi" : "temp") +
-                    ",\"file\":" + JsonString(recordFile_) + "}");
+    o.Add("recording", recordKind_ == 0
+                           ? "null"
+                           : "{\"kind\":" +
+                                 JsonString(recordKind_ == KALVEX_REC_AVI        ? "avi"
+                                            : recordKind_ == kViewRecordSequence ? "seq"
+                                                                                 : "temp") +
+                                 ",\"file\":" + JsonString(recordFile_) + "}");
     const bool autoRange = Kalvex_GetParam(h, KALVEX_PARAM_AUTO_RANGE) != 0;
     auto low = CelsiusFor(Kalvex_GetParam(h, KALVEX_PARAM_RANGE_LOW));
     auto high = CelsiusFor(Kalvex_GetParam(h, KALVEX_PARAM_RANGE_HIGH));

@@ -16,6 +16,9 @@
 
 namespace kalvex_tool {
 
+// The record control's sequence (KalvexSeq_RecordA), beside the library's kinds.
+inline constexpr int kViewRecordSequence = 100;
+
 struct ViewEngineConfig {
     int handle = 0;
     int simCamera = -1;    // the simulated camera, for its frame counter; -1 for a real one

@@ -11,6 +11,7 @@
 
 #include <jpeglib.h>
 
+#include "kalvex_sequence.h"
 #include "view_fixture.h"
 
 namespace kalvex::viewtest {
@@ -235,6 +236,20 @@ TEST_F(ViewEndpoints, SnapshotNucPauseAndRecordingWork) {
     EXPECT_EQ(std::string(riff, 4), "RIFF") << file;
     EXPECT_EQ(std::string(riff + 8, 4), "AVI ");
     EXPECT_EQ(Post("record/stop")->status, 409);
+    // A sequence, which opens again with its frames.
+    auto seq = Post("record", "seq");
+    ASSERT_EQ(seq->status, 200) << seq->body;
+    ASSERT_TRUE(MoreFrames(4));
+    auto seqStop = Post("record/stop");
+    ASSERT_EQ(seqStop->status, 200);
+    ASSERT_TRUE(MoreFrames(2));
+    std::string tiff = Field(seqStop->body, "file");
+    tiff = tiff.substr(1, tiff.size() - 2);
+    EXPECT_EQ(tiff.substr(tiff.size() - 5), ".tiff");
+    const int32_t opened = KalvexSeq_OpenA(tiff.c_str());
+    ASSERT_GT(opened, 0) << tiff;
+    EXPECT_GE(KalvexSeq_Count(opened), 2);
+    KalvexSeq_Close(opened);
 }
 
 TEST_F(ViewEndpoints, FixedRangeInDegreesLandsOnTheRawValuesOfThoseDegrees) {
