@@ -111,6 +111,15 @@ TEST(ToolUsability, ASequenceRecordingOpensAgainWithItsFrames) {
               std::string::npos)
         << run.out;
     EXPECT_EQ(Kalvex(dir, {"capture", "--sim", "--record", "seq-gzip"}).status, 2);
+    run = Kalvex(dir, {"info", "capture.tiff"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("radiometric sequence, " + std::to_string(count) + " frames"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find(", 0 skipped"), std::string::npos) << run.out;
+    run = Kalvex(dir, {"info", "stdout.txt"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("not a TIFF file"), std::string::npos) << run.err;
 }
 
 TEST(ToolUsability, EveryCameraShowsTheHoldOfItsFirstDriftCheck) {

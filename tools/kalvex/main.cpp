@@ -30,6 +30,8 @@ const Command kCommands[] = {
      "one frame, on demand or on the trigger input"},
     {"table", RunTable, "kalvex table write|show FILE [options]",
      "write a table for the simulated camera, or summarise one"},
+    {"info", RunInfo, "kalvex info FILE",
+     "what a recorded radiometric sequence holds: frames, times, rate, gaps, table, scene"},
     {"view", RunView, "kalvex view [--port 8080] [--listen ADDRESS] [options]",
      "live image and temperatures in the browser"},
     {"stream", RunStream, "kalvex stream [--camera N]... [--listen ADDRESS] [--port 8554]",
@@ -66,7 +68,7 @@ int main(int argc, char **argv) {
     if (argc < 2) {
         std::fprintf(
             stderr,
-            "kalvex: no command (list, usb, capture, snap, table, view, stream, demo)\n%s\n",
+            "kalvex: no command (list, usb, capture, snap, table, info, view, stream, demo)\n%s\n",
             UsageLine("").c_str());
         return kExitUsage;
     }
