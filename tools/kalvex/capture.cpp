@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "frame_stats.h"
 #include "kalvex.h"
+#include "kalvex_frame.h"
 #include "kalvex_sequence.h"
 #include "kalvex_sim.h"
 #include "outputs.h"
@@ -81,16 +82,16 @@ std::vector<Option> CaptureOptionList(CaptureOptions *o) {
 
 const CommandHelp kHelp = {
     "kalvex capture [options]",
-    "Previews for a time or a number of frames, showing frames, frames per second (as the\n"
-    "library measures them), the camera's internal temperature, dropped frames and, with a\n"
+    "Previews for a time or a number of frames, showing frames, frames per second (from the\n"
+    "frames' own times), the camera's internal temperature, lost and held frames and, with a\n"
     "table loaded, the minimum, maximum and centre temperatures of each frame; then prints\n"
     "a summary and saves the requested snapshots.",
     "Save types: bmp raw jpeg100 jpeg70 jpeg20 png tiff raw16 png16 tiff16 temp-s8 temp-u8\n"
     "temp-i32 temp-f32 (or 0-13). Default names: frame.<type> and capture.<kind> in --out.\n"
-    "Dropped frames: frames the camera delivered from the first one the tool received on\n"
-    "that the tool did not read: frames the library skipped or held back after a NUC\n"
-    "(counted with the simulated camera only, from its frame counter) and frames whose\n"
-    "message arrived after the ring had already reused their slot.\n"
+    "From each frame's metadata: fps from the frames' own times; held: frames the library\n"
+    "took and held back (a NUC's hold); lost: frames the camera sent that the library never\n"
+    "took (gaps in its frame counter) and frames whose slot the ring reused before the tool\n"
+    "read them. Neither count goes down.\n"
     "Files show the scene upright, top row first (BMP and AVI bottom-up as their formats\n"
     "store it), unless --library-row-order. Options, the table and the output files are\n"
     "checked before the camera starts; nothing is written before.\n"
@@ -120,12 +121,6 @@ class StatusLine {
     bool terminal_;
     bool shown_ = false;
 };
-
-long SimFramesServed(const Session &session) {
-    KalvexSimCounters c{};
-    if (!session.simulated() || KalvexSim_GetCounters(session.camera(), &c) != 1) return -1;
-    return c.framesServed;
-}
 
 // Frames in a finished recording, from the file itself.
 long RecordedFrames(int kind, const std::string &path) {
@@ -327,9 +322,36 @@ class CaptureRun {
     }
 
     // Frames the camera delivered that the tool did not read.
-    long Dropped() const {
-        long camera = servedFirst_ >= 0 ? servedLast_ - servedFirst_ + 1 : announced_;
-        return std::max(0L, camera - fetched_);
+    // From the frames' metadata. Held: frames the library took from the camera
+    // and held back (a NUC's hold). Lost: frames the camera sent that the
+    // library never took (gaps in its frame counter), and frames whose slot the
+    // ring reused before the tool read them. Neither ever goes down.
+    long Held() {
+        heldShown_ = std::max(heldShown_, std::max(0L, sequenceGaps_ - stale_));
+        return heldShown_;
+    }
+    long Lost() const { return cameraGaps_ + stale_; }
+    // Frames per second from the frames' own times; 0 before two were read.
+    double FrameRate() const {
+        if (timed_ < 2 || lastNs_ <= firstNs_) return 0.0;
+        return static_cast<double>(timed_ - 1) * 1e9 / static_cast<double>(lastNs_ - firstNs_);
+    }
+    void CountFrame(uint32_t frameId) {
+        KalvexFrameInfo info{};
+        info.size = sizeof info;
+        if (KalvexFrame_GetInfo(h_, frameId, &info) != 1) {
+            session_->PopEvents();
+            return;
+        }
+        // The frames the library took before the first it published were held.
+        const uint32_t sequenceStep = timed_ == 0 ? info.sequence : info.sequence - sequence_;
+        const uint32_t cameraStep = timed_ == 0 ? info.cameraFrame : info.cameraFrame - camera_;
+        if (sequenceStep > 1) sequenceGaps_ += sequenceStep - 1;
+        if (cameraStep > sequenceStep) cameraGaps_ += cameraStep - sequenceStep;
+        sequence_ = info.sequence;
+        camera_ = info.cameraFrame;
+        if (timed_++ == 0) firstNs_ = info.timestampNs;
+        lastNs_ = info.timestampNs;
     }
 
     std::string StatusText() {
@@ -337,7 +359,7 @@ class CaptureRun {
         int ok = 0;
         float internal = Kalvex_GetInternalTemperature(h_, &ok);
         if (!ok) session.PopEvents();  // reported as "-" instead
-        int rate = Kalvex_GetParam(h_, KALVEX_PARAM_FRAME_RATE);
+        const double rate = FrameRate();
         char text[512];
         char inside[32] = "-";
         if (ok)
@@ -345,9 +367,9 @@ class CaptureRun {
                           "%.2f \xC2\xB0"
                           "C",
                           static_cast<double>(internal));
-        // No rate until the library has measured one.
+        // No rate until two frames have been read.
         char fps[32] = "";
-        if (rate > 0) std::snprintf(fps, sizeof fps, "  %.2f fps", rate / 100.0);
+        if (rate > 0) std::snprintf(fps, sizeof fps, "  %.2f fps", rate);
         std::string frame = fetched_ > 0 ? DescribeStats(last_) : "waiting for frames";
         double hold = session.NucHoldLeft();
         // A NUC the library starts by itself holds frames just the same; the
@@ -366,8 +388,8 @@ class CaptureRun {
             std::snprintf(nuc, sizeof nuc, "NUC, frames resume in %.1f s", hold);
             frame = fetched_ > 0 ? std::string(nuc) + "  " + frame : nuc;
         }
-        std::snprintf(text, sizeof text, "frames %ld%s  internal %s  dropped %ld  %s", announced_,
-                      fps, inside, Dropped(), frame.c_str());
+        std::snprintf(text, sizeof text, "frames %ld%s  internal %s  lost %ld  held %ld  %s",
+                      announced_, fps, inside, Lost(), Held(), frame.c_str());
         return std::string(text);
     }
 
@@ -436,11 +458,7 @@ class CaptureRun {
         if (reader_->Read(frameId, &stats)) {
             ++fetched_;
             last_ = stats;
-            long served = SimFramesServed(*session_);
-            if (served >= 0) {
-                if (servedFirst_ < 0) servedFirst_ = served;
-                servedLast_ = served;
-            }
+            CountFrame(static_cast<uint32_t>(frameId));
         } else {
             ++stale_;
             session_->PopEvents();  // the refusal's code 5, counted as dropped
@@ -499,13 +517,15 @@ class CaptureRun {
         int ok = 0;
         float internal = Kalvex_GetInternalTemperature(h_, &ok);
         if (!ok) session_->PopEvents();
-        int rate = Kalvex_GetParam(h_, KALVEX_PARAM_FRAME_RATE);
+        const double rate = FrameRate();
         JsonObject j;
         j.Add("type", JsonString("status"));
         j.Add("frames", std::to_string(announced_));
-        j.Add("fps", rate > 0 ? JsonNumber(rate / 100.0) : "null");
+        j.Add("fps", rate > 0 ? JsonNumber(rate) : "null");
         j.Add("internal", ok ? JsonNumber(internal) : "null");
-        j.Add("dropped", std::to_string(Dropped()));
+        j.Add("lost", std::to_string(Lost()));
+        j.Add("held", std::to_string(Held()));
+        j.Add("dropped", std::to_string(Lost() + Held()));
         j.Add("nucHoldLeft", JsonNumber(session_->NucHoldLeft()));
         j.Add("frame", fetched_ > 0 ? StatsJson(last_) : "null");
         SayJson(j.Text());
@@ -515,16 +535,19 @@ class CaptureRun {
         summary_.Add("type", JsonString("summary"));
         summary_.Add("frames", std::to_string(announced_));
         summary_.Add("seconds", JsonNumber(elapsed_));
+        summary_.Add("fps", JsonNumber(FrameRate()));
         summary_.Add("libraryFps", JsonNumber(libraryRate_ / 100.0));
-        summary_.Add("dropped", std::to_string(Dropped()));
+        summary_.Add("lost", std::to_string(Lost()));
+        summary_.Add("held", std::to_string(Held()));
+        summary_.Add("dropped", std::to_string(Lost() + Held()));
         summary_.Add("overwritten", std::to_string(stale_));
         summary_.Add("failedReads", std::to_string(acquisitionErrors_));
         summary_.Add("interrupted", interrupted_ ? "true" : "false");
         summary_.Add("last", fetched_ > 0 ? StatsJson(last_) : "null");
-        Say("captured %ld frame%s in %.2f s (%.2f fps; library %.2f fps), dropped %ld%s\n",
-            announced_, announced_ == 1 ? "" : "s", elapsed_,
-            elapsed_ > 0 ? static_cast<double>(announced_) / elapsed_ : 0.0, libraryRate_ / 100.0,
-            Dropped(), interrupted_ ? " (interrupted)" : "");
+        Say("captured %ld frame%s in %.2f s (%.2f fps from the frames' times), lost %ld, held "
+            "%ld%s\n",
+            announced_, announced_ == 1 ? "" : "s", elapsed_, FrameRate(), Lost(), Held(),
+            interrupted_ ? " (interrupted)" : "");
         if (stale_ > 0) Say("  %ld of them overwritten before the tool read them\n", stale_);
         if (acquisitionErrors_ > 0) Say("  %ld frame reads failed (event 3)\n", acquisitionErrors_);
         if (fetched_ > 0) Say("last frame: %s\n", DescribeStats(last_).c_str());
@@ -600,7 +623,11 @@ class CaptureRun {
     Clock::duration nucPeriod_{}, watchdog_{};
 
     long announced_ = 0, fetched_ = 0, stale_ = 0, acquisitionErrors_ = 0;
-    long servedFirst_ = -1, servedLast_ = -1;
+    // The frames' metadata: gaps in the library's and the camera's numbers,
+    // the last of each, and the first and last transfer times.
+    long sequenceGaps_ = 0, cameraGaps_ = 0, heldShown_ = 0, timed_ = 0;
+    uint32_t sequence_ = 0, camera_ = 0;
+    int64_t firstNs_ = 0, lastNs_ = 0;
     FrameStats last_;
     bool interrupted_ = false;
     std::optional<Failure> failure_;
