@@ -535,7 +535,7 @@ class CaptureRun {
         summary_.Add("type", JsonString("summary"));
         summary_.Add("frames", std::to_string(announced_));
         summary_.Add("seconds", JsonNumber(elapsed_));
-        summary_.Add("fps", JsonNumber(FrameRate()));
+        summary_.Add("fps", FrameRate() > 0 ? JsonNumber(FrameRate()) : "null");
         summary_.Add("libraryFps", JsonNumber(libraryRate_ / 100.0));
         summary_.Add("lost", std::to_string(Lost()));
         summary_.Add("held", std::to_string(Held()));
@@ -544,9 +544,12 @@ class CaptureRun {
         summary_.Add("failedReads", std::to_string(acquisitionErrors_));
         summary_.Add("interrupted", interrupted_ ? "true" : "false");
         summary_.Add("last", fetched_ > 0 ? StatsJson(last_) : "null");
-        Say("captured %ld frame%s in %.2f s (%.2f fps from the frames' times), lost %ld, held "
-            "%ld%s\n",
-            announced_, announced_ == 1 ? "" : "s", elapsed_, FrameRate(), Lost(), Held(),
+        // A rate needs two frames' times: with fewer, none is claimed.
+        char rate[48] = "";
+        if (FrameRate() > 0)
+            std::snprintf(rate, sizeof rate, " (%.2f fps from the frames' times)", FrameRate());
+        Say("captured %ld frame%s in %.2f s%s, lost %ld, held %ld%s\n", announced_,
+            announced_ == 1 ? "" : "s", elapsed_, rate, Lost(), Held(),
             interrupted_ ? " (interrupted)" : "");
         if (stale_ > 0) Say("  %ld of them overwritten before the tool read them\n", stale_);
         if (acquisitionErrors_ > 0) Say("  %ld frame reads failed (event 3)\n", acquisitionErrors_);
