@@ -51,8 +51,8 @@ void CKalvex::StampSlot(RingSlot &slot, uint32_t sequence, const FrameStamp &sta
     info.tableCrc = table_.State()->fileCrc;
     if (info.tableCrc != 0) info.flags |= KALVEX_FRAME_HAS_TABLE;
     {
-        MutexLock guard(sceneLock_);
-        info.scene = scene_;
+        MutexLock guard(stampSceneLock_);
+        info.scene = stampScene_;
     }
     slot.info = info;
 }

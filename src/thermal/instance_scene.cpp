@@ -30,6 +30,8 @@ int CKalvex::SetScene(const KalvexScene *scene) {
             return 0;
         }
         scene_ = next;
+        MutexLock stamp(stampSceneLock_);
+        stampScene_ = next;
         return 1;
     } catch (const std::bad_alloc &) {
         ReportError(KALVEX_EV_NO_MEMORY);

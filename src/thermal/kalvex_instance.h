@@ -277,6 +277,10 @@ class CKalvex {
     // folded in.
     Mutex sceneLock_;
     KalvexScene scene_ GUARDED_BY(sceneLock_) = DefaultScene();
+    // The same scene for the frames' metadata, behind a lock held only to copy
+    // it: the capture loop never waits for a scene's table rebuild.
+    Mutex stampSceneLock_;
+    KalvexScene stampScene_ GUARDED_BY(stampSceneLock_) = DefaultScene();
     std::shared_ptr<const EmissivityMap> emissivityMap_ GUARDED_BY(sceneLock_);
 
     RecordingControl recording_{ring_, table_, params_,
