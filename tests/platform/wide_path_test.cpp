@@ -16,9 +16,13 @@ namespace {
 class WidePaths : public ::testing::Test {
   protected:
     // The folder is ASCII so that std::filesystem can make it in any locale;
-    // names below it are joined as wide text.
-    std::filesystem::path dir_ = std::filesystem::path(KALVEX_TEST_TMPDIR) / "wide-paths";
+    // names below it are joined as wide text. One folder per test: ctest runs
+    // them side by side.
+    std::filesystem::path dir_;
     void SetUp() override {
+        dir_ = std::filesystem::path(KALVEX_TEST_TMPDIR) /
+               (std::string("wide-paths-") +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
     }

@@ -55,7 +55,10 @@ TEST_F(SimConcurrency, PlugUnplugRacesWithTransfers) {
         KalvexSim_Plug(0);
         if (cycle % 50 == 0) KalvexSim_InjectFault(0, KALVEX_SIM_FAULT_FRAME_STALL, 1);
     }
-    // Let at least one frame through after the storm, then stop.
+    // Let at least one frame through after the storm, then stop. A stall armed
+    // late may still hold a request: it is let go, so that the wait cannot hang.
+    KalvexSim_ClearFaults(0);
+    KalvexSim_ReleaseStalls(0);
     while (good.load() == 0) std::this_thread::yield();
     stop = true;
     KalvexSim_Unplug(0);  // wakes a request caught in a stall
@@ -169,7 +172,7 @@ TEST_F(SimConcurrency, ReleasedCommandAndReplyStallsAreServed) {
     ASSERT_EQ(KalvexSim_WaitStalled(0, 1, -1), 1);  // the write
     KalvexSim_ReleaseStalls(0);
     while (Counters().commands < 2) std::this_thread::yield();  // the write, then the read
-    ASSERT_EQ(KalvexSim_WaitStalled(0, 1, -1), 1);               // its first reply
+    ASSERT_EQ(KalvexSim_WaitStalled(0, 1, -1), 1);              // its first reply
     KalvexSim_ReleaseStalls(0);
     user.join();
 }
