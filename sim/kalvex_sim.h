@@ -313,6 +313,42 @@ int KALVEX_CALL KalvexSim_GetCounters(int camera, KalvexSimCounters *counters);
 int KALVEX_CALL KalvexSim_GetCommandLog(int camera, unsigned char *blocks, int maxBlocks);
 int KALVEX_CALL KalvexSim_ClearCommandLog(int camera);
 
+/* ---- Replay -------------------------------------------------------------------
+ * A camera can serve a radiometric sequence (kalvex_sequence.h) instead of its
+ * scene: frame i of the recording becomes the sensor image of the i-th frame
+ * served, through the window and sample depth the host programmed, as the
+ * camera sends frames (no fixed-pattern or temporal noise is added: recorded
+ * frames carry their own). Frames follow the recorded pace (the gap between
+ * the recorded times, at most 1 s so that a paused recording does not look
+ * like a dead camera) or, with hz > 0, that fixed rate; the frame rate of
+ * KalvexSim_SetFrameRate is ignored while replaying. Core value 32 follows
+ * the internal temperature recorded with each frame (it takes the first
+ * frame's at once, so a library instance created after this call starts
+ * from it). NUC commands are accepted and change nothing. After the last
+ * frame the recording starts over with KALVEX_SIM_REPLAY_LOOP; without it the
+ * camera falls silent: frame requests wait (as for a camera that stopped)
+ * until the replay is stopped or the camera unplugged or cancelled.
+ * Replay is a setting of the simulation: it survives unplug and plug (the
+ * recording restarts at its first frame on each plug) and ends with
+ * KalvexSim_StopReplay, KalvexSim_Reset or another KalvexSim_Replay.
+ * Results: 1; 0 for an unknown camera, a null path, hz < 0 or not finite, or
+ * unknown options; a negative KALVEX_SEQ_E_ code of kalvex_sequence.h when
+ * the file is refused (nothing changed then). */
+#define KALVEX_SIM_REPLAY_LOOP 1
+int KALVEX_CALL KalvexSim_ReplayA(int camera, const char *path, double hz, int options);
+int KALVEX_CALL KalvexSim_ReplayW(int camera, const wchar_t *path, double hz, int options);
+/* Back to the synthetic scene; 1 also when the camera was not replaying. */
+int KALVEX_CALL KalvexSim_StopReplay(int camera);
+typedef struct KalvexSimReplayState {
+    int active;   /* 1 while a recording is set */
+    int frames;   /* frames in the recording */
+    int next;     /* index of the next frame to serve */
+    long served;  /* recorded frames served since KalvexSim_Replay */
+    int loops;    /* times the recording started over */
+    int finished; /* 1 when the last frame was served and there is no loop */
+} KalvexSimReplayState;
+int KALVEX_CALL KalvexSim_GetReplayState(int camera, KalvexSimReplayState *state);
+
 /* ---- Calibration tables -------------------------------------------------------- */
 /* Writes a temperature table file (narrow path: UTF-8 on POSIX) matching the
  * model at the calibration temperature.
