@@ -83,6 +83,7 @@ struct Device {
     std::array<Urb *, 3> running{};
     std::deque<Urb *> done;
     std::array<long, 3> submitted{};
+    long requests = 0;
     bool unplugged = false;
     bool stopping = false;
     std::array<std::thread, 3> workers;
@@ -122,6 +123,7 @@ struct Device {
 
     void Complete(UMockdevIoctlClient *client, UMockdevIoctlData *arg, unsigned long request) {
         std::unique_lock guard(lock);
+        ++requests;
         switch (request) {
             case USBDEVFS_GET_CAPABILITIES: {
                 UMockdevIoctlData *d =
@@ -378,6 +380,18 @@ long EmulatedBus::Submitted(int id, int pipe) const {
     }
     std::lock_guard guard(d->lock);
     return d->submitted[static_cast<size_t>(pipe)];
+}
+
+long EmulatedBus::Requests(int id) const {
+    Device *d = nullptr;
+    {
+        std::lock_guard guard(state_->lock);
+        auto it = state_->byId.find(id);
+        if (it == state_->byId.end()) return -1;
+        d = it->second;
+    }
+    std::lock_guard guard(d->lock);
+    return d->requests;
 }
 
 // ---- Permissions ----------------------------------------------------------------------

@@ -38,6 +38,8 @@ class EmulatedBus {
     std::string NodeFile(int device) const;
     // URBs submitted on the device, per endpoint pipe (0 commands, 1 replies, 2 frames).
     long Submitted(int device, int pipe) const;
+    // Requests (ioctls) the device has answered, of every kind.
+    long Requests(int device) const;
 
     struct State;  // also seen by umockdev's ioctl callback
 
