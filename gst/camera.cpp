@@ -10,6 +10,7 @@
 #include "cli.h"
 #include "kalvex_sim.h"
 #include "kalvex_table.h"
+#include "kalvex_usb.h"
 #include "sim_scene.h"
 
 namespace kalvex_gst {
@@ -40,6 +41,12 @@ std::string EventWords(int code) {
     return code == 0 ? "no event code" : kalvex_tool::EventMeaning(code);
 }
 
+// What the USB driver last said, or an empty text when it had nothing to say.
+std::string UsbProblem() {
+    char text[512] = "";
+    return KalvexUsb_GetLastEvent(text, sizeof text) == KALVEX_USB_OK ? std::string() : text;
+}
+
 }  // namespace
 
 size_t FrameBytes(Output output) {
@@ -65,6 +72,18 @@ OpenError Camera::Open(const CameraConfig &config, std::string *error) {
     window_ = KalvexPosix_CreateWindow();
     if (window_ == nullptr) return fail(OpenError::Resources, "cannot create a message window");
     simRate_ = KALVEX_SIM_DEFAULT_FRAME_RATE;
+    if (!config.usb.empty()) {
+        if (config.sim) return fail(OpenError::Settings, "usb and sim exclude each other");
+        int vendor = 0, product = 0;
+        if (!kalvex_tool::ParseUsbIdPair(config.usb, &vendor, &product))
+            return fail(OpenError::Settings, "usb '" + config.usb +
+                                                 "' is not VID:PID in hexadecimal (such as "
+                                                 "1209:6a0e)");
+        // The driver serves matching devices to every instance created after
+        // this; adding the same ids again is harmless.
+        if (KalvexUsb_AddDevice(vendor, product, nullptr) != 1)
+            return fail(OpenError::Resources, "the USB driver does not start: " + UsbProblem());
+    }
     if (config.sim) {
         kalvex_tool::SimScene scene;
         std::string why;
@@ -90,10 +109,18 @@ OpenError Camera::Open(const CameraConfig &config, std::string *error) {
     handle_ = Kalvex_Initialize(window_);
     if (handle_ == 0) return fail(OpenError::Resources, "cannot create a library instance");
     wchar_t name[32];
-    if (Kalvex_IsCameraEnableW(handle_, config.camera, name, 32) != 1)
+    if (Kalvex_IsCameraEnableW(handle_, config.camera, name, 32) != 1) {
+        if (!config.usb.empty()) {
+            const std::string why = UsbProblem();
+            return fail(OpenError::NotFound,
+                        "camera " + std::to_string(config.camera) + " does not answer on USB as " +
+                            config.usb +
+                            (why.empty() ? " (kalvex usb lists the candidates)" : ": " + why));
+        }
         return fail(OpenError::NotFound,
                     "camera " + std::to_string(config.camera) + " is not connected" +
                         (config.sim ? "" : " (sim=true for the simulated one)"));
+    }
     while (Kalvex_GetLastError(handle_) != 0) {
         // Codes of the probe (an unreadable internal temperature) are not fatal.
     }

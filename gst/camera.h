@@ -28,6 +28,7 @@ struct CameraConfig {
     int camera = 0;
     std::string table;     // empty: none
     bool sim = false;      // plug the simulated camera `camera` for the run
+    std::string usb;       // "VID:PID": cameras on USB with these ids (empty: none)
     std::string simScene;  // the tool's simulated-scene options
     Output output = Output::Raw;
     KalvexScene scene{};

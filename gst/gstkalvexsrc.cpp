@@ -28,6 +28,7 @@ enum {
     PROP_TABLE,
     PROP_SIM,
     PROP_SIM_SCENE,
+    PROP_USB,
     PROP_OUTPUT,
     PROP_EMISSIVITY,
     PROP_REFLECTED,
@@ -147,6 +148,11 @@ static void gst_kalvex_src_set_property(GObject *object, guint id, const GValue 
             c.simScene = t != nullptr ? t : "";
             break;
         }
+        case PROP_USB: {
+            const char *t = g_value_get_string(value);
+            c.usb = t != nullptr ? t : "";
+            break;
+        }
         case PROP_OUTPUT:
             c.output = static_cast<Output>(g_value_get_enum(value));
             break;
@@ -196,6 +202,9 @@ static void gst_kalvex_src_get_property(GObject *object, guint id, GValue *value
             break;
         case PROP_SIM_SCENE:
             g_value_set_string(value, c.simScene.c_str());
+            break;
+        case PROP_USB:
+            g_value_set_string(value, c.usb.c_str());
             break;
         case PROP_OUTPUT:
             g_value_set_enum(value, static_cast<gint>(c.output));
@@ -481,6 +490,13 @@ static void gst_kalvex_src_class_init(GstKalvexSrcClass *klass) {
                                                         "The kalvex program's scene options, e.g. "
                                                         "\"--spot 320,240,60,37 --background 20\"",
                                                         nullptr, rw));
+    g_object_class_install_property(
+        gobject, PROP_USB,
+        g_param_spec_string("usb", "USB ids",
+                            "A camera on USB with these hexadecimal ids, \"VID:PID\" (such as "
+                            "1209:6a0e; kalvex usb lists them); camera numbers its matching "
+                            "devices in bus order",
+                            nullptr, rw));
     g_object_class_install_property(
         gobject, PROP_OUTPUT,
         g_param_spec_enum("output", "Output", "What the buffers hold", GST_TYPE_KALVEX_OUTPUT,

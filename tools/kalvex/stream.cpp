@@ -162,6 +162,7 @@ gboolean Quit(gpointer loop) {
 int RunStream(const Args &args) {
     std::vector<int> cameras;
     bool sim = false;
+    std::string usb;  // VID:PID, checked by the option
     std::string table, listen = "127.0.0.1", paletteName = "hue";
     int port = 8554;
     double seconds = 0;
@@ -170,7 +171,20 @@ int RunStream(const Args &args) {
     std::vector<Option> options = {
         {"--camera", "N", "serve camera N (repeatable; default 0)",
          [&](const std::string &v) { cameras.push_back(ParseInt(v, "--camera", 0, 7)); }},
-        {"--sim", "", "use the simulated camera", [&](const std::string &) { sim = true; }},
+        {"--sim", "", "use the simulated camera",
+         [&](const std::string &) {
+             if (!usb.empty()) throw UsageError("--sim and --usb exclude each other");
+             sim = true;
+         }},
+        {"--usb", "VID:PID", "cameras on USB with these hexadecimal ids (kalvex usb lists them)",
+         [&](const std::string &v) {
+             if (sim) throw UsageError("--sim and --usb exclude each other");
+             int vendor = 0, product = 0;
+             if (!ParseUsbIdPair(v, &vendor, &product))
+                 throw UsageError("--usb needs VID:PID in hexadecimal (such as 1209:6a0e), not '" +
+                                  v + "'");
+             usb = v;
+         }},
         {"--table", "FILE", "load a temperature table", [&](const std::string &v) { table = v; }},
         {"--palette", "NAME", "colour palette of the H.264 mount (default hue)",
          [&](const std::string &v) {
@@ -259,6 +273,7 @@ int RunStream(const Args &args) {
         GstElement *sink = gst_element_factory_make("appsink", nullptr);
         g_object_set(feed->src, "camera", cam, "sim", sim ? TRUE : FALSE, "sim-scene",
                      sceneWords.c_str(), nullptr);
+        if (!usb.empty()) g_object_set(feed->src, "usb", usb.c_str(), nullptr);
         if (!table.empty()) g_object_set(feed->src, "table", table.c_str(), nullptr);
         if (emissivity)
             g_object_set(feed->src, "emissivity", static_cast<float>(*emissivity), nullptr);
