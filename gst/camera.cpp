@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "cli.h"
+#include "kalvex_frame.h"
 #include "kalvex_sim.h"
 #include "kalvex_table.h"
 #include "kalvex_usb.h"
@@ -204,9 +205,33 @@ Camera::Wait Camera::Next(FrameRef *frame, const std::atomic<bool> &cancel, std:
 }
 
 void Camera::Describe(FrameRef *frame) {
-    frame->monotonicNs = SteadyNs();
-    frame->utcNs = UtcNs();
-    frame->sequence = ++sequence_;
+    KalvexFrameInfo info{};
+    info.size = sizeof info;
+    if (KalvexFrame_GetInfo(handle_, frame->id, &info) != 1) {
+        // The slot went round the ring already: the message's arrival stands
+        // in, and Copy will find the frame gone.
+        while (Kalvex_GetLastError(handle_) != 0) {
+        }
+        frame->monotonicNs = SteadyNs();
+        frame->utcNs = UtcNs();
+        frame->sequence = sequence_ + 1;
+        return;
+    }
+    // The library's own count of the run: frames it took but never published
+    // (a NUC hold, a host that fell behind) show as a gap.
+    frame->sequence = info.sequence;
+    frame->monotonicNs = info.timestampNs;
+    frame->utcNs = info.utcNs;
+    frame->hasInfo = true;
+    frame->cameraFrame = info.cameraFrame;
+    frame->internalTemperature = info.internalTemperature;
+    frame->framesSinceNuc = info.framesSinceNuc;
+    frame->msSinceNuc = info.msSinceNuc;
+    frame->rawMin = info.rawMin;
+    frame->rawMax = info.rawMax;
+    frame->tableCrc = info.tableCrc;
+    frame->flags = info.flags;
+    sequence_ = info.sequence;
 }
 
 bool Camera::Copy(const FrameRef &frame, uint8_t *dst) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "kalvex.h"
+#include "kalvex_frame.h"
 #include "kalvex_measure.h"
 #include "kalvex_sim.h"
 
@@ -266,10 +267,21 @@ TEST_F(KalvexSrc, MetadataTravelsWithTheBuffer) {
     ASSERT_TRUE(gst_structure_get_uint(s, "sequence", &seq));
     EXPECT_EQ(static_cast<int>(id), Kalvex_GetNewID(handle_));
     EXPECT_EQ(seq, GST_BUFFER_OFFSET(b));
+    // The library's metadata of that frame, field for field.
+    KalvexFrameInfo info{};
+    info.size = sizeof info;
+    ASSERT_EQ(KalvexFrame_GetInfo(handle_, id, &info), 1);
+    unsigned cameraFrame = 0, crc = 1;
+    EXPECT_EQ(seq, info.sequence);
+    EXPECT_TRUE(gst_structure_get_uint(s, "camera-frame", &cameraFrame));
+    EXPECT_EQ(cameraFrame, info.cameraFrame);
+    EXPECT_TRUE(gst_structure_get_uint(s, "table-crc", &crc));
+    EXPECT_EQ(crc, info.tableCrc);
     GstCaps *unix = gst_caps_new_empty_simple("timestamp/x-unix");
     GstReferenceTimestampMeta *utc = gst_buffer_get_reference_timestamp_meta(copy, unix);
     gst_caps_unref(unix);
     ASSERT_NE(utc, nullptr);
+    EXPECT_EQ(static_cast<int64_t>(utc->timestamp), info.utcNs);
     EXPECT_GE(static_cast<int64_t>(utc->timestamp), before - 1000000000LL);
     EXPECT_LE(static_cast<int64_t>(utc->timestamp), before + 60 * 1000000000LL);
     gst_buffer_unref(copy);
