@@ -328,6 +328,9 @@ int KALVEX_CALL KalvexSim_ClearCommandLog(int camera);
  * frame the recording starts over with KALVEX_SIM_REPLAY_LOOP; without it the
  * camera falls silent: frame requests wait (as for a camera that stopped)
  * until the replay is stopped or the camera unplugged or cancelled.
+ * With KALVEX_SIM_REPLAY_STEP the camera serves a recorded frame only when
+ * KalvexSim_ReplayStep allows it (frames = how many more), with no pace: a
+ * host that must see every frame (a converter) lets them out one at a time.
  * Replay is a setting of the simulation: it survives unplug and plug (the
  * recording restarts at its first frame on each plug) and ends with
  * KalvexSim_StopReplay, KalvexSim_Reset or another KalvexSim_Replay.
@@ -335,8 +338,15 @@ int KALVEX_CALL KalvexSim_ClearCommandLog(int camera);
  * unknown options; a negative KALVEX_SEQ_E_ code of kalvex_sequence.h when
  * the file is refused (nothing changed then). */
 #define KALVEX_SIM_REPLAY_LOOP 1
+#define KALVEX_SIM_REPLAY_STEP 2
 int KALVEX_CALL KalvexSim_ReplayA(int camera, const char *path, double hz, int options);
 int KALVEX_CALL KalvexSim_ReplayW(int camera, const wchar_t *path, double hz, int options);
+/* Lets frames (>= 0) more recorded frames out in step mode; 0 when the camera
+ * is not replaying. */
+int KALVEX_CALL KalvexSim_ReplayStep(int camera, int frames);
+/* The next frame served is recorded frame index (0..frames - 1), its internal
+ * temperature served at once; 0 when not replaying or out of range. */
+int KALVEX_CALL KalvexSim_ReplaySeek(int camera, int index);
 /* Back to the synthetic scene; 1 also when the camera was not replaying. */
 int KALVEX_CALL KalvexSim_StopReplay(int camera);
 typedef struct KalvexSimReplayState {

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -408,3 +409,63 @@ int KALVEX_CALL KalvexSim_WriteTable(const char *path, int layout, int count, do
 }
 
 }  // extern "C"
+
+// ---- Replay ---------------------------------------------------------------------
+
+namespace {
+
+template <typename Open>
+int StartReplay(int camera, const void *path, double hz, int options, Open open) {
+    if (!Known(camera) || path == nullptr || !(hz >= 0.0) || !std::isfinite(hz) ||
+        (options & ~(KALVEX_SIM_REPLAY_LOOP | KALVEX_SIM_REPLAY_STEP)) != 0)
+        return 0;
+    try {
+        int code = 0;
+        std::shared_ptr<kalvex::sim::Recording> recording = open(&code);
+        if (!recording) return code < 0 ? code : 0;
+        CameraAt(camera).Replay(std::move(recording), hz, (options & KALVEX_SIM_REPLAY_LOOP) != 0,
+                                (options & KALVEX_SIM_REPLAY_STEP) != 0);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+}  // namespace
+
+int KALVEX_CALL KalvexSim_ReplayA(int camera, const char *path, double hz, int options) {
+    return StartReplay(camera, path, hz, options,
+                       [&](int *code) { return kalvex::sim::Recording::OpenNarrow(path, code); });
+}
+
+int KALVEX_CALL KalvexSim_ReplayW(int camera, const wchar_t *path, double hz, int options) {
+    return StartReplay(camera, path, hz, options,
+                       [&](int *code) { return kalvex::sim::Recording::OpenWide(path, code); });
+}
+
+int KALVEX_CALL KalvexSim_ReplayStep(int camera, int frames) {
+    if (!Known(camera) || frames < 0) return 0;
+    try {
+        return CameraAt(camera).ReplayStep(frames) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int KALVEX_CALL KalvexSim_ReplaySeek(int camera, int index) {
+    if (!Known(camera)) return 0;
+    try {
+        return CameraAt(camera).ReplaySeek(index) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int KALVEX_CALL KalvexSim_StopReplay(int camera) {
+    return OnCamera(camera, [](Camera &c) { c.StopReplay(); });
+}
+
+int KALVEX_CALL KalvexSim_GetReplayState(int camera, KalvexSimReplayState *state) {
+    if (state == nullptr) return 0;
+    return OnCamera(camera, [&](Camera &c) { *state = c.ReplayState(); });
+}

@@ -95,6 +95,7 @@ void Camera::PowerOn() {
     replies_.clear();
     frameArmed_ = false;
     haveLastFrame_ = false;
+    if (replay_) RewindReplay();
     if (fpnCorrected_) {
         fpnCorrected_ = false;
         SceneChanged();
@@ -171,6 +172,7 @@ void Camera::ResetSettings() {
         faultOpcode_ = -1;
         cancels_ = 0;
         cancellable_ = true;
+        replay_.reset();
         long openHandles = counters_.openHandles;  // handles opened before still close
         counters_ = KalvexSimCounters{};
         counters_.openHandles = openHandles;
@@ -612,15 +614,27 @@ bool Camera::Frame(Lock &lock, uint64_t generation, const std::atomic<bool> &can
     if (TakeFault(KALVEX_SIM_FAULT_FRAME_STALL) && !Stall(lock, generation, cancelled))
         return false;
 
-    // Pace: one frame per period after the previous one served.
-    while (Alive(generation) && !cancelled.load() && frameRate_ > 0.0 && haveLastFrame_) {
-        auto period = std::chrono::duration_cast<Clock::duration>(
-            std::chrono::duration<double>(1.0 / frameRate_));
-        auto due = lastFrame_ + period;
+    // A recording that ended without a loop: the camera falls silent.
+    changed_.wait(lock, [&] {
+        return !Alive(generation) || cancelled.load() || !replay_ ||
+               (replayNext_ < replay_->Frames() && (!replayStep_ || replayCredit_ > 0));
+    });
+    // Pace: one frame per period after the previous one served (a recording
+    // keeps its own pace unless a rate is set).
+    while (Alive(generation) && !cancelled.load() && haveLastFrame_) {
+        double seconds = frameRate_ > 0.0 ? 1.0 / frameRate_ : 0.0;
+        if (replay_)
+            seconds = replayStep_       ? 0.0
+                      : replayHz_ > 0.0 ? 1.0 / replayHz_
+                                        : replay_->GapBefore(replayNext_);
+        if (seconds <= 0.0) break;
+        auto due = lastFrame_ + std::chrono::duration_cast<Clock::duration>(
+                                    std::chrono::duration<double>(seconds));
         if (Clock::now() >= due) break;
         changed_.wait_until(lock, due);
     }
     if (!Alive(generation) || cancelled.load()) return false;
+    if (replay_ && !TakeReplayFrame()) return false;
     if (TakeFault(KALVEX_SIM_FAULT_FRAME_FAIL)) return false;
 
     bool sixteen = registers_[14] != 8;
@@ -629,7 +643,7 @@ bool Camera::Frame(Lock &lock, uint64_t generation, const std::atomic<bool> &can
     if (TakeFault(KALVEX_SIM_FAULT_FRAME_SHORT)) n = std::min(n, length / 2);
 
     RebuildSensor();
-    bool noise = noiseAmplitude_ > 0 && !pattern_;
+    bool noise = noiseAmplitude_ > 0 && !pattern_ && !replay_;
     if (noise) {
         Render(buffer, n, true, static_cast<uint64_t>(counters_.framesServed));
     } else {
@@ -650,9 +664,17 @@ bool Camera::Frame(Lock &lock, uint64_t generation, const std::atomic<bool> &can
     *returned = n;
     haveLastFrame_ = true;
     lastFrame_ = Clock::now();
+    if (replay_) {
+        if (replayStep_) --replayCredit_;
+        ++replayServed_;
+        if (++replayNext_ >= replay_->Frames() && replayLoop_) {
+            replayNext_ = 0;
+            ++replayLoops_;
+        }
+    }
     if (n == length) {
         ++counters_.framesServed;
-        if (driftPerFrame_ != 0.0) {
+        if (driftPerFrame_ != 0.0 && !replay_) {
             internal_ += driftPerFrame_;
             int core = EncodeInternalTemperature(internal_);
             if (core != coreTemperature_) {
@@ -667,6 +689,7 @@ bool Camera::Frame(Lock &lock, uint64_t generation, const std::atomic<bool> &can
 // ---- Rendering ------------------------------------------------------------------
 
 void Camera::RebuildSensor() {
+    if (replay_) return;  // the sensor image is the recorded frame
     if (sensorVersion_ == sceneVersion_ && !sensor_.empty()) return;
     sensor_.resize(static_cast<size_t>(kSensorWidth) * kSensorHeight);
     if (pattern_) {
@@ -704,6 +727,89 @@ void Camera::RebuildSensor() {
         }
     }
     sensorVersion_ = sceneVersion_;
+}
+
+// ---- Replay ------------------------------------------------------------------------
+
+void Camera::Replay(std::shared_ptr<Recording> recording, double hz, bool loop, bool step) {
+    {
+        std::lock_guard guard(lock_);
+        replay_ = std::move(recording);
+        replayHz_ = hz;
+        replayLoop_ = loop;
+        replayStep_ = step;
+        replayCredit_ = 0;
+        replayServed_ = 0;
+        replayLoops_ = 0;
+        RewindReplay();
+    }
+    changed_.notify_all();
+}
+
+bool Camera::ReplayStep(int frames) {
+    {
+        std::lock_guard guard(lock_);
+        if (!replay_) return false;
+        replayCredit_ += frames;
+    }
+    changed_.notify_all();
+    return true;
+}
+
+bool Camera::ReplaySeek(int index) {
+    {
+        std::lock_guard guard(lock_);
+        if (!replay_ || index < 0 || index >= replay_->Frames()) return false;
+        RewindReplay(index);
+    }
+    changed_.notify_all();
+    return true;
+}
+
+void Camera::StopReplay() {
+    {
+        std::lock_guard guard(lock_);
+        if (!replay_) return;
+        replay_.reset();
+        SceneChanged();
+    }
+    changed_.notify_all();
+}
+
+KalvexSimReplayState Camera::ReplayState() {
+    std::lock_guard guard(lock_);
+    KalvexSimReplayState state{};
+    if (!replay_) return state;
+    state.active = 1;
+    state.frames = replay_->Frames();
+    state.next = replayNext_;
+    state.served = replayServed_;
+    state.loops = replayLoops_;
+    state.finished = replayNext_ >= replay_->Frames() ? 1 : 0;
+    return state;
+}
+
+void Camera::RewindReplay(int index) {
+    replayNext_ = index;
+    if (replay_->HasInternal(index)) {
+        coreTemperature_ = EncodeInternalTemperature(replay_->Internal(index));
+        internal_ = DecodeInternalTemperature(coreTemperature_);
+    }
+}
+
+bool Camera::TakeReplayFrame() {
+    sensor_.resize(static_cast<size_t>(kSensorWidth) * kSensorHeight);
+    if (!replay_->Read(replayNext_, sensor_.data())) {
+        sensorVersion_ = 0;  // the scene is rebuilt once the replay ends
+        return false;
+    }
+    for (uint16_t &raw : sensor_) raw = Clamp14(raw);
+    sensorVersion_ = ++sceneVersion_;
+    if (replay_->HasInternal(replayNext_)) {
+        coreTemperature_ = EncodeInternalTemperature(replay_->Internal(replayNext_));
+        internal_ = DecodeInternalTemperature(coreTemperature_);
+    }
+    return true;
 }
 
 // Writes the first `bytes` bytes of a transfer: the window's lines, then filler.

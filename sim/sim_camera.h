@@ -8,11 +8,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "kalvex_sim.h"
 #include "sim_radiometry.h"
+#include "sim_replay.h"
 
 // Declared by kalvex.h on POSIX and by the core's platform.h on Windows.
 struct KalvexDriverOps;
@@ -118,6 +120,15 @@ class Camera {
     long Cancels();
     int Stalled();
 
+    // ---- Replay (control side) ----
+    // Serves the recording's frames instead of the scene; hz 0 keeps the
+    // recorded pace.
+    void Replay(std::shared_ptr<Recording> recording, double hz, bool loop, bool step);
+    bool ReplayStep(int frames);
+    bool ReplaySeek(int index);
+    void StopReplay();
+    KalvexSimReplayState ReplayState();
+
     const char *Path() const { return path_; }
 
   private:
@@ -150,6 +161,10 @@ class Camera {
     void RebuildSensor();
     void Render(uint8_t *out, size_t bytes, bool noise, uint64_t frameIndex);
     void SceneChanged() { ++sceneVersion_; }
+    // The recording's next frame as the sensor image; false when it cannot be read.
+    bool TakeReplayFrame();
+    // Back to the first recorded frame (or index), its internal temperature served at once.
+    void RewindReplay(int index = 0);
 
     std::mutex plugLock_;  // serialises Plug and Unplug with their registration
     std::mutex lock_;
@@ -197,6 +212,16 @@ class Camera {
     std::array<Block, KALVEX_SIM_LOG_BLOCKS> log_{};
     size_t logCount_ = 0;
     size_t logNext_ = 0;
+
+    // A recording served instead of the scene (null: the scene).
+    std::shared_ptr<Recording> replay_;
+    double replayHz_ = 0.0;
+    bool replayLoop_ = false;
+    bool replayStep_ = false;  // frames only as ReplayStep lets them out
+    long replayCredit_ = 0;
+    int replayNext_ = 0;
+    long replayServed_ = 0;
+    int replayLoops_ = 0;
 
     bool haveLastFrame_ = false;
     Clock::time_point lastFrame_{};

@@ -48,6 +48,21 @@ class KalvexSimCounters(ctypes.Structure):
         "frameRequests", "framesServed")]
 
 
+class KalvexSimReplayState(ctypes.Structure):
+    _fields_ = [("active", ctypes.c_int), ("frames", ctypes.c_int), ("next", ctypes.c_int),
+                ("served", ctypes.c_long), ("loops", ctypes.c_int), ("finished", ctypes.c_int)]
+
+
+class ReplayState(NamedTuple):
+    """Where a replay stands: ``next`` is the index of the frame served next."""
+    active: bool
+    frames: int
+    next: int
+    served: int
+    loops: int
+    finished: bool
+
+
 class Counters(NamedTuple):
     opens: int
     open_handles: int
@@ -95,6 +110,12 @@ FUNCTIONS: Sequence[Tuple[str, Any, List[Any]]] = (
     ("KalvexSim_GetCommandLog", _i, [_i, ctypes.c_void_p, _i]),
     ("KalvexSim_ClearCommandLog", _i, [_i]),
     ("KalvexSim_WriteTable", _i, [ctypes.c_char_p, _i, _i, _d, _d]),
+    ("KalvexSim_ReplayA", _i, [_i, ctypes.c_char_p, _d, _i]),
+    ("KalvexSim_ReplayW", _i, [_i, ctypes.c_wchar_p, _d, _i]),
+    ("KalvexSim_ReplayStep", _i, [_i, _i]),
+    ("KalvexSim_ReplaySeek", _i, [_i, _i]),
+    ("KalvexSim_StopReplay", _i, [_i]),
+    ("KalvexSim_GetReplayState", _i, [_i, ctypes.POINTER(KalvexSimReplayState)]),
 )
 
 _lock = threading.Lock()
@@ -204,6 +225,21 @@ def write_table(path: Any, layout: int = 4, count: int = 64, min_celsius: float 
                           " (bad arguments or an unwritable path)")
 
 
+def replay(camera: int, path: Any, *, rate: float = 0.0, loop: bool = False) -> "SimCamera":
+    """Simulated camera ``camera`` serves the frames of a recorded sequence
+    (``camera.record(path, "seq")``) instead of its scene: at the recorded pace
+    (or ``rate`` frames per second), once or over and over with ``loop``. Its
+    internal temperature follows the recorded one. Call it before opening the
+    :class:`kalvex.Camera`; load the recording's own table
+    (``kalvex.open_sequence(path).table``) for the temperatures recorded.
+    Plugs the camera if it is not plugged."""
+    sim = SimCamera(camera)
+    if not sim.plugged:
+        sim.plug()
+    sim.replay(path, rate=rate, loop=loop)
+    return sim
+
+
 def set_drift_model(slope: float, intercept: float, calibration_celsius: float) -> None:
     """The drift model shared by all simulated cameras and the table writer."""
     _ok(call("KalvexSim_SetDriftModel", float(slope), float(intercept),
@@ -271,6 +307,31 @@ class SimCamera:
 
     def clear_spots(self) -> None:
         self._do("KalvexSim_ClearSpots")
+
+    def replay(self, path: Any, *, rate: float = 0.0, loop: bool = False) -> None:
+        """Serves a recorded sequence instead of the scene (see :func:`replay`)."""
+        if not float(rate) >= 0 or float(rate) == float("inf"):
+            raise InvalidArgument(f"replay rate must be >= 0 frames per second, not {rate}", 5)
+        name = os.fspath(path)
+        result = (call("KalvexSim_ReplayW", self.number, name, float(rate), 1 if loop else 0)
+                  if os.name == "nt" else
+                  call("KalvexSim_ReplayA", self.number, os.fsencode(name), float(rate),
+                       1 if loop else 0))
+        if result < 0:
+            from .sequence import _check  # the reader's refusals, with their messages
+            _check(result, f"cannot replay {name!r}")
+        _ok(result, f"replay {name!r}")
+
+    def stop_replay(self) -> None:
+        """Back to the synthetic scene."""
+        self._do("KalvexSim_StopReplay")
+
+    @property
+    def replay_state(self) -> ReplayState:
+        c = KalvexSimReplayState()
+        self._do("KalvexSim_GetReplayState", ctypes.byref(c))
+        return ReplayState(bool(c.active), int(c.frames), int(c.next), int(c.served),
+                           int(c.loops), bool(c.finished))
 
     def set_temporal_noise(self, amplitude: int, seed: int = 1) -> None:
         self._do("KalvexSim_SetTemporalNoise", int(amplitude), int(seed))

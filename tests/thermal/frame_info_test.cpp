@@ -229,6 +229,50 @@ TEST_F(FrameInfo, ASequenceRecordedFromCaptureHoldsTheFramesAsTheLibraryGaveThem
         }
     }
     EXPECT_EQ(KalvexSeq_Close(seq), 1);
+
+    // Replayed as a camera: a new instance with the same table sees the
+    // frames and temperatures recorded, bit for bit, then the camera falls silent.
+    ASSERT_EQ(KalvexSim_ReplayA(0, (path + ".missing").c_str(), 0, 0), KALVEX_SEQ_E_OPEN);
+    EXPECT_EQ(KalvexSim_ReplayA(0, path.c_str(), -1, 0), 0);
+    EXPECT_EQ(KalvexSim_ReplayA(0, path.c_str(), 0, 4), 0);
+    ASSERT_EQ(KalvexSim_ReplayA(0, path.c_str(), 0, 0), 1);
+    KalvexSimReplayState state{};
+    ASSERT_EQ(KalvexSim_GetReplayState(0, &state), 1);
+    EXPECT_EQ(state.active, 1);
+    EXPECT_EQ(state.frames, 3);
+    EXPECT_EQ(state.next, 0);
+    TestWindow second;
+    const int replayed = Kalvex_Initialize(second.hwnd());
+    ASSERT_NE(replayed, 0);
+    ASSERT_EQ(Kalvex_SetParam(replayed, KALVEX_PARAM_NUC_HOLD, 0), 1);
+    ASSERT_EQ(Kalvex_SetTableA(replayed, table.c_str()), 1);
+    ASSERT_EQ(Kalvex_Preview(replayed), 1);
+    std::vector<uint16_t> raw(640 * 480);
+    std::vector<float> temps(640 * 480);
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        ReleaseOneFrame();
+        KalvexMessage m{};
+        do ASSERT_EQ(KalvexPosix_GetMessage(second.hwnd(), &m, 20000), 1);
+        while (m.message != KALVEX_WM_FRAME);
+        ASSERT_EQ(Kalvex_GetRaw(replayed, static_cast<int>(m.lParam), raw.data(), 640 * 480 * 2),
+                  1);
+        ASSERT_EQ(Kalvex_GetTemperature(replayed, static_cast<int>(m.lParam), temps.data(),
+                                        640 * 480 * 4),
+                  1);
+        EXPECT_EQ(raw, raws[i]);
+        EXPECT_EQ(std::memcmp(temps.data(), temperatures[i].data(), temps.size() * 4), 0);
+    }
+    ASSERT_TRUE(Eventually([&] {
+        KalvexSim_GetReplayState(0, &state);
+        return state.finished == 1;
+    }));
+    EXPECT_EQ(state.served, 3);
+    KalvexSim_ReleaseStalls(0);  // a request now waits for frames that never come
+    EXPECT_EQ(KalvexSim_StopReplay(0), 1);
+    KalvexSim_GetReplayState(0, &state);
+    EXPECT_EQ(state.active, 0);
+    Kalvex_Release(replayed);
 }
 
 }  // namespace

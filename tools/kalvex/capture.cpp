@@ -183,7 +183,10 @@ std::string SnapshotPath(const CaptureOptions &o, const Snapshot &s) {
 // Everything about the options that can be known before a camera is touched;
 // throws UsageError.
 void CheckCaptureOptions(CaptureOptions &o) {
-    if (!o.seconds && !o.frames) o.seconds = 3.0;
+    // A replay without a limit captures the recording once (its length is
+    // known when the camera is set up); anything else 3 s.
+    if (!o.seconds && !o.frames && (o.camera.replay.empty() || o.camera.replayLoop))
+        o.seconds = 3.0;
     if (o.snapshotEvery > 0 && o.snapshots.empty())
         throw UsageError("--snapshot-every needs at least one --snapshot");
     const int holdMs = o.params.nucHold.value_or(1200);
@@ -232,7 +235,8 @@ std::pair<double, double> CheckCaptureFiles(const CaptureOptions &o) {
 // each frame with the range the frame before it set, so without it the first
 // picture is mapped with the default range (all white for a warm scene).
 void PrimeColourRange(Session &session, const ParamOptions &params) {
-    if (params.autoRange.value_or(-1) == 0) return;
+    // A replay would lose its first recorded frame to it.
+    if (params.autoRange.value_or(-1) == 0 || session.replaying()) return;
     Kalvex_OneShot(session.handle());
     session.PopEvents();
 }
@@ -268,6 +272,7 @@ class CaptureRun {
         session_.emplace(o_.camera);
         Session &session = *session_;
         h_ = session.handle();
+        if (!o_.seconds && !o_.frames) o_.frames = session.ReplayState().frames;
         EnsureTemperatureTable(session, o_.params, TemperatureOutput(o_), ownTable_);
         if (ownTable_ &&
             !TableRange(ReadTable(o_.params.table), &tableRange_.first, &tableRange_.second))
@@ -292,8 +297,11 @@ class CaptureRun {
     void Start() {
         Session &session = *session_;
         Say("capturing from camera %d%s%s\n", session.camera(),
-            session.simulated() ? " (simulated)" : "",
-            o_.params.table.empty() ? ", no table: raw values" : "");
+            session.replaying()   ? " (simulated, replaying a recording)"
+            : session.simulated() ? " (simulated)"
+                                  : "",
+            o_.params.table.empty() && session.ReplayTable().empty() ? ", no table: raw values"
+                                                                     : "");
         if (!session.Preview()) session.Fail("cannot start capture", true);
         // Starting capture re-applies a reserved parameter, which always records
         // "not supported"; anything else is worth a warning.
@@ -418,6 +426,11 @@ class CaptureRun {
                 ShowStatus();
                 nextStatus_ += tick_;
             }
+            // A replay that has served its last frame sends no more: what
+            // was still on its way has come after a second.
+            if (session.replaying() && now - lastFrame_ > std::chrono::seconds(1) &&
+                session.ReplayState().finished == 1)
+                break;
             if (now - lastFrame_ > watchdog_ + Seconds(session.NucHoldLeft())) {
                 failure_.emplace(
                     "no frame arrived for " +

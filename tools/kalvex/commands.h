@@ -18,6 +18,7 @@ int RunDemo(const Args &args);
 int RunView(const Args &args);
 int RunStream(const Args &args);
 int RunInfo(const Args &args);
+int RunConvert(const Args &args);
 
 // The usage line printed after a bad option of that command.
 std::string UsageLine(const std::string &command);

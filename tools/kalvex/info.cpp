@@ -9,31 +9,11 @@
 #include "commands.h"
 #include "kalvex.h"
 #include "kalvex_sequence.h"
+#include "sequence_file.h"
 
 namespace kalvex_tool {
 
 namespace {
-
-std::string SequenceRefusal(int32_t code) {
-    switch (code) {
-        case KALVEX_SEQ_E_OPEN:
-            return "the file cannot be read";
-        case KALVEX_SEQ_E_NOT_TIFF:
-            return "not a TIFF file with pages";
-        case KALVEX_SEQ_E_FORMAT:
-            return "a page is not a 640 x 480 16-bit single-sample image";
-        case KALVEX_SEQ_E_METADATA:
-            return "a page lacks the frame metadata, or it is not valid JSON";
-        case KALVEX_SEQ_E_TABLE:
-            return "the embedded calibration table is missing or damaged";
-        case KALVEX_SEQ_E_TRUNCATED:
-            return "a page's data is truncated";
-        case KALVEX_SEQ_E_NO_MEMORY:
-            return "out of memory";
-        default:
-            return "not a radiometric sequence (code " + std::to_string(code) + ")";
-    }
-}
 
 std::string Utc(int64_t ns) {
     using namespace std::chrono;

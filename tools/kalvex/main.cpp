@@ -32,6 +32,8 @@ const Command kCommands[] = {
      "write a table for the simulated camera, or summarise one"},
     {"info", RunInfo, "kalvex info FILE",
      "what a recorded radiometric sequence holds: frames, times, rate, gaps, table, scene"},
+    {"convert", RunConvert, "kalvex convert FILE --to TYPE [--frames A:B] [--out DIR]",
+     "a recorded sequence's frames as still files, or a range of them as a recording"},
     {"view", RunView, "kalvex view [--port 8080] [--listen ADDRESS] [options]",
      "live image and temperatures in the browser"},
     {"stream", RunStream, "kalvex stream [--camera N]... [--listen ADDRESS] [--port 8554]",
@@ -68,7 +70,8 @@ int main(int argc, char **argv) {
     if (argc < 2) {
         std::fprintf(
             stderr,
-            "kalvex: no command (list, usb, capture, snap, table, info, view, stream, demo)\n%s\n",
+            "kalvex: no command (list, usb, capture, snap, table, info, convert, view, stream, "
+            "demo)\n%s\n",
             UsageLine("").c_str());
         return kExitUsage;
     }

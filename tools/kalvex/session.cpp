@@ -45,6 +45,24 @@ void CameraOptions::AddTo(std::vector<Option> *options, bool scene) {
     options->push_back({"--camera", "N", "camera number 0-7 (default: the first found)",
                         [this](const std::string &v) { camera = ParseInt(v, "--camera", 0, 7); }});
     sim.AddTo(options, !scene);
+    if (!scene) return;
+    options->push_back(
+        {"--replay", "FILE",
+         "the simulated camera plays a recorded sequence (--record seq) instead of its scene; "
+         "without --table its own table is loaded",
+         [this](const std::string &v) {
+             if (v.empty()) throw UsageError("--replay needs a file name");
+             if (source == Source::Real)
+                 throw UsageError(
+                     "--replay uses the simulated camera: it excludes --usb and --no-sim");
+             replay = v;
+             source = Source::Sim;
+         }});
+    options->push_back(
+        {"--replay-rate", "HZ", "replay at this frame rate (default 0: the recorded pace)",
+         [this](const std::string &v) { replayRate = ParseDouble(v, "--replay-rate", 0, 1000); }});
+    options->push_back({"--loop", "", "replay the recording over and over",
+                        [this](const std::string &) { replayLoop = true; }});
 }
 
 void ParamOptions::AddTo(std::vector<Option> *options, bool streaming) {
@@ -156,13 +174,15 @@ bool SceneOptions::Any() const {
 void SceneOptions::Apply(Session &session) const {
     KalvexScene scene;
     KalvexScene_Default(&scene);
+    const std::optional<KalvexScene> recorded = session.ReplayScene();
+    if (recorded) scene = *recorded;
     if (emissivity) scene.emissivity = static_cast<float>(*emissivity);
     if (reflected) scene.reflected = static_cast<float>(*reflected);
     if (transmission) scene.transmission = static_cast<float>(*transmission);
     if (distance) scene.distance = static_cast<float>(*distance);
     if (humidity) scene.humidity = static_cast<float>(*humidity / 100.0);
     if (air) scene.atmosphere = static_cast<float>(*air);
-    if (Any() && KalvexScene_Set(session.handle(), &scene) != 1)
+    if ((Any() || recorded) && KalvexScene_Set(session.handle(), &scene) != 1)
         session.Fail("cannot set the scene");
     // The simulated path is the one the library is told about.
     if (session.simulated() && (reflectedScene || transmission || distance)) {
@@ -244,7 +264,10 @@ Session::~Session() {
 void Session::Close() {
     if (handle_ != 0) Kalvex_Release(handle_);
     handle_ = 0;
-    if (simCamera_ >= 0) KalvexSim_Unplug(simCamera_);
+    if (simCamera_ >= 0) {
+        if (!replayPath_.empty()) KalvexSim_StopReplay(simCamera_);
+        KalvexSim_Unplug(simCamera_);
+    }
     simCamera_ = -1;
 }
 
@@ -268,6 +291,22 @@ void Session::PlugSimulator(const CameraOptions &o) {
     simCamera_ = cam;
     simulated_ = true;
     o.sim.ApplyTo(cam);
+    if (o.replay.empty() || !replayPath_.empty()) return;
+    replayTable_ = std::make_unique<RecordingTable>(o.replay);
+    const int replay = KalvexSim_ReplayA(
+        cam, o.replay.c_str(), o.replayRate,
+        (o.replayLoop ? KALVEX_SIM_REPLAY_LOOP : 0) | (o.replayStep ? KALVEX_SIM_REPLAY_STEP : 0));
+    if (replay != 1)
+        throw Failure("cannot replay '" + o.replay +
+                          "': " + (replay < 0 ? SequenceRefusal(replay) : std::string("refused")),
+                      KALVEX_EV_FILE);
+    replayPath_ = o.replay;
+}
+
+KalvexSimReplayState Session::ReplayState() const {
+    KalvexSimReplayState state{};
+    if (simCamera_ >= 0) KalvexSim_GetReplayState(simCamera_, &state);
+    return state;
 }
 
 void Session::Apply(const ParamOptions &p) {
@@ -276,13 +315,17 @@ void Session::Apply(const ParamOptions &p) {
         int id;
         const char *name;
     };
+    // Recorded frames are already corrected: a NUC's hold would only swallow
+    // the first of them, so a replay holds none unless asked.
+    std::optional<int> nucHold = p.nucHold;
+    if (!nucHold && replaying()) nucHold = 0;
     const Setting settings[] = {
         {p.rangeLow, KALVEX_PARAM_RANGE_LOW, "colour range low"},
         {p.rangeHigh, KALVEX_PARAM_RANGE_HIGH, "colour range high"},
         {p.autoRange, KALVEX_PARAM_AUTO_RANGE, "auto-range counter"},
         {p.rowOrder, KALVEX_PARAM_ROW_ORDER, "row-order flag"},
         {p.outputRowOrder, KALVEX_PARAM_OUTPUT_ROW_ORDER, "output row-order flag"},
-        {p.nucHold, KALVEX_PARAM_NUC_HOLD, "NUC hold time"},
+        {nucHold, KALVEX_PARAM_NUC_HOLD, "NUC hold time"},
         {p.split, KALVEX_PARAM_SPLIT_LIMIT, "split limit"},
         {p.frameInterval, KALVEX_PARAM_FRAME_INTERVAL, "frame interval"},
         {p.autoNuc, KALVEX_PARAM_AUTO_NUC, "auto-NUC enable"},
@@ -291,14 +334,17 @@ void Session::Apply(const ParamOptions &p) {
         if (s.value && Kalvex_SetParam(handle_, s.id, *s.value) != 1)
             Fail(std::string("cannot set the ") + s.name);
     nucStarted_.reset();
-    if (!p.table.empty() && Kalvex_SetTableA(handle_, p.table.c_str()) != 1) {
+    const std::string table = !p.table.empty() ? p.table : ReplayTable();
+    if (!table.empty() && Kalvex_SetTableA(handle_, table.c_str()) != 1) {
         char reason[512] = "";
-        if (KalvexTable_CheckA(p.table.c_str(), nullptr, reason, sizeof reason) != 1)
-            Fail("cannot load the temperature table '" + p.table + "': " + reason);
-        Fail("cannot load the temperature table '" + p.table + "'");
+        if (KalvexTable_CheckA(table.c_str(), nullptr, reason, sizeof reason) != 1)
+            Fail("cannot load the temperature table '" + table + "': " + reason);
+        Fail("cannot load the temperature table '" + table + "'");
     }
+    if (p.table.empty() && !table.empty())
+        Say("loaded   the recording's own table (%s)\n", table.c_str());
     // Loading a table performs a NUC, as does --nuc: frames resume after the hold.
-    if (!p.table.empty() || p.nucNow || driftHoldAhead_)
+    if (!table.empty() || p.nucNow || driftHoldAhead_)
         nucStarted_ = std::chrono::steady_clock::now();
     if (p.nucNow) Kalvex_Nuc(handle_);
 }
@@ -365,7 +411,7 @@ SimulatorTable::~SimulatorTable() {
 
 void EnsureTemperatureTable(const Session &session, ParamOptions &params, const std::string &what,
                             std::optional<SimulatorTable> &own) {
-    if (!params.table.empty() || what.empty()) return;
+    if (!params.table.empty() || what.empty() || !session.ReplayTable().empty()) return;
     if (!session.simulated())
         throw UsageError(what +
                          " needs a temperature table (--table FILE): without one the "

@@ -3,12 +3,15 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cli.h"
+#include "kalvex_sim.h"
 #include "os.h"
+#include "sequence_file.h"
 #include "sim_scene.h"
 
 namespace kalvex_tool {
@@ -22,6 +25,12 @@ struct CameraOptions {
     int camera = -1;                      // -1: the first one found
     int usbVendor = -1, usbProduct = -1;  // --usb VID:PID: a camera on USB
     SimScene sim;
+    // --replay FILE: the simulated camera serves a recorded sequence, at its
+    // recorded pace (or --replay-rate), once or with --loop.
+    std::string replay;
+    double replayRate = 0.0;
+    bool replayLoop = false;
+    bool replayStep = false;  // frames only as the host steps them (KalvexSim_ReplayStep)
 
     // scene: also the simulated scene's options (a command that only lists
     // cameras takes the camera choice and the simulated internal temperature).
@@ -53,7 +62,8 @@ struct SceneOptions {
     void AddTo(std::vector<Option> *options);
     bool Any() const;
     // Sets the instance's scene; on the simulated camera also the scene's
-    // reflected temperature and the same path.
+    // reflected temperature and the same path. A replay starts from the
+    // recorded scene, the options changing what they name.
     void Apply(Session &session) const;
 };
 
@@ -68,6 +78,14 @@ class Session {
     int handle() const { return handle_; }
     int camera() const { return camera_; }
     bool simulated() const { return simulated_; }
+    // Whether the camera replays a recording, and how far it has got.
+    bool replaying() const { return !replayPath_.empty(); }
+    KalvexSimReplayState ReplayState() const;
+    // The recording's own table (empty: none, or not replaying) and scene.
+    std::string ReplayTable() const { return replayTable_ ? replayTable_->path() : std::string(); }
+    std::optional<KalvexScene> ReplayScene() const {
+        return replayTable_ ? replayTable_->scene() : std::nullopt;
+    }
     MessageWindow &window() { return window_; }
     // Present cameras as the instance found them.
     const std::vector<int> &cameras() const { return cameras_; }
@@ -102,6 +120,8 @@ class Session {
     int camera_ = 0;
     bool simulated_ = false;
     int simCamera_ = -1;
+    std::string replayPath_;
+    std::unique_ptr<RecordingTable> replayTable_;
     std::vector<int> cameras_;
     std::optional<std::chrono::steady_clock::time_point> nucStarted_;
     // The library's first drift check will find a drift and hold frames back.

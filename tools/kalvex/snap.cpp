@@ -77,7 +77,7 @@ int RunSnap(const Args &args) {
     session.PopEvents();
     // A frame is colour-mapped with the range the frame before it set: with an
     // automatic range, one frame first so that the kept one is mapped with its own.
-    if (params.autoRange.value_or(-1) != 0) {
+    if (params.autoRange.value_or(-1) != 0 && !session.replaying()) {
         Kalvex_OneShot(h);
         session.PopEvents();
     }

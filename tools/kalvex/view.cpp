@@ -86,7 +86,8 @@ int RunView(const Args &args) {
 
     Session session(o.camera);
     std::optional<SimulatorTable> ownTable;
-    if (session.simulated() && o.params.table.empty()) {
+    // A replay brings its own table (Session::Apply loads it).
+    if (session.simulated() && o.params.table.empty() && session.ReplayTable().empty()) {
         ownTable.emplace();
         o.params.table = ownTable->path();
     }
@@ -99,7 +100,7 @@ int RunView(const Args &args) {
     ViewEngineConfig config;
     config.handle = session.handle();
     config.simCamera = session.simulated() ? session.camera() : -1;
-    config.celsius = !o.params.table.empty();
+    config.celsius = !o.params.table.empty() || !session.ReplayTable().empty();
     config.bottomUp = o.params.rowOrder.value_or(0) == 0;
     config.outDir = o.out;
     config.jpegQuality = o.quality;
@@ -119,7 +120,9 @@ int RunView(const Args &args) {
     engine.Start();
     server.Start();
     std::printf("kalvex view: camera %d%s%s\n", session.camera(),
-                session.simulated() ? " (simulated)" : "",
+                session.replaying()   ? " (simulated, replaying a recording)"
+                : session.simulated() ? " (simulated)"
+                                      : "",
                 config.celsius ? "" : ", no table: no temperatures");
     if (ownTable)
         std::printf("loaded   a table for the simulated camera (%s)\n", ownTable->path().c_str());
