@@ -3,13 +3,18 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include <cerrno>
 #include <cstdio>
 
 #include "cli.h"
+#include "kalvex_frame.h"
+#include "kalvex_sequence.h"
 #include "kalvex_sim.h"
 #include "kalvex_table.h"
+#include "kalvex_usb.h"
 #include "sim_scene.h"
 
 namespace kalvex_gst {
@@ -40,6 +45,37 @@ std::string EventWords(int code) {
     return code == 0 ? "no event code" : kalvex_tool::EventMeaning(code);
 }
 
+// After a replay's last frame, polls without a message before the end is
+// taken as such although the library never showed the last frame taken.
+constexpr int kReplayIdlePolls = 1000 / kPollMs;
+
+std::string SequenceReason(int code) {
+    switch (code) {
+        case KALVEX_SEQ_E_OPEN:
+            return "the file cannot be read";
+        case KALVEX_SEQ_E_NOT_TIFF:
+            return "not a TIFF file, or one without pages";
+        case KALVEX_SEQ_E_FORMAT:
+            return "a page is not 640 x 480 x 16 bits";
+        case KALVEX_SEQ_E_METADATA:
+            return "not a radiometric sequence (a page without its metadata)";
+        case KALVEX_SEQ_E_TABLE:
+            return "its calibration table is damaged";
+        case KALVEX_SEQ_E_TRUNCATED:
+            return "the file is truncated";
+        case KALVEX_SEQ_E_NO_MEMORY:
+            return "out of memory";
+        default:
+            return "refused (code " + std::to_string(code) + ")";
+    }
+}
+
+// What the USB driver last said, or an empty text when it had nothing to say.
+std::string UsbProblem() {
+    char text[512] = "";
+    return KalvexUsb_GetLastEvent(text, sizeof text) == KALVEX_USB_OK ? std::string() : text;
+}
+
 }  // namespace
 
 size_t FrameBytes(Output output) {
@@ -65,7 +101,38 @@ OpenError Camera::Open(const CameraConfig &config, std::string *error) {
     window_ = KalvexPosix_CreateWindow();
     if (window_ == nullptr) return fail(OpenError::Resources, "cannot create a message window");
     simRate_ = KALVEX_SIM_DEFAULT_FRAME_RATE;
-    if (config.sim) {
+    const bool replay = !config.replay.empty();
+    // The table a replay brings, loaded below and removed when Open returns.
+    std::string replayTable;
+    struct RemoveFile {
+        std::string *path;
+        ~RemoveFile() {
+            std::error_code ec;
+            if (!path->empty()) std::filesystem::remove(*path, ec);
+        }
+    } removeTable{&replayTable};
+    if (replay) {
+        if (!config.usb.empty())
+            return fail(OpenError::Settings, "usb and replay exclude each other");
+        const OpenError e = PrepareReplay(&config_, &replayTable, error);
+        if (e != OpenError::None) {
+            Close();
+            return e;
+        }
+    }
+    if (!config.usb.empty()) {
+        if (config.sim) return fail(OpenError::Settings, "usb and sim exclude each other");
+        int vendor = 0, product = 0;
+        if (!kalvex_tool::ParseUsbIdPair(config.usb, &vendor, &product))
+            return fail(OpenError::Settings, "usb '" + config.usb +
+                                                 "' is not VID:PID in hexadecimal (such as "
+                                                 "1209:6a0e)");
+        // The driver serves matching devices to every instance created after
+        // this; adding the same ids again is harmless.
+        if (KalvexUsb_AddDevice(vendor, product, nullptr) != 1)
+            return fail(OpenError::Resources, "the USB driver does not start: " + UsbProblem());
+    }
+    if (config.sim || replay) {
         kalvex_tool::SimScene scene;
         std::string why;
         if (!kalvex_tool::ParseSimScene(config.simScene, &scene, &why))
@@ -78,7 +145,19 @@ OpenError Camera::Open(const CameraConfig &config, std::string *error) {
             plugged_ = true;
         }
         scene.ApplyTo(config.camera);
-        if (scene.fps) simRate_ = *scene.fps;
+        if (scene.fps && !replay) simRate_ = *scene.fps;
+        if (replay) {
+            // Before the instance: it starts from the recording's internal temperature.
+            const int r = KalvexSim_ReplayA(config.camera, config.replay.c_str(), config.replayRate,
+                                            config.replayLoop ? KALVEX_SIM_REPLAY_LOOP : 0);
+            if (r != 1)
+                return fail(
+                    OpenError::Replay,
+                    "replay '" + config.replay + "': " +
+                        (r < 0 ? SequenceReason(r) : std::string("the simulator refuses it")));
+            replaying_ = true;
+            idlePolls_ = 0;
+        }
     }
     if (KalvexMeasure_PaletteId(config.palette.c_str()) < 0)
         return fail(OpenError::Settings,
@@ -90,10 +169,18 @@ OpenError Camera::Open(const CameraConfig &config, std::string *error) {
     handle_ = Kalvex_Initialize(window_);
     if (handle_ == 0) return fail(OpenError::Resources, "cannot create a library instance");
     wchar_t name[32];
-    if (Kalvex_IsCameraEnableW(handle_, config.camera, name, 32) != 1)
+    if (Kalvex_IsCameraEnableW(handle_, config.camera, name, 32) != 1) {
+        if (!config.usb.empty()) {
+            const std::string why = UsbProblem();
+            return fail(OpenError::NotFound,
+                        "camera " + std::to_string(config.camera) + " does not answer on USB as " +
+                            config.usb +
+                            (why.empty() ? " (kalvex usb lists the candidates)" : ": " + why));
+        }
         return fail(OpenError::NotFound,
                     "camera " + std::to_string(config.camera) + " is not connected" +
                         (config.sim ? "" : " (sim=true for the simulated one)"));
+    }
     while (Kalvex_GetLastError(handle_) != 0) {
         // Codes of the probe (an unreadable internal temperature) are not fatal.
     }
@@ -103,7 +190,17 @@ OpenError Camera::Open(const CameraConfig &config, std::string *error) {
     Kalvex_SetParam(handle_, KALVEX_PARAM_ROW_ORDER, 1);
     if (!config.table.empty() && Kalvex_SetTableA(handle_, config.table.c_str()) != 1)
         return fail(OpenError::Table, TableReason(config.table));
-    if (KalvexScene_Set(handle_, &config.scene) != 1)
+    if (!replayTable.empty() && Kalvex_SetTableA(handle_, replayTable.c_str()) != 1)
+        return fail(OpenError::Replay,
+                    "replay '" + config.replay +
+                        "': the library refuses its table: " + TableReason(replayTable));
+    if (replay) {
+        // A replayed camera's NUC changes nothing: no frame of the recording
+        // is held back after one, and none is started for drift.
+        Kalvex_SetParam(handle_, KALVEX_PARAM_NUC_HOLD, 0);
+        Kalvex_SetParam(handle_, KALVEX_PARAM_AUTO_NUC, 0);
+    }
+    if (KalvexScene_Set(handle_, &config_.scene) != 1)
         return fail(OpenError::Settings, "the scene settings are out of range");
     if (Kalvex_Preview(handle_) != 1) {
         int code = KALVEX_EV_NOT_SUPPORTED;
@@ -124,9 +221,68 @@ OpenError Camera::Open(const CameraConfig &config, std::string *error) {
     return OpenError::None;
 }
 
+OpenError Camera::PrepareReplay(CameraConfig *config, std::string *tableFile, std::string *error) {
+    const int seq = KalvexSeq_OpenA(config->replay.c_str());
+    if (seq <= 0) {
+        *error = "replay '" + config->replay + "': " + SequenceReason(seq);
+        return OpenError::Replay;
+    }
+    auto done = [&](OpenError e, const std::string &why) {
+        KalvexSeq_Close(seq);
+        if (e != OpenError::None) *error = "replay '" + config->replay + "': " + why;
+        return e;
+    };
+    const int frames = KalvexSeq_Count(seq);
+    if (frames <= 0) return done(OpenError::Replay, "no frames");
+    if (!config->sceneSet) KalvexSeq_GetScene(seq, &config->scene);
+    // Caps: the rate asked for, or the recording's mean rate.
+    if (config->replayRate > 0.0) {
+        simRate_ = config->replayRate;
+    } else {
+        KalvexFrameInfo first{}, last{};
+        first.size = last.size = sizeof first;
+        simRate_ = 0.0;  // a single frame: no rate
+        if (frames > 1 && KalvexSeq_GetInfo(seq, 0, &first) == 1 &&
+            KalvexSeq_GetInfo(seq, frames - 1, &last) == 1 && last.timestampNs > first.timestampNs)
+            simRate_ = std::round((frames - 1) * 1e12 /
+                                  static_cast<double>(last.timestampNs - first.timestampNs)) /
+                       1000.0;
+    }
+    const int bytes = config->table.empty() ? KalvexSeq_GetTable(seq, nullptr, 0) : 0;
+    if (bytes <= 0) return done(OpenError::None, "");
+    std::vector<char> table(static_cast<size_t>(bytes));
+    if (KalvexSeq_GetTable(seq, table.data(), bytes) != bytes)
+        return done(OpenError::Replay, "its table cannot be read");
+    std::error_code ec;
+    const std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+    static std::atomic<unsigned> counter{0};
+    const std::filesystem::path file = dir / ("kalvexsrc-table-" + std::to_string(SteadyNs()) +
+                                              "-" + std::to_string(counter.fetch_add(1)) + ".bin");
+    std::ofstream out(file, std::ios::binary);
+    out.write(table.data(), bytes);
+    out.close();
+    if (ec || !out) {
+        std::filesystem::remove(file, ec);
+        return done(OpenError::Resources,
+                    "cannot write its table to a temporary file in " + dir.string());
+    }
+    *tableFile = file.string();
+    return done(OpenError::None, "");
+}
+
+bool Camera::ReplayFinished() {
+    if (!replaying_ || config_.replayLoop) return false;
+    KalvexSimReplayState state{};
+    if (KalvexSim_GetReplayState(config_.camera, &state) != 1 || !state.finished) return false;
+    // Over once the last frame the camera served has been handed out.
+    return static_cast<long>(sequence_) >= state.served || ++idlePolls_ >= kReplayIdlePolls;
+}
+
 void Camera::Close() {
     if (handle_ != 0) Kalvex_Release(handle_);
     handle_ = 0;
+    if (replaying_) KalvexSim_StopReplay(config_.camera);
+    replaying_ = false;
     if (window_ != nullptr) KalvexPosix_DestroyWindow(window_);
     window_ = nullptr;
     if (plugged_) KalvexSim_Unplug(config_.camera);
@@ -137,7 +293,7 @@ void Camera::Close() {
 void Camera::FrameRate(int *num, int *den) const {
     *den = 1;
     *num = kNominalRate;
-    if (!config_.sim) return;
+    if (!config_.sim && config_.replay.empty()) return;
     // The simulated rate as a fraction of thousandths (29.97 -> 29970/1000).
     const double r = simRate_;
     if (r <= 0.0) {
@@ -155,7 +311,10 @@ void Camera::FrameRate(int *num, int *den) const {
 Camera::Wait Camera::Next(FrameRef *frame, const std::atomic<bool> &cancel, std::string *error) {
     while (!cancel.load(std::memory_order_acquire)) {
         KalvexMessage m;
-        if (KalvexPosix_GetMessage(window_, &m, kPollMs) != 1) continue;
+        if (KalvexPosix_GetMessage(window_, &m, kPollMs) != 1) {
+            if (ReplayFinished()) return Wait::Finished;
+            continue;
+        }
         if (m.message == KALVEX_WM_FRAME) {
             *frame = FrameRef{};
             frame->id = static_cast<uint32_t>(m.lParam);
@@ -177,9 +336,33 @@ Camera::Wait Camera::Next(FrameRef *frame, const std::atomic<bool> &cancel, std:
 }
 
 void Camera::Describe(FrameRef *frame) {
-    frame->monotonicNs = SteadyNs();
-    frame->utcNs = UtcNs();
-    frame->sequence = ++sequence_;
+    KalvexFrameInfo info{};
+    info.size = sizeof info;
+    if (KalvexFrame_GetInfo(handle_, frame->id, &info) != 1) {
+        // The slot went round the ring already: the message's arrival stands
+        // in, and Copy will find the frame gone.
+        while (Kalvex_GetLastError(handle_) != 0) {
+        }
+        frame->monotonicNs = SteadyNs();
+        frame->utcNs = UtcNs();
+        frame->sequence = sequence_ + 1;
+        return;
+    }
+    // The library's own count of the run: frames it took but never published
+    // (a NUC hold, a host that fell behind) show as a gap.
+    frame->sequence = info.sequence;
+    frame->monotonicNs = info.timestampNs;
+    frame->utcNs = info.utcNs;
+    frame->hasInfo = true;
+    frame->cameraFrame = info.cameraFrame;
+    frame->internalTemperature = info.internalTemperature;
+    frame->framesSinceNuc = info.framesSinceNuc;
+    frame->msSinceNuc = info.msSinceNuc;
+    frame->rawMin = info.rawMin;
+    frame->rawMax = info.rawMax;
+    frame->tableCrc = info.tableCrc;
+    frame->flags = info.flags;
+    sequence_ = info.sequence;
 }
 
 bool Camera::Copy(const FrameRef &frame, uint8_t *dst) {

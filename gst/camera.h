@@ -26,11 +26,18 @@ size_t FrameBytes(Output output);
 
 struct CameraConfig {
     int camera = 0;
-    std::string table;     // empty: none
-    bool sim = false;      // plug the simulated camera `camera` for the run
+    std::string table;  // empty: none
+    bool sim = false;   // plug the simulated camera `camera` for the run
+    std::string usb;    // "VID:PID": cameras on USB with these ids (empty: none)
+    // A radiometric sequence the simulated camera serves (implies sim): at the
+    // recorded pace or replayRate frames per second, once or looped.
+    std::string replay;
+    double replayRate = 0.0;
+    bool replayLoop = false;
     std::string simScene;  // the tool's simulated-scene options
     Output output = Output::Raw;
     KalvexScene scene{};
+    bool sceneSet = false;  // the scene was given (else a replay takes the recording's)
     // Colour: a palette by name and the contrast (KALVEX_AGC_*); hue with the
     // library's range is the library's own colour map.
     std::string palette = "hue";
@@ -38,7 +45,7 @@ struct CameraConfig {
 };
 
 // Why a camera could not be opened, so the element can pick the error domain.
-enum class OpenError { None, NotFound, Settings, Table, Resources };
+enum class OpenError { None, NotFound, Settings, Table, Replay, Resources };
 
 // A frame as it left the camera; the times are those the element stamps with.
 struct FrameRef {
@@ -72,9 +79,10 @@ class Camera {
     // The frame rate the camera runs at, as a fraction (0/1: as fast as asked).
     void FrameRate(int *num, int *den) const;
 
-    enum class Wait { Frame, Cancelled, Ended };
+    enum class Wait { Frame, Cancelled, Ended, Finished };
     // Waits for the next frame message; returns Ended with *error when the
-    // camera ended capture. cancel is polled, so unlocking takes one poll.
+    // camera ended capture, Finished after a replay's last frame (no loop).
+    // cancel is polled, so unlocking takes one poll.
     Wait Next(FrameRef *frame, const std::atomic<bool> &cancel, std::string *error);
     // Copies the frame into dst (FrameBytes(output) bytes), top row first.
     // False when the ring has already reused the frame's slot.
@@ -89,11 +97,17 @@ class Camera {
 
   private:
     void Describe(FrameRef *frame);
+    // Reads the recording's table (into a temporary file, loaded and removed
+    // again), scene and pace; false with *error when it cannot be read.
+    OpenError PrepareReplay(CameraConfig *config, std::string *tableFile, std::string *error);
+    bool ReplayFinished();
 
     CameraConfig config_;
     int handle_ = 0;
     KalvexHwnd window_ = nullptr;
     bool plugged_ = false;
+    bool replaying_ = false;  // the element set the simulated camera's replay
+    int idlePolls_ = 0;       // polls without a message since the replay finished
     double simRate_ = 30.0;
     uint32_t sequence_ = 0;
     bool rgb_ = true;

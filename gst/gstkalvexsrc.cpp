@@ -28,6 +28,10 @@ enum {
     PROP_TABLE,
     PROP_SIM,
     PROP_SIM_SCENE,
+    PROP_USB,
+    PROP_REPLAY,
+    PROP_REPLAY_RATE,
+    PROP_REPLAY_LOOP,
     PROP_OUTPUT,
     PROP_EMISSIVITY,
     PROP_REFLECTED,
@@ -147,6 +151,22 @@ static void gst_kalvex_src_set_property(GObject *object, guint id, const GValue 
             c.simScene = t != nullptr ? t : "";
             break;
         }
+        case PROP_USB: {
+            const char *t = g_value_get_string(value);
+            c.usb = t != nullptr ? t : "";
+            break;
+        }
+        case PROP_REPLAY: {
+            const char *t = g_value_get_string(value);
+            c.replay = t != nullptr ? t : "";
+            break;
+        }
+        case PROP_REPLAY_RATE:
+            c.replayRate = g_value_get_double(value);
+            break;
+        case PROP_REPLAY_LOOP:
+            c.replayLoop = g_value_get_boolean(value) != FALSE;
+            break;
         case PROP_OUTPUT:
             c.output = static_cast<Output>(g_value_get_enum(value));
             break;
@@ -161,14 +181,17 @@ static void gst_kalvex_src_set_property(GObject *object, guint id, const GValue 
         case PROP_EMISSIVITY:
             c.scene.emissivity = g_value_get_float(value);
             scene = true;
+            c.sceneSet = true;
             break;
         case PROP_REFLECTED:
             c.scene.reflected = g_value_get_float(value);
             scene = true;
+            c.sceneSet = true;
             break;
         case PROP_TRANSMISSION:
             c.scene.transmission = g_value_get_float(value);
             scene = true;
+            c.sceneSet = true;
             break;
         default:
             G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
@@ -196,6 +219,18 @@ static void gst_kalvex_src_get_property(GObject *object, guint id, GValue *value
             break;
         case PROP_SIM_SCENE:
             g_value_set_string(value, c.simScene.c_str());
+            break;
+        case PROP_USB:
+            g_value_set_string(value, c.usb.c_str());
+            break;
+        case PROP_REPLAY:
+            g_value_set_string(value, c.replay.c_str());
+            break;
+        case PROP_REPLAY_RATE:
+            g_value_set_double(value, c.replayRate);
+            break;
+        case PROP_REPLAY_LOOP:
+            g_value_set_boolean(value, c.replayLoop);
             break;
         case PROP_OUTPUT:
             g_value_set_enum(value, static_cast<gint>(c.output));
@@ -245,6 +280,10 @@ static gboolean gst_kalvex_src_start(GstBaseSrc *base) {
             return FALSE;
         case OpenError::Settings:
             GST_ELEMENT_ERROR(base, RESOURCE, SETTINGS, ("Bad settings"), ("%s", why.c_str()));
+            return FALSE;
+        case OpenError::Replay:
+            GST_ELEMENT_ERROR(base, RESOURCE, OPEN_READ, ("Cannot replay the recording"),
+                              ("%s", why.c_str()));
             return FALSE;
         case OpenError::Resources:
             GST_ELEMENT_ERROR(base, RESOURCE, FAILED, ("Camera does not start"),
@@ -398,6 +437,9 @@ static GstFlowReturn gst_kalvex_src_fill(GstPushSrc *push, GstBuffer *buf) {
         switch (s->camera.Next(&f, s->cancel, &why)) {
             case Camera::Wait::Cancelled:
                 return GST_FLOW_FLUSHING;
+            case Camera::Wait::Finished:
+                GST_DEBUG_OBJECT(src, "the recording has been played");
+                return GST_FLOW_EOS;
             case Camera::Wait::Ended:
                 GST_ELEMENT_ERROR(src, RESOURCE, READ, ("The camera stopped sending frames"),
                                   ("%s", why.c_str()));
@@ -481,6 +523,30 @@ static void gst_kalvex_src_class_init(GstKalvexSrcClass *klass) {
                                                         "The kalvex program's scene options, e.g. "
                                                         "\"--spot 320,240,60,37 --background 20\"",
                                                         nullptr, rw));
+    g_object_class_install_property(
+        gobject, PROP_USB,
+        g_param_spec_string("usb", "USB ids",
+                            "A camera on USB with these hexadecimal ids, \"VID:PID\" (such as "
+                            "1209:6a0e; kalvex usb lists them); camera numbers its matching "
+                            "devices in bus order",
+                            nullptr, rw));
+    g_object_class_install_property(
+        gobject, PROP_REPLAY,
+        g_param_spec_string("replay", "Replay",
+                            "A radiometric sequence (.tiff) played through the simulated camera "
+                            "(implies sim); its own table and scene unless table or the scene "
+                            "properties are given; end of stream after its last frame",
+                            nullptr, rw));
+    g_object_class_install_property(
+        gobject, PROP_REPLAY_RATE,
+        g_param_spec_double("replay-rate", "Replay rate",
+                            "Frames per second of the replay (0: the recorded pace)", 0.0, 1000.0,
+                            0.0, rw));
+    g_object_class_install_property(
+        gobject, PROP_REPLAY_LOOP,
+        g_param_spec_boolean("replay-loop", "Replay loop",
+                             "Start the recording over after its last frame (no end of stream)",
+                             FALSE, rw));
     g_object_class_install_property(
         gobject, PROP_OUTPUT,
         g_param_spec_enum("output", "Output", "What the buffers hold", GST_TYPE_KALVEX_OUTPUT,

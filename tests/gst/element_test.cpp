@@ -9,13 +9,16 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "kalvex.h"
+#include "kalvex_frame.h"
 #include "kalvex_measure.h"
+#include "kalvex_sequence.h"
 #include "kalvex_sim.h"
 
 namespace {
@@ -266,10 +269,21 @@ TEST_F(KalvexSrc, MetadataTravelsWithTheBuffer) {
     ASSERT_TRUE(gst_structure_get_uint(s, "sequence", &seq));
     EXPECT_EQ(static_cast<int>(id), Kalvex_GetNewID(handle_));
     EXPECT_EQ(seq, GST_BUFFER_OFFSET(b));
+    // The library's metadata of that frame, field for field.
+    KalvexFrameInfo info{};
+    info.size = sizeof info;
+    ASSERT_EQ(KalvexFrame_GetInfo(handle_, id, &info), 1);
+    unsigned cameraFrame = 0, crc = 1;
+    EXPECT_EQ(seq, info.sequence);
+    EXPECT_TRUE(gst_structure_get_uint(s, "camera-frame", &cameraFrame));
+    EXPECT_EQ(cameraFrame, info.cameraFrame);
+    EXPECT_TRUE(gst_structure_get_uint(s, "table-crc", &crc));
+    EXPECT_EQ(crc, info.tableCrc);
     GstCaps *unix = gst_caps_new_empty_simple("timestamp/x-unix");
     GstReferenceTimestampMeta *utc = gst_buffer_get_reference_timestamp_meta(copy, unix);
     gst_caps_unref(unix);
     ASSERT_NE(utc, nullptr);
+    EXPECT_EQ(static_cast<int64_t>(utc->timestamp), info.utcNs);
     EXPECT_GE(static_cast<int64_t>(utc->timestamp), before - 1000000000LL);
     EXPECT_LE(static_cast<int64_t>(utc->timestamp), before + 60 * 1000000000LL);
     gst_buffer_unref(copy);
@@ -333,6 +347,12 @@ TEST_F(KalvexSrcBus, FailuresToStartAreErrorsThatSayWhy) {
     Make("sim=true sim-scene=\"--spot 1,2\"");
     EXPECT_EQ(Set(GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
     EXPECT_NE(Error().find("--spot needs 4 comma-separated numbers"), std::string::npos);
+
+    Make("replay=/nonexistent/run.tiff");
+    EXPECT_EQ(Set(GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    e = Error();
+    EXPECT_NE(e.find("Cannot replay the recording"), std::string::npos) << e;
+    EXPECT_NE(e.find("the file cannot be read"), std::string::npos) << e;
     // The element plugged nothing that it did not unplug again.
     EXPECT_EQ(KalvexSim_IsPlugged(0), 0);
 }
@@ -355,6 +375,74 @@ TEST_F(KalvexSrcBus, UnplugMidStreamIsAnErrorNotAHang) {
     KalvexSimCounters c{};
     KalvexSim_GetCounters(0, &c);
     EXPECT_EQ(c.openHandles, 0);
+}
+
+// A recording played back: every buffer is the recorded frame, in order, the
+// recording's own table is in effect, and its end is the stream's end.
+TEST_F(KalvexSrcBus, ReplayGivesTheRecordedFramesThenEndOfStream) {
+    const std::string table = std::string(KALVEX_TEST_TMPDIR) + "/replay-table.bin";
+    const std::string path = std::string(KALVEX_TEST_TMPDIR) + "/replay.tiff";
+    ASSERT_EQ(KalvexSim_WriteTable(table.c_str(), 4, 64, -20.0, 150.0), 1);
+    ASSERT_EQ(KalvexSim_Plug(0), 1);
+    KalvexSim_SetTemporalNoise(0, 40, 7);  // every recorded frame differs
+    KalvexSim_AddSpot(0, 320, 100, 40, 60.0);
+    KalvexHwnd w = KalvexPosix_CreateWindow();
+    const int h = Kalvex_Initialize(w);
+    ASSERT_EQ(Kalvex_SetTableA(h, table.c_str()), 1);
+    Kalvex_SetParam(h, KALVEX_PARAM_NUC_HOLD, 0);
+    Kalvex_SetParam(h, KALVEX_PARAM_ROW_ORDER, 1);
+    ASSERT_EQ(Kalvex_Preview(h), 1);
+    ASSERT_EQ(KalvexSeq_RecordA(h, path.c_str(), KALVEX_SEQ_DEFLATE), 1);
+    auto frames = [&](int n) {
+        for (KalvexMessage m; n > 0 && KalvexPosix_GetMessage(w, &m, kStepMs) == 1;)
+            if (m.message == KALVEX_WM_FRAME) --n;
+    };
+    frames(8);
+    ASSERT_EQ(Kalvex_RecW(h, nullptr, 0), 1);
+    frames(2);  // the capture loop closes the file with a later frame
+    Kalvex_Release(h);
+    KalvexPosix_DestroyWindow(w);
+    KalvexSim_Reset();
+
+    const int seq = KalvexSeq_OpenA(path.c_str());
+    ASSERT_GT(seq, 0);
+    const int count = KalvexSeq_Count(seq);
+    ASSERT_GE(count, 2);
+    std::vector<std::vector<uint16_t>> recorded(count, std::vector<uint16_t>(kW * kH));
+    for (int i = 0; i < count; ++i)
+        ASSERT_EQ(KalvexSeq_ReadRaw(seq, i, recorded[i].data(), kW * kH * 2), 1);
+    KalvexFrameInfo info{};
+    info.size = sizeof info;
+    ASSERT_EQ(KalvexSeq_GetInfo(seq, 0, &info), 1);
+    KalvexSeq_Close(seq);
+    ASSERT_NE(recorded[0], recorded[1]);
+    std::remove(table.c_str());  // the element brings the recording's own
+
+    Make("replay=" + path + " replay-rate=60");
+    gst_harness_play(h_);
+    std::vector<uint16_t> got(kW * kH);
+    for (int i = 0; i < count; ++i) {
+        GstBuffer *b = gst_harness_pull(h_);
+        ASSERT_NE(b, nullptr) << i << ": " << Error(0);
+        gst_buffer_extract(b, 0, got.data(), got.size() * 2);
+        EXPECT_EQ(got, recorded[i]) << "frame " << i;
+        unsigned crc = 0;
+        GstCustomMeta *m = gst_buffer_get_custom_meta(b, "KalvexFrameMeta");
+        ASSERT_NE(m, nullptr);
+        gst_structure_get_uint(gst_custom_meta_get_structure(m), "table-crc", &crc);
+        EXPECT_EQ(crc, info.tableCrc) << i;
+        gst_buffer_unref(b);
+    }
+    bool eos = false;
+    for (GstEvent *e; !eos && (e = gst_harness_pull_event(h_)) != nullptr; gst_event_unref(e))
+        eos = GST_EVENT_TYPE(e) == GST_EVENT_EOS;
+    EXPECT_TRUE(eos);
+    EXPECT_EQ(gst_harness_buffers_in_queue(h_), 0u);
+    ASSERT_EQ(Set(GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
+    KalvexSimReplayState replay{};
+    KalvexSim_GetReplayState(0, &replay);
+    EXPECT_EQ(replay.active, 0);  // the element's replay ended with it
+    EXPECT_EQ(KalvexSim_IsPlugged(0), 0);
 }
 
 TEST_F(KalvexSrcBus, RepeatedStateChangesReleaseEverything) {

@@ -147,6 +147,23 @@ bool PlainDecimal(const std::string &text, bool fraction) {
 
 }  // namespace
 
+bool ParseUsbIdPair(const std::string &text, int *vendor, int *product) {
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos) return false;
+    auto hex = [](const std::string &part, int *out) {
+        if (part.empty() || part.size() > 4 ||
+            part.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+            return false;
+        *out = static_cast<int>(std::strtoul(part.c_str(), nullptr, 16));
+        return true;
+    };
+    int v = 0, p = 0;
+    if (!hex(text.substr(0, colon), &v) || !hex(text.substr(colon + 1), &p)) return false;
+    *vendor = v;
+    *product = p;
+    return true;
+}
+
 int ParseInt(const std::string &text, const std::string &what, long min, long max) {
     errno = 0;
     char *end = nullptr;

@@ -74,6 +74,9 @@ void PrintHelp(const CommandHelp &help, const std::vector<Option> &options);
 // line must never wrap, and what is cut is its least important end.
 std::string FitToWidth(const std::string &text, int columns);
 
+// "VID:PID" of a USB device, each 1 to 4 hexadecimal digits; false otherwise.
+bool ParseUsbIdPair(const std::string &text, int *vendor, int *product);
+
 // Strict number parsing: the whole text must be a number in range.
 int ParseInt(const std::string &text, const std::string &what, long min, long max);
 double ParseDouble(const std::string &text, const std::string &what);

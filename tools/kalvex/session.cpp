@@ -14,17 +14,9 @@
 namespace kalvex_tool {
 
 void ParseUsbIds(const std::string &text, int *vendor, int *product) {
-    auto hex = [&](const std::string &part) {
-        if (part.empty() || part.size() > 4 ||
-            part.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-            throw UsageError("--usb needs VID:PID in hexadecimal (such as 1209:6a0e), not '" +
-                             text + "'");
-        return static_cast<int>(std::stoul(part, nullptr, 16));
-    };
-    size_t colon = text.find(':');
-    if (colon == std::string::npos) hex("");
-    *vendor = hex(text.substr(0, colon));
-    *product = hex(text.substr(colon + 1));
+    if (!ParseUsbIdPair(text, vendor, product))
+        throw UsageError("--usb needs VID:PID in hexadecimal (such as 1209:6a0e), not '" + text +
+                         "'");
 }
 
 void CameraOptions::AddTo(std::vector<Option> *options, bool scene) {

@@ -140,8 +140,14 @@ void OnMediaConfigure(GstRTSPMediaFactory *, GstRTSPMedia *media, gpointer data)
 }
 
 gboolean OnCaptureBus(GstBus *, GstMessage *message, gpointer data) {
-    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR) return TRUE;
     auto *loop = static_cast<GMainLoop *>(data);
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
+        // Only a replay without --loop ends: the server ends with it.
+        std::fprintf(stderr, "kalvex stream: the recording has been played\n");
+        g_main_loop_quit(loop);
+        return TRUE;
+    }
+    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR) return TRUE;
     GError *err = nullptr;
     gchar *debug = nullptr;
     gst_message_parse_error(message, &err, &debug);
@@ -162,6 +168,10 @@ gboolean Quit(gpointer loop) {
 int RunStream(const Args &args) {
     std::vector<int> cameras;
     bool sim = false;
+    std::string usb;  // VID:PID, checked by the option
+    std::string replay;
+    double replayRate = 0;
+    bool replayLoop = false;
     std::string table, listen = "127.0.0.1", paletteName = "hue";
     int port = 8554;
     double seconds = 0;
@@ -170,7 +180,34 @@ int RunStream(const Args &args) {
     std::vector<Option> options = {
         {"--camera", "N", "serve camera N (repeatable; default 0)",
          [&](const std::string &v) { cameras.push_back(ParseInt(v, "--camera", 0, 7)); }},
-        {"--sim", "", "use the simulated camera", [&](const std::string &) { sim = true; }},
+        {"--sim", "", "use the simulated camera",
+         [&](const std::string &) {
+             if (!usb.empty()) throw UsageError("--sim and --usb exclude each other");
+             sim = true;
+         }},
+        {"--usb", "VID:PID", "cameras on USB with these hexadecimal ids (kalvex usb lists them)",
+         [&](const std::string &v) {
+             if (sim || !replay.empty())
+                 throw UsageError(std::string(sim ? "--sim" : "--replay") +
+                                  " and --usb exclude each other");
+             int vendor = 0, product = 0;
+             if (!ParseUsbIdPair(v, &vendor, &product))
+                 throw UsageError("--usb needs VID:PID in hexadecimal (such as 1209:6a0e), not '" +
+                                  v + "'");
+             usb = v;
+         }},
+        {"--replay", "FILE",
+         "the simulated camera plays a recorded sequence (--record seq); without --table its "
+         "own table is loaded",
+         [&](const std::string &v) {
+             if (v.empty()) throw UsageError("--replay needs a file name");
+             if (!usb.empty()) throw UsageError("--replay and --usb exclude each other");
+             replay = v;
+         }},
+        {"--replay-rate", "HZ", "replay at this frame rate (default 0: the recorded pace)",
+         [&](const std::string &v) { replayRate = ParseDouble(v, "--replay-rate", 0, 1000); }},
+        {"--loop", "", "replay the recording over and over (else the mounts end with it)",
+         [&](const std::string &) { replayLoop = true; }},
         {"--table", "FILE", "load a temperature table", [&](const std::string &v) { table = v; }},
         {"--palette", "NAME", "colour palette of the H.264 mount (default hue)",
          [&](const std::string &v) {
@@ -259,6 +296,10 @@ int RunStream(const Args &args) {
         GstElement *sink = gst_element_factory_make("appsink", nullptr);
         g_object_set(feed->src, "camera", cam, "sim", sim ? TRUE : FALSE, "sim-scene",
                      sceneWords.c_str(), nullptr);
+        if (!usb.empty()) g_object_set(feed->src, "usb", usb.c_str(), nullptr);
+        if (!replay.empty())
+            g_object_set(feed->src, "replay", replay.c_str(), "replay-rate", replayRate,
+                         "replay-loop", replayLoop ? TRUE : FALSE, nullptr);
         if (!table.empty()) g_object_set(feed->src, "table", table.c_str(), nullptr);
         if (emissivity)
             g_object_set(feed->src, "emissivity", static_cast<float>(*emissivity), nullptr);
