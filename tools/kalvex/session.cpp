@@ -48,7 +48,7 @@ void CameraOptions::AddTo(std::vector<Option> *options, bool scene) {
     if (!scene) return;
     options->push_back(
         {"--replay", "FILE",
-         "the simulated camera plays a recorded sequence (--record seq) instead of its scene; "
+         "the simulated camera plays a recorded radiometric sequence instead of its scene; "
          "without --table its own table is loaded",
          [this](const std::string &v) {
              if (v.empty()) throw UsageError("--replay needs a file name");
