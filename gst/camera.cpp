@@ -77,7 +77,11 @@ OpenError Camera::Open(const CameraConfig &config, std::string *error) {
                 return fail(OpenError::NotFound, "cannot plug the simulated camera");
             plugged_ = true;
         }
-        scene.ApplyTo(config.camera);
+        try {
+            scene.ApplyTo(config.camera);
+        } catch (const std::exception &e) {
+            return fail(OpenError::Settings, std::string("sim-scene: ") + e.what());
+        }
         if (scene.fps) simRate_ = *scene.fps;
     }
     if (KalvexMeasure_PaletteId(config.palette.c_str()) < 0)
