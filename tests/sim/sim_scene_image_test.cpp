@@ -55,35 +55,17 @@ void WriteFile(const std::string &path, const void *data, size_t bytes) {
     out.write(static_cast<const char *>(data), static_cast<std::streamsize>(bytes));
 }
 
-// A greyscale PNG of 8 or 16 bits, samples as given (big-endian in the file).
+// A greyscale PNG of 8 or 16 bits, samples as given.
 void WritePng(const std::string &path, int width, int height, int depth,
               const std::vector<uint16_t> &values) {
-    std::FILE *file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    png_init_io(png, file);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height),
-                 depth, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    const int bytesPerSample = depth / 8;
-    std::vector<uint8_t> row(static_cast<size_t>(width * bytesPerSample));
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const uint16_t v = values[static_cast<size_t>(y * width + x)];
-            if (depth == 16) {
-                row[2 * static_cast<size_t>(x)] = static_cast<uint8_t>(v >> 8);
-                row[2 * static_cast<size_t>(x) + 1] = static_cast<uint8_t>(v);
-            } else {
-                row[static_cast<size_t>(x)] = static_cast<uint8_t>(v);
-            }
-        }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    std::fclose(file);
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(width);
+    image.height = static_cast<png_uint_32>(height);
+    image.format = depth == 16 ? PNG_FORMAT_LINEAR_Y : PNG_FORMAT_GRAY;
+    std::vector<uint8_t> bytes(values.begin(), values.end());
+    const void *data = depth == 16 ? static_cast<const void *>(values.data()) : bytes.data();
+    ASSERT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, data, 0, nullptr));
 }
 
 TEST_F(SimSceneImage, ImagePixelsFollowTheSensorModel) {
