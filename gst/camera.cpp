@@ -144,7 +144,11 @@ OpenError Camera::Open(const CameraConfig &config, std::string *error) {
                 return fail(OpenError::NotFound, "cannot plug the simulated camera");
             plugged_ = true;
         }
-        scene.ApplyTo(config.camera);
+        try {
+            scene.ApplyTo(config.camera);
+        } catch (const std::exception &e) {
+            return fail(OpenError::Settings, std::string("sim-scene: ") + e.what());
+        }
         if (scene.fps && !replay) simRate_ = *scene.fps;
         if (replay) {
             // Before the instance: it starts from the recording's internal temperature.

@@ -65,7 +65,7 @@
  *
  * ---- Defaults (at start-up and after KalvexSim_Reset) --------------------
  * No camera plugged; frame rate 30 per second; test pattern off; background
- *   22.0 degrees, no spots; temporal noise 0 (off), seed 0; fixed-pattern noise
+ *   22.0 degrees (no scene image), no spots; temporal noise 0 (off), seed 0; fixed-pattern noise
  *   0 (off), seed 0; core value 32 = 23808 (24.99914 degrees), no internal
  *   drift; drift model a = 0.1, b = 4.0, Tcal = the default internal
  *   temperature; trigger level low, no pulse; no faults, aimed at every
@@ -78,17 +78,24 @@
  *   v = round((478.17 - T) * 32767 / 623.7) clamped to 0..65535, and the model
  *   uses the Ti decoded from v, as the library sees it. Default v = 23808
  *   (24.99914 degrees).
- * Scene temperature T(x, y): the background, or the last added spot whose
- *   disc (x - sx)^2 + (y - sy)^2 <= r^2 holds the pixel (sensor coordinates).
- *   The sensor sees the apparent (black-body) temperature of that point:
+ * Scene temperature T(x, y): the background (a flat temperature, or pixel
+ *   (x, y) of the scene image, see "Scene images"), or the last added spot
+ *   whose disc (x - sx)^2 + (y - sy)^2 <= r^2 holds the pixel (sensor
+ *   coordinates). The sensor sees the apparent (black-body) temperature of
+ *   that point:
  *     W(T_app) = tau * (e * W(T) + (1 - e) * W(T_refl)) + (1 - tau) * W(T_path)
- *   where e is the spot's emissivity (the background's is 1), T_refl the
+ *   where e is the spot's emissivity (the flat background's is 1, an image
+ *   pixel's that of the image's emissivity, 1 without one), T_refl the
  *   reflected temperature of the surroundings, tau the transmission of the
  *   path and T_path its temperature (KalvexSim_SetRadiometry; defaults 22,
  *   1 and 22), and W(T) the band radiance of a black body over 8-14 um:
  *   Planck's law integrated numerically (Simpson's rule, 600 intervals) in
  *   double, inverted by bisection. With e = 1 and tau = 1, T_app = T exactly.
- *   The raw value below is that of T_app.
+ *   For the pixels of a scene image W and its inverse come instead from W at
+ *   every 1/32 degree (integrated as above) between the coldest and hottest
+ *   of the image, T_refl and T_path, interpolated linearly: within 1e-5
+ *   degrees of the bisection, computed once when the image or the radiometry
+ *   is set. The raw value below is that of T_app.
  * Raw value:
  *     base(T)     = GAIN * (T - T0) + R0                 (40 raw per degree,
  *                                                          22 degrees -> 8000)
@@ -239,10 +246,73 @@ double KALVEX_CALL KalvexSim_ApparentTemperature(double celsius, double emissivi
                                                  double pathCelsius);
 /* W(T) of the model (8-14 um, W m^-2 sr^-1). */
 double KALVEX_CALL KalvexSim_BandRadiance(double celsius);
-/* amplitude N >= 0 raw values; 0 turns temporal noise off. */
+/* amplitude N >= 0 raw values; 0 turns temporal noise off. Uniform in -N..N,
+ * the noise has a standard deviation of sqrt(N (N + 1) / 3) raw values. */
 int KALVEX_CALL KalvexSim_SetTemporalNoise(int camera, int amplitude, unsigned int seed);
 /* amplitude A >= 0 raw values; re-arms the pattern after a NUC. */
 int KALVEX_CALL KalvexSim_SetFixedPatternNoise(int camera, int amplitude, unsigned int seed);
+
+/* ---- Scene images -------------------------------------------------------------
+ * The background can be a temperature image instead of one temperature: 640 x
+ * 480 degrees Celsius, row 0 the top of the scene (sensor line 0), each row
+ * left to right, and optionally an emissivity per pixel (null: 1 everywhere;
+ * see "Sensor model"). The arrays are copied. Spots are still drawn over the
+ * image, and KalvexSim_ClearSpots leaves it. KalvexSim_SetBackground returns
+ * to the flat scene at its temperature, as does KalvexSim_Reset. Every
+ * temperature must lie within -273.15..5000 degrees and every emissivity in
+ * 0 < e <= 1 (NaN in neither): otherwise, and for a null celsius or an
+ * unknown camera, 0 and nothing changed. Changes of the internal temperature
+ * rebuild the sensor image at the cost of the raw model per pixel (about 2
+ * ms); setting an image or the radiometry costs the radiometry once (under a
+ * millisecond for black bodies through a clear path, otherwise tens of
+ * milliseconds, more for an image spanning hundreds of degrees). */
+int KALVEX_CALL KalvexSim_SetSceneImage(int camera, const float *celsius, const float *emissivity);
+/* Default scale and offset of a PNG scene: hundredths of a kelvin. */
+#define KALVEX_SIM_PNG_SCALE 0.01
+#define KALVEX_SIM_PNG_OFFSET (-273.15)
+/* The scene image from a file (narrow path: UTF-8 on POSIX), emissivity 1:
+ *   a 640 x 480 16-bit greyscale PNG, whose sample v is offset + v * scale
+ *     degrees (KALVEX_SIM_PNG_SCALE, KALVEX_SIM_PNG_OFFSET for hundredths of
+ *     a kelvin; 0.00625 and -178.0 read the tool's png16 snapshots of this
+ *     camera, raw times 4, back as the temperatures of their raw values);
+ *   or a temp-f32 file, 640 * 480 little-endian float32 per frame, top row
+ *     first (the kalvex tool's temp-f32 snapshots, the library's temperature
+ *     recordings; a Kalvex_SaveW still of type 13 comes bottom row first
+ *     unless parameter 18 is set): its first frame. scale and offset are not
+ *     used.
+ * 0 and nothing changed for an unknown camera, a null path, a file that does
+ * not open or read in full, a PNG of another size, bit depth or colour type,
+ * a temp-f32 file whose size is not a whole number of frames, and
+ * temperatures out of range (the -999.0 of a pixel without a temperature
+ * among them). */
+int KALVEX_CALL KalvexSim_LoadSceneImageA(int camera, const char *path, double scale,
+                                          double offset);
+/* The built-in demo scene as the scene image: a room as an uncooled camera
+ * sees it, the same image on every call (KalvexSim_DemoSceneImage gives its
+ * temperatures). It also sets the temporal noise to KALVEX_SIM_DEMO_NOISE
+ * (a standard deviation of 2 raw values, 50 mK), the seed unchanged; set the
+ * noise afterwards for another. Regions (x, y in pixels, degrees C):
+ *   wall      20.6 to 21.5, a little warmer near the top; floor below y 440
+ *             about 19.4
+ *   window    frame x 40-250, y 40-250, about 16-17; two panes of glass x
+ *             52-139 and 151-238, y 52-238, 10.4 to 13.6, coldest at the bottom
+ *   radiator  x 50-240, y 300-410: fins every 14 pixels, 45 (bottom) to 50
+ *             (top), the gaps between them about 36-39; a cover strip on top
+ *             (47.5), the feed pipe x 226-236 from y 410 down (about 50), warm
+ *             air rising above it
+ *   person    head centred on (421, 140), 46 x 58 pixels: face 34 to 36 (the
+ *             inner corners of the eyes warmest, the nose cooler), hair above
+ *             y 98 about 29; neck 34.5; clothes x 320-522 from y 222 down,
+ *             28 to 30; hands on the desk at (300, 404) and (552, 404), 33
+ *   desk      x 262-640 from y 400 down, about 22.5
+ *   mug       x 572-618, y 330-402: 60 to 67, the coffee's surface at the
+ *             top 69, the handle centred on (620, 362) about 45, steam above
+ */
+#define KALVEX_SIM_DEMO_NOISE 3
+int KALVEX_CALL KalvexSim_SetDemoScene(int camera);
+/* Writes the demo scene's 640 * 480 temperatures (layout as above) to
+ * celsius: 1, or 0 for null. */
+int KALVEX_CALL KalvexSim_DemoSceneImage(float *celsius);
 
 /* ---- Internal temperature and drift ------------------------------------------ */
 int KALVEX_CALL KalvexSim_SetInternalTemperature(int camera, double celsius);

@@ -1,4 +1,5 @@
 // The C control API of the simulated camera. No exception leaves it.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,7 @@
 
 #include "kalvex_sim.h"
 #include "sim_camera.h"
+#include "sim_scene_image.h"
 
 using kalvex::sim::Camera;
 using kalvex::sim::CameraAt;
@@ -229,6 +231,46 @@ double KALVEX_CALL KalvexSim_ApparentTemperature(double celsius, double emissivi
 
 double KALVEX_CALL KalvexSim_BandRadiance(double celsius) {
     return kalvex::sim::BandRadiance(celsius);
+}
+
+int KALVEX_CALL KalvexSim_SetSceneImage(int camera, const float *celsius, const float *emissivity) {
+    if (!Known(camera)) return 0;
+    try {
+        auto image = kalvex::sim::MakeSceneImage(celsius, emissivity);
+        if (!image) return 0;
+        CameraAt(camera).SetSceneImage(std::move(image));
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int KALVEX_CALL KalvexSim_LoadSceneImageA(int camera, const char *path, double scale,
+                                          double offset) {
+    if (!Known(camera)) return 0;
+    try {
+        auto image = kalvex::sim::LoadSceneImage(path, scale, offset);
+        if (!image) return 0;
+        CameraAt(camera).SetSceneImage(std::move(image));
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int KALVEX_CALL KalvexSim_SetDemoScene(int camera) {
+    return OnCamera(camera, [](Camera &c) { c.SetDemoScene(); });
+}
+
+int KALVEX_CALL KalvexSim_DemoSceneImage(float *celsius) {
+    if (celsius == nullptr) return 0;
+    try {
+        const auto scene = kalvex::sim::DemoScene();
+        std::copy(scene->celsius.begin(), scene->celsius.end(), celsius);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
 }
 
 int KALVEX_CALL KalvexSim_ClearSpots(int camera) {

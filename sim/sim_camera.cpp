@@ -156,6 +156,8 @@ void Camera::ResetSettings() {
         spots_.clear();
         radiometry_ = Radiometry{};
         backgroundApparent_ = background_;
+        image_.reset();
+        imageApparent_.clear();
         noiseAmplitude_ = 0;
         noiseSeed_ = 0;
         fpnAmplitude_ = 0;
@@ -204,7 +206,30 @@ void Camera::SetBackground(double celsius) {
     std::lock_guard guard(lock_);
     background_ = celsius;
     backgroundApparent_ = ApparentTemperature(celsius, 1.0, radiometry_);
+    image_.reset();
+    imageApparent_.clear();
     SceneChanged();
+}
+
+void Camera::SetSceneImage(std::shared_ptr<const SceneImage> image) {
+    // The radiometry of a whole image takes a while: not while frames wait.
+    Radiometry radiometry;
+    {
+        std::lock_guard guard(lock_);
+        radiometry = radiometry_;
+    }
+    std::vector<double> apparent = ApparentImage(*image, radiometry);
+    std::lock_guard guard(lock_);
+    if (!(radiometry == radiometry_)) apparent = ApparentImage(*image, radiometry_);
+    image_ = std::move(image);
+    imageApparent_ = std::move(apparent);
+    SceneChanged();
+}
+
+void Camera::SetDemoScene() {
+    SetSceneImage(DemoScene());
+    std::lock_guard guard(lock_);
+    noiseAmplitude_ = KALVEX_SIM_DEMO_NOISE;
 }
 
 int Camera::AddSpot(const Spot &spot) {
@@ -222,6 +247,7 @@ void Camera::SetRadiometry(const Radiometry &radiometry) {
     backgroundApparent_ = ApparentTemperature(background_, 1.0, radiometry_);
     for (Spot &spot : spots_)
         spot.apparent = ApparentTemperature(spot.celsius, spot.emissivity, radiometry_);
+    if (image_) imageApparent_ = ApparentImage(*image_, radiometry_);
     SceneChanged();
 }
 
@@ -707,9 +733,13 @@ void Camera::RebuildSensor() {
     std::vector<int64_t> spotRaw;
     for (const Spot &spot : spots_) spotRaw.push_back(ModelRaw(spot.apparent, internal, model));
     bool fpn = fpnAmplitude_ > 0 && !fpnCorrected_;
+    const double *image = imageApparent_.empty() ? nullptr : imageApparent_.data();
     for (int y = 0; y < kSensorHeight; ++y) {
         for (int x = 0; x < kSensorWidth; ++x) {
-            int64_t raw = backgroundRaw;
+            int64_t raw =
+                image != nullptr
+                    ? ModelRaw(image[static_cast<size_t>(y) * kSensorWidth + x], internal, model)
+                    : backgroundRaw;
             for (size_t s = spots_.size(); s-- > 0;) {  // the last added spot wins
                 int64_t dx = x - spots_[s].x, dy = y - spots_[s].y;
                 int64_t r = spots_[s].radius;

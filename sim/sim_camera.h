@@ -15,6 +15,7 @@
 #include "kalvex_sim.h"
 #include "sim_radiometry.h"
 #include "sim_replay.h"
+#include "sim_scene_image.h"
 
 // Declared by kalvex.h on POSIX and by the core's platform.h on Windows.
 struct KalvexDriverOps;
@@ -72,7 +73,12 @@ class Camera {
     void ResetSettings();
     void SetFrameRate(double hz);
     void SetTestPattern(bool on);
+    // The flat background; it also ends a scene image.
     void SetBackground(double celsius);
+    // A scene image (sim_scene_image.h) in place of the background, spots
+    // still drawn over it; the demo scene also sets the temporal noise.
+    void SetSceneImage(std::shared_ptr<const SceneImage> image);
+    void SetDemoScene();
     int AddSpot(const Spot &spot);
     void ClearSpots();
     void SetRadiometry(const Radiometry &radiometry);
@@ -189,6 +195,10 @@ class Camera {
     std::vector<Spot> spots_;
     Radiometry radiometry_;
     double backgroundApparent_ = KALVEX_SIM_DEFAULT_BACKGROUND;
+    // The scene image, when one replaces the background, and its apparent
+    // temperatures under radiometry_ (worked out when either is set).
+    std::shared_ptr<const SceneImage> image_;
+    std::vector<double> imageApparent_;
     int noiseAmplitude_ = 0;
     uint32_t noiseSeed_ = 0;
     int fpnAmplitude_ = 0;

@@ -24,6 +24,7 @@ struct Radiometry {
     double reflected = 22.0;    // apparent temperature of the surroundings, degrees C
     double transmission = 1.0;  // of the path between object and camera
     double path = 22.0;         // temperature of that path, degrees C
+    bool operator==(const Radiometry &) const = default;
 };
 
 // tau (e W(T) + (1 - e) W(T_refl)) + (1 - tau) W(T_path), as a black-body

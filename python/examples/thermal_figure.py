@@ -21,13 +21,9 @@ import kalvex.sim  # noqa: E402
 
 
 def simulated_scene() -> str:
-    """A warm body with a hot and a cold disc beside it, and a matching table."""
-    sim = kalvex.sim.plug(0, background=22.0, frame_rate=30)
-    for x, y, radius, celsius in ((320, 240, 110, 28.0), (320, 240, 75, 32.0),
-                                  (320, 240, 40, 37.0), (150, 130, 40, 80.0),
-                                  (500, 360, 50, 5.0)):
-        sim.add_spot(x, y, radius, celsius)
-    sim.set_temporal_noise(12)
+    """The simulator's demo scene (with its sensor noise), and a matching table."""
+    sim = kalvex.sim.plug(0, frame_rate=30)
+    sim.demo_scene()
     table = os.path.join(tempfile.mkdtemp(), "table.bin")
     kalvex.sim.write_table(table)
     return table
@@ -54,7 +50,7 @@ def main() -> int:
     image = right.imshow(temperatures, cmap="inferno")
     right.set_title("Temperatures (Frame.temperatures())")
     fig.colorbar(image, ax=right, label="°C", shrink=0.9)
-    cy, cx = 240, 320
+    cy, cx = 140, 421  # the face of the demo scene
     right.plot(cx, cy, "c+", markersize=14)
     spot = temperatures[cy - 2:cy + 3, cx - 2:cx + 3].mean()  # 5 x 5 pixels
     right.annotate(f"{spot:.1f} °C", (cx, cy), xytext=(12, -12),

@@ -5,7 +5,7 @@ looks for cameras when an instance is created)::
 
     import kalvex, kalvex.sim
     cam = kalvex.sim.plug(0, background=22.0)
-    cam.add_spot(320, 240, 40, 37.0)
+    cam.add_spot(320, 240, 40, 37.0)       # or cam.demo_scene(), cam.load_scene(path)
     kalvex.sim.write_table("table.bin")
     with kalvex.Camera() as camera:
         camera.load_table("table.bin")
@@ -25,6 +25,8 @@ import threading
 from pathlib import Path
 from typing import Any, Dict, List, NamedTuple, Optional, Sequence, Tuple
 
+import numpy as np
+
 from . import _library
 from .errors import InvalidArgument, KalvexError, NotSupported
 
@@ -34,6 +36,13 @@ GAIN = 40.0
 T0 = 22.0
 R0 = 8000.0
 UNTIL_CLEARED = -1
+WIDTH = 640
+HEIGHT = 480
+#: A 16-bit PNG scene's default: hundredths of a kelvin.
+PNG_SCALE = 0.01
+PNG_OFFSET = -273.15
+#: The temporal noise the demo scene sets (+-3 raw: 50 mK rms).
+DEMO_NOISE = 3
 
 #: Faults by name (``KALVEX_SIM_FAULT_*``).
 FAULTS: Dict[str, int] = {
@@ -116,6 +125,10 @@ FUNCTIONS: Sequence[Tuple[str, Any, List[Any]]] = (
     ("KalvexSim_ReplaySeek", _i, [_i, _i]),
     ("KalvexSim_StopReplay", _i, [_i]),
     ("KalvexSim_GetReplayState", _i, [_i, ctypes.POINTER(KalvexSimReplayState)]),
+    ("KalvexSim_SetSceneImage", _i, [_i, ctypes.c_void_p, ctypes.c_void_p]),
+    ("KalvexSim_LoadSceneImageA", _i, [_i, ctypes.c_char_p, _d, _d]),
+    ("KalvexSim_SetDemoScene", _i, [_i]),
+    ("KalvexSim_DemoSceneImage", _i, [ctypes.c_void_p]),
 )
 
 _lock = threading.Lock()
@@ -240,6 +253,22 @@ def replay(camera: int, path: Any, *, rate: float = 0.0, loop: bool = False) -> 
     return sim
 
 
+def demo_scene_image() -> np.ndarray:
+    """The built-in demo scene's temperatures, deg C, shape (480, 640), row 0 the top
+    (the layout is listed in ``kalvex_sim.h`` at ``KalvexSim_SetDemoScene``)."""
+    out = np.empty((HEIGHT, WIDTH), np.float32)
+    if call("KalvexSim_DemoSceneImage", out.ctypes.data) != 1:
+        raise KalvexError("the simulator could not draw its demo scene")
+    return out
+
+
+def _scene_array(values: Any, what: str) -> np.ndarray:
+    array = np.ascontiguousarray(values, dtype=np.float32)
+    if array.shape != (HEIGHT, WIDTH):
+        raise InvalidArgument(f"{what} must have shape ({HEIGHT}, {WIDTH}), not {array.shape}", 5)
+    return array
+
+
 def set_drift_model(slope: float, intercept: float, calibration_celsius: float) -> None:
     """The drift model shared by all simulated cameras and the table writer."""
     _ok(call("KalvexSim_SetDriftModel", float(slope), float(intercept),
@@ -332,6 +361,35 @@ class SimCamera:
         self._do("KalvexSim_GetReplayState", ctypes.byref(c))
         return ReplayState(bool(c.active), int(c.frames), int(c.next), int(c.served),
                            int(c.loops), bool(c.finished))
+
+    def set_scene_image(self, celsius: Any, emissivity: Any = None) -> None:
+        """The scene as a temperature image: deg C per pixel, shape (480, 640), row 0
+        the top of the scene; ``emissivity`` per pixel (0 < e <= 1) or None for 1.
+        Spots still draw over it; setting ``background`` returns to the flat scene."""
+        image = _scene_array(celsius, "the scene image")
+        e = None if emissivity is None else _scene_array(emissivity, "the emissivity")
+        if call("KalvexSim_SetSceneImage", self.number, image.ctypes.data,
+                None if e is None else e.ctypes.data) != 1:
+            raise InvalidArgument("scene image refused: temperatures must be finite and within"
+                                  " -273.15..5000 deg C, emissivities within 0 < e <= 1", 5)
+
+    def load_scene(self, path: Any, scale: float = PNG_SCALE, offset: float = PNG_OFFSET) -> None:
+        """The scene from a file: a 640 x 480 16-bit greyscale PNG (sample v is
+        ``offset + v * scale`` deg C; by default hundredths of a kelvin) or the first
+        frame of a temp-f32 file (float32 per pixel, top row first)."""
+        text = os.fsencode(os.fspath(path))
+        if call("KalvexSim_LoadSceneImageA", self.number, text, float(scale),
+                float(offset)) != 1:
+            raise InvalidArgument(
+                f"scene file {os.fsdecode(text)!r} refused: not a 640 x 480 16-bit greyscale PNG"
+                " nor a temp-f32 file of whole frames, unreadable, or temperatures out of range",
+                5)
+
+    def demo_scene(self) -> None:
+        """The built-in demo scene (a person at a desk with a hot mug, a radiator under
+        a cold window), with the temporal noise of an uncooled sensor (``DEMO_NOISE``;
+        ``set_temporal_noise`` afterwards for another)."""
+        self._do("KalvexSim_SetDemoScene")
 
     def set_temporal_noise(self, amplitude: int, seed: int = 1) -> None:
         self._do("KalvexSim_SetTemporalNoise", int(amplitude), int(seed))

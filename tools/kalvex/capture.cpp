@@ -668,7 +668,6 @@ int RunCapture(const Args &args) {
 int RunDemo(const Args &args) {
     std::string out = "kalvex-demo";
     std::string seconds = "3";
-    Args rest;
     std::vector<Option> options = {
         {"--out", "DIR", "folder for the files (default kalvex-demo)",
          [&](const std::string &v) { out = v; }},
@@ -677,36 +676,49 @@ int RunDemo(const Args &args) {
                  throw UsageError("--seconds must be positive");
              seconds = v;
          }}};
+    // The simulated scene's options, checked here and handed on to capture as given.
+    SimScene scene;
+    Args sceneArgs;
+    std::vector<Option> sceneOptions;
+    scene.AddTo(&sceneOptions);
+    for (Option &option : sceneOptions) {
+        option.apply = [&sceneArgs, name = option.name,
+                        check = option.apply](const std::string &v) {
+            check(v);
+            sceneArgs.insert(sceneArgs.end(), {name, v});
+        };
+        options.push_back(option);
+    }
     const CommandHelp help = {
-        "kalvex demo [--out DIR] [--seconds S]",
+        "kalvex demo [--out DIR] [--seconds S] [scene options]",
         "Shows the SDK at work without a camera: writes a calibration table matching the\n"
-        "simulated camera, captures from it for a few seconds with a warm body and a hot and\n"
-        "a cold disc in view, and leaves a PNG snapshot, a temperature array (float32 per pixel)\n"
-        "and a short AVI in the folder. The same as:\n"
+        "simulated camera, captures from it for a few seconds with the built-in demo scene in\n"
+        "view (a person at a desk with a hot mug, a radiator under a cold window), and leaves a\n"
+        "PNG snapshot, a temperature array (float32 per pixel) and a short AVI in the folder.\n"
+        "The same as:\n"
         "  kalvex table write DIR/table.bin\n"
-        "  kalvex capture --sim --fps 10 --seconds 3 --table DIR/table.bin \\\n"
-        "      --spot 320,240,110,28 --spot 320,240,75,32 --spot 320,240,40,37 \\\n"
-        "      --spot 150,130,40,80 --spot 500,360,50,5 \\\n"
+        "  kalvex capture --sim --fps 10 --seconds 3 --table DIR/table.bin --scene demo \\\n"
         "      --snapshot png:demo.png --snapshot temp-f32:demo.temp-f32 \\\n"
-        "      --record avi:demo.avi --out DIR",
+        "      --record avi:demo.avi --out DIR\n"
+        "The scene options (--scene, --spot, --background, ...) choose another scene.",
         ""};
     if (!ParseOptions(args, options, nullptr)) {
         PrintHelp(help, options);
         return 0;
     }
+    if (!scene.scene && !scene.background && scene.spots.empty())
+        sceneArgs.insert(sceneArgs.begin(), {"--scene", "demo"});
     MakeDirectory(out);
     std::string table = InDirectory(out, "table.bin");
     if (KalvexSim_WriteTable(table.c_str(), 4, 64, -20.0, 150.0) != 1)
         throw Failure("cannot write the table '" + table + "'", KALVEX_EV_FILE);
     Say("wrote    %s (version-4 calibration table of the simulated camera)\n", table.c_str());
-    // clang-format off
-    return RunCapture({"--sim", "--fps", "10", "--seconds", seconds, "--table", table,
-                       "--spot", "320,240,110,28", "--spot", "320,240,75,32",
-                       "--spot", "320,240,40,37", "--spot", "150,130,40,80",
-                       "--spot", "500,360,50,5",
-                       "--snapshot", "png:demo.png", "--snapshot", "temp-f32:demo.temp-f32",
-                       "--record", "avi:demo.avi", "--out", out});
-    // clang-format on
+    Args capture = {"--sim", "--fps", "10", "--seconds", seconds, "--table", table};
+    capture.insert(capture.end(), sceneArgs.begin(), sceneArgs.end());
+    capture.insert(capture.end(),
+                   {"--snapshot", "png:demo.png", "--snapshot", "temp-f32:demo.temp-f32",
+                    "--record", "avi:demo.avi", "--out", out});
+    return RunCapture(capture);
 }
 
 }  // namespace kalvex_tool

@@ -15,8 +15,29 @@ void SimScene::AddTo(std::vector<Option> *options, bool internalOnly) {
         {"--drift", "CELSIUS", "simulated internal-temperature change per frame",
          [this](const std::string &v) { drift = ParseDouble(v, "--drift", -100, 100); }});
     if (internalOnly) return;
-    options->push_back({"--background", "CELSIUS", "simulated scene background (default 22)",
+    options->push_back({"--scene", "demo|FILE",
+                        "simulated scene: the built-in demo, a 16-bit greyscale PNG or a "
+                        "temp-f32 file (640 x 480)",
                         [this](const std::string &v) {
+                            if (v.empty()) throw UsageError("--scene needs demo or a file name");
+                            if (background)
+                                throw UsageError("--scene and --background exclude each other");
+                            scene = v;
+                        }});
+    options->push_back({"--scene-scale", "S",
+                        "degrees per PNG sample value of --scene FILE (default 0.01: centikelvin)",
+                        [this](const std::string &v) {
+                            sceneScale = ParseDouble(v, "--scene-scale", -1e6, 1e6);
+                        }});
+    options->push_back({"--scene-offset", "CELSIUS",
+                        "temperature of PNG sample value 0 (default -273.15)",
+                        [this](const std::string &v) {
+                            sceneOffset = ParseDouble(v, "--scene-offset", -1e6, 1e6);
+                        }});
+    options->push_back({"--background", "CELSIUS", "simulated flat scene background (default 22)",
+                        [this](const std::string &v) {
+                            if (scene)
+                                throw UsageError("--scene and --background exclude each other");
                             background = ParseDouble(v, "--background", -273.15, 2000);
                         }});
     options->push_back({"--spot", "X,Y,R,CELSIUS[,EMISSIVITY]",
@@ -37,6 +58,17 @@ void SimScene::AddTo(std::vector<Option> *options, bool internalOnly) {
 }
 
 void SimScene::ApplyTo(int cam) const {
+    const bool demo = scene ? *scene == "demo" : demoByDefault && !background && spots.empty();
+    if (demo) {
+        KalvexSim_SetDemoScene(cam);  // with its sensor noise; --noise below overrides it
+    } else if (scene && KalvexSim_LoadSceneImageA(
+                            cam, scene->c_str(), sceneScale.value_or(KALVEX_SIM_PNG_SCALE),
+                            sceneOffset.value_or(KALVEX_SIM_PNG_OFFSET)) != 1) {
+        throw UsageError("--scene " + *scene +
+                         ": not a 640 x 480 16-bit greyscale PNG nor a temp-f32 file of whole "
+                         "frames, or a temperature in it lies outside -273.15..5000 degrees "
+                         "(or the file does not read)");
+    }
     if (background) KalvexSim_SetBackground(cam, *background);
     KalvexSim_ClearSpots(cam);
     for (const Spot &s : spots)

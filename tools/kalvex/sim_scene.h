@@ -27,11 +27,19 @@ struct SimScene {
     std::optional<double> background, fps, drift, internal;
     std::optional<int> noise, fpn;
     std::vector<Spot> spots;
+    // --scene: "demo" (the built-in scene) or a file (a 16-bit PNG read with
+    // sceneScale and sceneOffset, or a temp-f32 file).
+    std::optional<std::string> scene;
+    std::optional<double> sceneScale, sceneOffset;
+    // The demo scene when no option chose a scene (--scene, --background,
+    // --spot): what a host meant for looking at sets; others keep the flat one.
+    bool demoByDefault = false;
 
     // internalOnly: just the simulated internal temperature and its drift (a
     // command that only lists cameras).
     void AddTo(std::vector<Option> *options, bool internalOnly = false);
     // Sets the scene on a plugged simulated camera; spots replace any it had.
+    // Throws UsageError for a scene file the simulator refuses.
     void ApplyTo(int camera) const;
 };
 

@@ -71,7 +71,8 @@ const CommandHelp kHelp = {
     "written to a temporary file and loaded, so that temperatures can be read.\n"
     "The server answers only requests addressed to the address it serves; beyond loopback\n"
     "(--listen 0.0.0.0, say) every request needs the token printed as part of the address.\n"
-    "Without a real camera the simulated one is used (see --sim, --no-sim)."};
+    "Without a real camera the simulated one is used (see --sim, --no-sim), showing the\n"
+    "built-in demo scene unless --scene, --background or --spot choose another."};
 
 }  // namespace
 
@@ -84,6 +85,8 @@ int RunView(const Args &args) {
     }
     std::string token = IsLoopbackAddress(o.listen) ? std::string() : NewViewToken();
 
+    // Something worth looking at unless the scene options say otherwise.
+    o.camera.sim.demoByDefault = true;
     Session session(o.camera);
     std::optional<SimulatorTable> ownTable;
     // A replay brings its own table (Session::Apply loads it).
