@@ -207,9 +207,12 @@ def test_an_alarm_rises_after_its_dwell_and_clears_past_its_hysteresis(sim, tabl
     assert taken(quick) == taken(held) == [(True, 65.0), (False, 58.75)]
     assert taken(later) == [] and not later.active
     quick.remove()
-    camera.remove_callback(events.append)
-    show(65.0)
+    show(65.0)  # it would have risen at once
     assert quick not in camera.alarms and len(taken(quick)) == 2
+    cold = camera.alarms.add(box, "max", below=60.0)
+    camera.remove_callback(events.append)
+    show(50.0)
+    assert cold.active and taken(cold) == []
     camera.stop()
 
 
