@@ -18,6 +18,8 @@ from .errors import (AcquisitionFailed, CameraClosed, CameraNotAvailable, Captur
                      FrameExpired, InvalidArgument, KalvexError, NotSupported, NoFrame,
                      OutOfMemory, Timeout, TriggerTimeout)
 from ._library import LibraryNotFound, HEIGHT, WIDTH
+from .measure import (Alarm, AlarmEvent, Alarms, ColorBar, Isotherm, RegionStats, Roi,
+                      palette_colors, palettes)
 from .scene import Scene, compensate
 from .sequence import FrameInfo, Sequence, SequenceFrame, open_sequence
 
@@ -30,4 +32,6 @@ __all__ = [
     "CaptureEnded", "InvalidArgument", "OutOfMemory", "CaptureThreadFailed",
     "CommunicationFailed", "FileError", "NotSupported", "FrameExpired", "Timeout", "TriggerTimeout",
     "CameraClosed", "LibraryNotFound", "FrameInfo", "Sequence", "SequenceFrame", "open_sequence",
+    "Roi", "RegionStats", "Isotherm", "ColorBar", "Alarm", "AlarmEvent", "Alarms", "palettes",
+    "palette_colors",
 ]

@@ -17,6 +17,8 @@ from typing import (Any, Callable, Deque, Dict, Iterator, List, NamedTuple, Opti
 import numpy as np
 
 from . import _library
+from . import measure as _measure
+from .measure import WM_ALARM
 from .sequence import FrameInfo, KalvexFrameInfo
 from ._library import HEIGHT, RING_LENGTH, WIDTH, WM_EVENT, WM_FRAME, KalvexMessage
 from .errors import (AcquisitionFailed, CameraClosed, CameraNotAvailable, CaptureEnded,
@@ -136,20 +138,42 @@ class Frame:
         self._core.copy_frame("Kalvex_GetTemperature", self.id, out, _TEMPERATURE_BYTES)
         return out
 
-    def color(self, order: str = "rgb", out: Optional[np.ndarray] = None) -> np.ndarray:
+    def color(self, order: str = "rgb", out: Optional[np.ndarray] = None, *,
+              palette: Any = None, agc: Optional[str] = None, tail_percent: Any = None,
+              plateau_limit: Any = None, damping: Any = None, isotherms: Any = None,
+              bar: bool = False) -> Any:
         """The colour-mapped image, uint8, 480 x 640 x 3, in RGB order (or the
-        library's own BGR with ``order="bgr"``)."""
+        library's own BGR with ``order="bgr"``).
+
+        Without further arguments, the library's own colours. Otherwise:
+        ``palette`` a name of :func:`kalvex.palettes` or 256 RGB entries (uint8
+        (256, 3)); ``agc`` the contrast, "range" (the camera's colour range),
+        "linear" (the frame's range with ``tail_percent`` of the pixels clipped
+        at each end, default 1) or "plateau" (histogram equalisation with
+        ``plateau_limit`` pixels per bin at most, default 150); ``damping`` (0 to
+        below 1) blends linear and plateau with the camera's previous mapping;
+        ``isotherms``, up to 4 :class:`kalvex.Isotherm` (the later wins). With
+        ``bar=True`` the result is ``(image, kalvex.ColorBar)``."""
         if order not in ("rgb", "bgr"):
             raise InvalidArgument(f'order must be "rgb" or "bgr", not {order!r}')
         if out is None:
             out = np.empty((HEIGHT, WIDTH, 3), np.uint8)
         else:
             _check_array(out, np.uint8, (HEIGHT, WIDTH, 3), "color()")
+        if bar or any(v is not None for v in (palette, agc, tail_percent, plateau_limit,
+                                               damping, isotherms)):
+            return _measure.colorize(self._core, self.id, order, out, palette, agc,
+                                     tail_percent, plateau_limit, damping, isotherms, bar)
         if order == "bgr":
             self._core.copy_frame("Kalvex_GetColor", self.id, out, _COLOR_BYTES)
         else:
             self._core.copy_color_rgb(self.id, out)
         return out
+
+    def measure(self, roi: Any) -> Any:
+        """The statistics of a :class:`kalvex.Roi` in this frame (a
+        :class:`kalvex.RegionStats`), or of a list of them in one pass (a list)."""
+        return _measure.measure_frame(self._core, self.id, roi)
 
     @property
     def info(self) -> FrameInfo:
@@ -210,6 +234,7 @@ class _Core:
         self.thread: Optional[threading.Thread] = None
         self.close_pending = False
         self._scratch: Optional[np.ndarray] = None
+        self.alarm_hub: Optional[_measure.Alarms] = None  # made by the first use of alarms
 
     # ---- calls ---------------------------------------------------------------------------
 
@@ -309,6 +334,8 @@ class _Core:
                     self._frame(_int32(message.lParam), notify=False)
                 elif message.message == WM_EVENT:
                     self._event(int(message.lParam))
+                elif message.message == WM_ALARM and self.alarm_hub is not None:
+                    self.alarm_hub.pump()
                 batch += 1
                 got = get(window, pointer, 0) if batch < RING_LENGTH else 0
             if batch:
@@ -332,10 +359,15 @@ class _Core:
                 self.flush()
                 events, self.pending_events = self.pending_events, []
                 capturing = self.capturing
+                # After the newest id: the news of every frame before it are out.
+                alarms = self.alarm_hub.take() if self.alarm_hub is not None else []
             finally:
                 self.lock.release()
             for code in events:
                 self._event(code)
+            if alarms:
+                assert self.alarm_hub is not None
+                self.alarm_hub.deliver(alarms)
             if capturing and newest != 0 and newest != last:
                 self._frame(newest)
             last = newest
@@ -805,9 +837,23 @@ class Camera:
         self._core.event_callbacks.append(callback)
         return callback
 
+    @property
+    def alarms(self) -> "_measure.Alarms":
+        """The camera's alarms on regions: ``camera.alarms.add(roi, "max", above=60.0,
+        hysteresis=1.0, dwell_ms=500)`` gives a :class:`kalvex.Alarm`."""
+        return _measure.alarms_of(self._core)
+
+    def on_alarm(self, callback: Callable[[Any], Any]) -> Callable[[Any], Any]:
+        """Calls ``callback(event)`` (a :class:`kalvex.AlarmEvent`: alarm, roi, active,
+        value, ...) when an alarm rises or clears, on the dispatcher thread."""
+        self.alarms.callbacks.append(callback)
+        return callback
+
     def remove_callback(self, callback: Callable[..., Any]) -> None:
-        """Removes a frame or event callback."""
-        for callbacks in (self._core.frame_callbacks, self._core.event_callbacks):
+        """Removes a frame, event or alarm callback."""
+        hub = self._core.alarm_hub
+        for callbacks in (self._core.frame_callbacks, self._core.event_callbacks,
+                          hub.callbacks if hub is not None else []):
             while callback in callbacks:
                 callbacks.remove(callback)
 

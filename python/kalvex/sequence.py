@@ -136,6 +136,14 @@ class SequenceFrame:
                                                  out.ctypes.data, out.nbytes), "read temperatures")
         return out
 
+    def measure(self, roi: Any, scene: Optional[Scene] = None) -> Any:
+        """The statistics of a :class:`kalvex.Roi` (or of a list of them) over
+        :meth:`temperatures` with ``scene``; a region with an emissivity of its own
+        is compensated from that scene (None: as recorded) at its emissivity."""
+        from .measure import measure_sequence_frame
+
+        return measure_sequence_frame(self, roi, scene)
+
     @property
     def info(self) -> FrameInfo:
         c = KalvexFrameInfo()
