@@ -142,6 +142,17 @@ KALVEX_API int32_t KALVEX_CALL KalvexMeasure_Colorize(int32_t handle, uint32_t f
                                                       uint8_t *buffer, int32_t size,
                                                       KalvexColorBar *bar);
 
+/* The colours of the library's own colour image of every frame taken from
+ * now on, which Kalvex_GetColor, the colour save types (0 to 6) and AVI
+ * recordings read: options as for KalvexMeasure_Colorize (rgb is ignored:
+ * that image is always B, G, R; a custom palette is copied; damping starts
+ * anew), or null for the library's own map (hue over the colour range),
+ * which every instance starts with. The colour range (parameters 13 and 14)
+ * moves with the scene as before either way. 1, or 0 with code 5 for
+ * options out of range (nothing changed). */
+KALVEX_API int32_t KALVEX_CALL KalvexMeasure_SetOutputColor(int32_t handle,
+                                                            const KalvexColorOptions *options);
+
 /* ---- Regions and statistics ------------------------------------------------ */
 #define KALVEX_ROI_SPOT 1 /* v: x, y, r: the pixels within r of (x, y) */
 #define KALVEX_ROI_BOX 2  /* v: x, y, w, h (w, h >= 1) */

@@ -158,6 +158,18 @@ KALVEX_API int32_t KALVEX_CALL KalvexMeasure_Colorize(int32_t handle, uint32_t f
     });
 }
 
+KALVEX_API int32_t KALVEX_CALL KalvexMeasure_SetOutputColor(int32_t handle,
+                                                            const KalvexColorOptions *options) {
+    return OnInstance(handle, [&](CKalvex &k) -> int32_t {
+        m::ColourOptions o;
+        if (options != nullptr && !ToOptions(*options, o)) return Refuse(k);
+        auto context = m::MeasureContext::Of(k);
+        if (!context) return Refuse(k);
+        context->SetOutputColour(options != nullptr ? &o : nullptr);
+        return 1;
+    });
+}
+
 KALVEX_API int32_t KALVEX_CALL KalvexMeasure_Stats(int32_t handle, uint32_t frameId,
                                                    const KalvexRoi *rois, int32_t count,
                                                    KalvexStats *stats) {

@@ -1,5 +1,6 @@
 #include "measure/measure_context.h"
 
+#include <new>
 #include <vector>
 
 #include "platform/platform.h"
@@ -66,6 +67,44 @@ bool MeasureContext::Colorize(CKalvex &instance, uint32_t frameId, const ColourO
     ColourFrame({frame.raw.data(), frame.width, frame.height}, *frame.table, instance.Hue(), low,
                 high, reversed, used, previous, dst, result);
     return true;
+}
+
+void MeasureContext::SetOutputColour(const ColourOptions *options) {
+    std::lock_guard guard(outputLock_);
+    if (options == nullptr) {
+        output_.reset();
+    } else {
+        output_ = std::make_unique<ColourOptions>(*options);
+        output_->rgb = false;  // the frame's colour image is B, G, R like the library's own
+    }
+    outputFresh_ = true;
+    outputSet_.store(output_ != nullptr);
+}
+
+void MeasureContext::RecolourFrame(CKalvex &instance, const CDibImage &raw, CDibImage &colour,
+                                   int32_t low, int32_t high) {
+    // Unset, the library's own colours stay as they are: one atomic read.
+    if (!outputSet_.load()) return;
+    const int32_t width = raw.Width(), height = raw.Height();
+    if (width <= 0 || height <= 0 || colour.Width() != width || colour.Height() != height ||
+        colour.Stride() != width * 3 || raw.Stride() != width * 2)
+        return;
+    std::lock_guard guard(outputLock_);
+    if (!output_) return;
+    ColourOptions used = *output_;
+    if (outputFresh_) used.damping = 0;
+    outputFresh_ = false;
+    const auto table = instance.Table().State();
+    ColourResult result;
+    // Both images are stored buffer row 0 first: row r colours row r. Out of
+    // memory, the frame keeps the library's own colours.
+    try {
+        ColourFrame({reinterpret_cast<const uint16_t *>(raw.Pixels()), width, height}, *table,
+                    instance.Hue(), low, high, false, used,
+                    used.agc != kAgcRange ? &outputPrevious_ : nullptr, colour.Pixels(), result);
+    } catch (const std::bad_alloc &) {
+        instance.ReportError(KALVEX_EV_NO_MEMORY);
+    }
 }
 
 int32_t MeasureContext::AddAlarm(Region region, const KalvexAlarm &alarm) {

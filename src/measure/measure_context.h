@@ -33,6 +33,11 @@ class MeasureContext final : public FrameObserver {
     // false when no slot holds the id.
     bool Colorize(CKalvex &instance, uint32_t frameId, const ColourOptions &options, uint8_t *dst,
                   ColourResult &result);
+    // The colouring of every frame's colour image from the next frame on
+    // (KalvexMeasure_SetOutputColor); null: the library's own map again.
+    void SetOutputColour(const ColourOptions *options);
+    void RecolourFrame(CKalvex &instance, const CDibImage &raw, CDibImage &colour, int32_t low,
+                       int32_t high) override;
 
     int32_t AddAlarm(Region region, const KalvexAlarm &alarm);
     bool RemoveAlarm(int32_t id);
@@ -50,6 +55,12 @@ class MeasureContext final : public FrameObserver {
     Mapping previous_;
     int previousAgc_ = -1;
     int32_t previousLength_ = 0;
+    // Taken under the frame lock (RecolourFrame): never held while taking it.
+    std::mutex outputLock_;  // output_ and outputPrevious_
+    std::atomic<bool> outputSet_{false};
+    std::unique_ptr<ColourOptions> output_;
+    Mapping outputPrevious_;
+    bool outputFresh_ = true;  // no mapping of the current options to damp with yet
 };
 
 }  // namespace kalvex::measure

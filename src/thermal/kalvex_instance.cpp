@@ -337,7 +337,11 @@ void CKalvex::ColorizeSlot(RingSlot &slot) {
                       slot.colour.Stride(),
                       slot.raw.Width(),
                       slot.raw.Height()};
+    // The mapper moves the range for the next frame: a recolouring sees this one's.
+    const int32_t low = range_.low.load(), high = range_.high.load();
     mapper_.ColorizeFrame(frame, range_);
+    if (std::shared_ptr<FrameObserver> observer = Observer())
+        observer->RecolourFrame(*this, slot.raw, slot.colour, low, high);
 }
 
 void CKalvex::CaptureLoop() {

@@ -56,6 +56,16 @@ class FrameObserver {
   public:
     virtual ~FrameObserver() = default;
     virtual void FramePublished(CKalvex &instance, uint32_t frameId) = 0;
+    // Called for every frame taken (streamed or single), on the thread that
+    // fills its slot and under the frame lock, right after the library's own
+    // colour map wrote colour with the range (low, high): may colour it anew.
+    // The frame's colour image is what Kalvex_GetColor, the colour save types
+    // and AVI recordings read. Must take no lock that is held while the frame
+    // lock is taken.
+    virtual void RecolourFrame(CKalvex &instance, const CDibImage &raw, CDibImage &colour,
+                               int32_t low, int32_t high) {
+        (void)instance, (void)raw, (void)colour, (void)low, (void)high;
+    }
 };
 
 // The capture mode: idle, or previewing with a capture thread running.

@@ -102,6 +102,44 @@ TEST_F(MeasureE2e, WhiteHotBrighterWhereHotterPlateauShowsWhatRangeHides) {
     EXPECT_EQ(bar.rgb[3 * 255], 255);
 }
 
+TEST_F(MeasureE2e, OutputColourIsWhatGetColorAndTheColourSavesReadNullRestoresTheLibrarys) {
+    KalvexSim_SetTestPattern(0, 1);
+    Kalvex_SetParam(handle_, KALVEX_PARAM_AUTO_RANGE, 0);
+    Kalvex_SetParam(handle_, KALVEX_PARAM_RANGE_LOW, 1000);
+    Kalvex_SetParam(handle_, KALVEX_PARAM_RANGE_HIGH, 9000);
+    auto library = [&](uint32_t id) {
+        std::vector<uint8_t> out(kPixels * 3);
+        EXPECT_EQ(Kalvex_GetColor(handle_, static_cast<int>(id), out.data(), kPixels * 3), 1);
+        return out;
+    };
+    const std::vector<uint8_t> own = library(Shot());
+    KalvexColorOptions o;
+    KalvexMeasure_DefaultColorOptions(&o);
+    o.palette = KALVEX_PALETTE_WHITE_HOT, o.rgb = 1;  // rgb is ignored: the image is B, G, R
+    o.isothermCount = 1, o.isotherms[0] = {KALVEX_ISOTHERM_ABOVE, 100.0f, 0, 0x0000FF};
+    ASSERT_EQ(KalvexMeasure_SetOutputColor(handle_, &o), 1);
+    const uint32_t id = Shot();
+    const std::vector<uint8_t> white = library(id);
+    EXPECT_FALSE(white == own);
+    EXPECT_FALSE(white == Colour(id, KALVEX_PALETTE_WHITE_HOT, KALVEX_AGC_RANGE));  // isotherm
+    o.rgb = 0;
+    std::vector<uint8_t> expected(kPixels * 3);
+    ASSERT_EQ(KalvexMeasure_Colorize(handle_, id, &o, expected.data(), kPixels * 3, nullptr), 1);
+    EXPECT_TRUE(white == expected);
+    // The colour saves write the same image (raw BGR, rows as GetColor gives them).
+    const std::string path = TmpFile("output_colour.bgr");
+    ASSERT_EQ(Kalvex_SaveA(handle_, path.c_str(), KALVEX_SAVE_COLOR_RAW), 1);
+    EXPECT_TRUE(ReadAll(path) == white);
+
+    // Refused options change nothing; null is the library's own map, bit for bit.
+    o.agc = 7;
+    EXPECT_EQ(KalvexMeasure_SetOutputColor(handle_, &o), 0);
+    EXPECT_EQ(Codes(), std::vector<int>{KALVEX_EV_INVALID_ARGUMENT});
+    EXPECT_TRUE(library(Shot()) == white);
+    ASSERT_EQ(KalvexMeasure_SetOutputColor(handle_, nullptr), 1);
+    EXPECT_TRUE(library(Shot()) == own);
+}
+
 TEST_F(MeasureE2e, StatisticsMatchThePlainComputationForEveryRegionType) {
     KalvexSim_SetTestPattern(0, 1);  // many values; those under -40 degrees have none
     const uint32_t id = Shot();

@@ -13,6 +13,7 @@
 #include "kalvex_frame.h"
 #include "kalvex_sequence.h"
 #include "kalvex_sim.h"
+#include "measure_options.h"
 #include "outputs.h"
 #include "session.h"
 #include "table_file.h"
@@ -28,6 +29,7 @@ struct CaptureOptions {
     CameraOptions camera;
     ParamOptions params;
     SceneOptions scene;
+    MeasureOptions measure;
     std::optional<double> seconds;
     std::optional<long> frames;
     std::vector<Snapshot> snapshots;
@@ -77,6 +79,7 @@ std::vector<Option> CaptureOptionList(CaptureOptions *o) {
     o->params.AddTo(&options);
     o->camera.AddTo(&options);
     o->scene.AddTo(&options);
+    o->measure.AddTo(&options);
     return options;
 }
 
@@ -96,6 +99,10 @@ const CommandHelp kHelp = {
     "store it), unless --library-row-order. Options, the table and the output files are\n"
     "checked before the camera starts; nothing is written before.\n"
     "Without a real camera the simulated one is used (see --sim, --no-sim).\n"
+    "Regions (--roi) are measured in every frame; the status line shows a spot's mean and\n"
+    "any other region's maximum, alarms are printed as they rise and clear, --stats writes\n"
+    "a row per frame and region as it goes. --palette, --agc and --isotherm colour the\n"
+    "colour snapshots and the AVI recording.\n"
     "Exit status: 0 done, 1 failed, 2 bad command line, 130 after Ctrl-C (files finalised)."};
 
 // The live one-line status: redrawn in place on a terminal, cut to its width
@@ -173,7 +180,7 @@ std::string TemperatureOutput(const CaptureOptions &o) {
     for (const Snapshot &s : o.snapshots)
         if (HoldsTemperatures(*s.type)) return SnapshotOption(s);
     if (o.record && o.record->kind == KALVEX_REC_TEMPERATURE) return "--record temp";
-    return "";
+    return o.measure.TemperatureOption();
 }
 
 std::string SnapshotPath(const CaptureOptions &o, const Snapshot &s) {
@@ -183,6 +190,7 @@ std::string SnapshotPath(const CaptureOptions &o, const Snapshot &s) {
 // Everything about the options that can be known before a camera is touched;
 // throws UsageError.
 void CheckCaptureOptions(CaptureOptions &o) {
+    o.measure.Check();
     // A replay without a limit captures the recording once (its length is
     // known when the camera is set up); anything else 3 s.
     if (!o.seconds && !o.frames && (o.camera.replay.empty() || o.camera.replayLoop))
@@ -221,6 +229,8 @@ std::pair<double, double> CheckCaptureFiles(const CaptureOptions &o) {
     for (const Snapshot &s : o.snapshots)
         outputs.emplace_back(SnapshotOption(s), SnapshotPath(o, s));
     if (o.record) outputs.emplace_back("--record", RecordPath(o));
+    if (!o.measure.stats.empty())
+        outputs.emplace_back("--stats", InDirectory(o.out, o.measure.stats));
     CheckDistinctOutputs(outputs);
     if (!o.out.empty()) MakeDirectory(o.out);
     for (const Snapshot &s : o.snapshots) {
@@ -228,6 +238,7 @@ std::pair<double, double> CheckCaptureFiles(const CaptureOptions &o) {
         CheckOutputFile(o.snapshotEvery > 0 ? Numbered(path, o.snapshotEvery) : path);
     }
     if (o.record) CheckOutputFile(RecordPath(o));
+    if (!o.measure.stats.empty()) CheckOutputFile(InDirectory(o.out, o.measure.stats));
     return range;
 }
 
@@ -279,6 +290,9 @@ class CaptureRun {
             tableRange_ = {0.0, 0.0};
         session.Apply(o_.params);
         o_.scene.Apply(session);
+        // The palette colours every frame from the first one (the primer too).
+        measure_.emplace(o_.measure, o_.out);
+        measure_->Apply(h_);
         bool colourOutput = o_.record && o_.record->kind == KALVEX_REC_AVI;
         for (const Snapshot &s : o_.snapshots) colourOutput = colourOutput || s.type->code <= 6;
         if (colourOutput) PrimeColourRange(session, o_.params);
@@ -398,6 +412,7 @@ class CaptureRun {
         }
         std::snprintf(text, sizeof text, "frames %ld%s  internal %s  lost %ld  held %ld  %s",
                       announced_, fps, inside, Lost(), Held(), frame.c_str());
+        if (measure_->HasRegions()) return std::string(text) + "  " + measure_->StatusText();
         return std::string(text);
     }
 
@@ -472,10 +487,12 @@ class CaptureRun {
             ++fetched_;
             last_ = stats;
             CountFrame(static_cast<uint32_t>(frameId));
+            if (!measure_->Frame(h_, static_cast<uint32_t>(frameId))) session_->PopEvents();
         } else {
             ++stale_;
             session_->PopEvents();  // the refusal's code 5, counted as dropped
         }
+        PrintAlarms();
         if (o_.snapshotEvery > 0 && announced_ % o_.snapshotEvery == 0) {
             try {
                 for (const Snapshot &s : o_.snapshots)
@@ -517,9 +534,17 @@ class CaptureRun {
         ShowStatus();
         if (!o_.json) status_->End();
         Kalvex_Close(h_);
+        PrintAlarms();
         session_->PopEvents();
         session_->window().Discard();
         if (failure_) throw *failure_;
+    }
+
+    // The alarm events waiting, each on a line of its own below the status.
+    void PrintAlarms() {
+        measure_->PollAlarms(h_, [this] {
+            if (!o_.json) status_->End();
+        });
     }
 
     void ShowStatus() {
@@ -541,6 +566,7 @@ class CaptureRun {
         j.Add("dropped", std::to_string(Lost() + Held()));
         j.Add("nucHoldLeft", JsonNumber(session_->NucHoldLeft()));
         j.Add("frame", fetched_ > 0 ? StatsJson(last_) : "null");
+        if (measure_->HasRegions()) j.Add("regions", measure_->Json());
         SayJson(j.Text());
     }
 
@@ -567,6 +593,14 @@ class CaptureRun {
         if (stale_ > 0) Say("  %ld of them overwritten before the tool read them\n", stale_);
         if (acquisitionErrors_ > 0) Say("  %ld frame reads failed (event 3)\n", acquisitionErrors_);
         if (fetched_ > 0) Say("last frame: %s\n", DescribeStats(last_).c_str());
+        if (measure_->HasRegions()) {
+            Say("regions  %s\n", measure_->StatusText().c_str());
+            summary_.Add("regions", measure_->Json());
+        }
+        if (!measure_->StatsPath().empty()) {
+            Say("stats    %s (%ld rows)\n", measure_->StatsPath().c_str(), measure_->Rows());
+            summary_.Add("stats", JsonString(measure_->StatsPath()));
+        }
         if (announced_ == 0 && !interrupted_)
             throw Failure("no frame arrived", KALVEX_EV_ACQUISITION);
         SaveSnapshots();
@@ -631,6 +665,7 @@ class CaptureRun {
     int h_ = 0;
     std::optional<FrameReader> reader_;
     std::optional<StatusLine> status_;
+    std::optional<MeasureRun> measure_;
 
     Clock::duration tick_{};
     Clock::time_point start_, nextNuc_, nextStatus_, lastFrame_;

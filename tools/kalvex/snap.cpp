@@ -5,6 +5,7 @@
 #include "frame_stats.h"
 #include "kalvex.h"
 #include "kalvex_sim.h"
+#include "measure_options.h"
 #include "outputs.h"
 #include "session.h"
 #include "table_file.h"
@@ -16,6 +17,7 @@ int RunSnap(const Args &args) {
     CameraOptions camera;
     ParamOptions params;
     SceneOptions scene;
+    MeasureOptions measure;
     std::vector<Snapshot> snapshots;
     std::string out;
     bool trigger = false;
@@ -33,6 +35,7 @@ int RunSnap(const Args &args) {
     params.AddTo(&options, false);
     camera.AddTo(&options);
     scene.AddTo(&options);
+    measure.AddTo(&options, MeasureOptions::Scope::Frame);
     const CommandHelp help = {
         "kalvex snap [--trigger] [--snapshot TYPE[:FILE]]... [options]",
         "Takes one frame, at once (Kalvex_OneShot) or on the camera's trigger input\n"
@@ -46,6 +49,7 @@ int RunSnap(const Args &args) {
         return 0;
     }
     SetJsonOutput(json);
+    measure.Check();
     if (snapshots.empty()) snapshots.push_back(ParseSnapshot("png"));
     auto pathOf = [&](const Snapshot &s) {
         return InDirectory(out, s.file.empty() ? std::string("snap") + s.type->suffix : s.file);
@@ -61,9 +65,12 @@ int RunSnap(const Args &args) {
         if (temperatureOutput.empty() && HoldsTemperatures(*s.type))
             temperatureOutput = SnapshotOption(s);
     }
+    if (temperatureOutput.empty()) temperatureOutput = measure.TemperatureOption();
+    if (!measure.stats.empty()) outputs.emplace_back("--stats", InDirectory(out, measure.stats));
     CheckDistinctOutputs(outputs);
     if (!out.empty()) MakeDirectory(out);
     for (const Snapshot &s : snapshots) CheckOutputFile(pathOf(s));
+    if (!measure.stats.empty()) CheckOutputFile(InDirectory(out, measure.stats));
     const RowLayout layout = params.libraryRowOrder ? RowLayout::Library : RowLayout::Upright;
 
     Session session(camera);
@@ -74,6 +81,8 @@ int RunSnap(const Args &args) {
         tableMin = tableMax = 0;
     session.Apply(params);
     scene.Apply(session);
+    MeasureRun measuring(measure, out);
+    measuring.Apply(h);
     session.PopEvents();
     // A frame is colour-mapped with the range the frame before it set: with an
     // automatic range, one frame first so that the kept one is mapped with its own.
@@ -105,6 +114,11 @@ int RunSnap(const Args &args) {
     if (!reader.Read(id, &stats)) session.Fail("cannot read the frame");
     Say("frame %08x from camera %d%s: %s\n", static_cast<unsigned>(id), session.camera(),
         session.simulated() ? " (simulated)" : "", DescribeStats(stats).c_str());
+    if (measuring.HasRegions()) {
+        if (!measuring.Frame(h, static_cast<uint32_t>(id)))
+            session.Fail("cannot measure the frame");
+        Say("regions  %s\n", measuring.StatusText().c_str());
+    }
     std::string saved;
     for (const Snapshot &s : snapshots) {
         std::string path = pathOf(s);
@@ -124,6 +138,7 @@ int RunSnap(const Args &args) {
         j.Add("camera", std::to_string(session.camera()));
         j.Add("simulated", session.simulated() ? "true" : "false");
         j.Add("frame", StatsJson(stats));
+        if (measuring.HasRegions()) j.Add("regions", measuring.Json());
         j.Add("saved", "[" + saved + "]");
         SayJson(j.Text());
     }

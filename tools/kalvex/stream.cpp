@@ -23,6 +23,7 @@
 #include "gstkalvexsrc.h"
 #include "kalvex.h"
 #include "kalvex_measure.h"
+#include "measure_options.h"
 #include "sim_scene.h"
 
 namespace kalvex_tool {
@@ -211,8 +212,7 @@ int RunStream(const Args &args) {
         {"--table", "FILE", "load a temperature table", [&](const std::string &v) { table = v; }},
         {"--palette", "NAME", "colour palette of the H.264 mount (default hue)",
          [&](const std::string &v) {
-             if (KalvexMeasure_PaletteId(v.c_str()) < 0)
-                 throw UsageError("--palette " + v + " is not a palette");
+             ParsePalette(v, "--palette");
              paletteName = v;
          }},
         {"--emissivity", "E", "object emissivity (default 1)",

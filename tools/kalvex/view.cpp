@@ -9,6 +9,7 @@
 #include "commands.h"
 #include "kalvex.h"
 #include "kalvex_sim.h"
+#include "measure_options.h"
 #include "outputs.h"
 #include "session.h"
 #include "view_engine.h"
@@ -25,6 +26,7 @@ struct ViewOptions {
     CameraOptions camera;
     ParamOptions params;
     SceneOptions scene;
+    MeasureOptions measure;  // the image's colours to start with
     int port = 8080;
     std::string listen = "127.0.0.1";
     std::string out;
@@ -57,6 +59,7 @@ std::vector<Option> ViewOptionList(ViewOptions *o) {
     o->params.AddTo(&options);
     o->scene.AddTo(&options);
     o->camera.AddTo(&options);
+    o->measure.AddTo(&options, MeasureOptions::Scope::Colour);
     return options;
 }
 
@@ -96,6 +99,8 @@ int RunView(const Args &args) {
     }
     session.Apply(o.params);
     o.scene.Apply(session);
+    MeasureRun colour(o.measure, "");
+    colour.Apply(session.handle());
     session.PopEvents();
     session.window().Discard();
 
