@@ -107,3 +107,23 @@ def test_a_recording_replays_through_the_simulated_camera_over_and_over(tmp_path
     assert sim.replay_state.loops >= 2
     sim.stop_replay()
     assert not sim.replay_state.active
+
+
+def test_open_sequence_reads_what_the_tool_recorded(tmp_path):
+    import os
+    import subprocess
+    tool = os.environ.get("KALVEX_TOOL") or str(Path(__file__).resolve().parents[2] / "build"
+                                                / "tools" / "kalvex")
+    kalvex.sim.write_table(tmp_path / "t.bin")
+    run = subprocess.run([tool, "capture", "--sim", "--nuc-hold", "0", "--frames", "4",
+                          "--table", "t.bin", "--spot", "320,240,30,45",
+                          "--record", "seq:run.tiff"],
+                         cwd=tmp_path, capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, run.stderr
+    with kalvex.open_sequence(tmp_path / "run.tiff") as seq:
+        assert len(seq) >= 2
+        assert [frame.sequence for frame in seq] == list(range(seq[0].sequence,
+                                                                seq[0].sequence + len(seq)))
+        temps = seq[-1].temperatures()
+        assert temps[240, 320] == pytest.approx(45.0, abs=0.1)
+        assert temps[0, 0] == pytest.approx(22.0, abs=0.1)
