@@ -15,6 +15,7 @@
 #include "kalvex_sim.h"
 #include "kalvex_table.h"
 #include "kalvex_usb.h"
+#include "sequence_file.h"
 #include "sim_scene.h"
 
 namespace kalvex_gst {
@@ -48,27 +49,6 @@ std::string EventWords(int code) {
 // After a replay's last frame, polls without a message before the end is
 // taken as such although the library never showed the last frame taken.
 constexpr int kReplayIdlePolls = 1000 / kPollMs;
-
-std::string SequenceReason(int code) {
-    switch (code) {
-        case KALVEX_SEQ_E_OPEN:
-            return "the file cannot be read";
-        case KALVEX_SEQ_E_NOT_TIFF:
-            return "not a TIFF file, or one without pages";
-        case KALVEX_SEQ_E_FORMAT:
-            return "a page is not 640 x 480 x 16 bits";
-        case KALVEX_SEQ_E_METADATA:
-            return "not a radiometric sequence (a page without its metadata)";
-        case KALVEX_SEQ_E_TABLE:
-            return "its calibration table is damaged";
-        case KALVEX_SEQ_E_TRUNCATED:
-            return "the file is truncated";
-        case KALVEX_SEQ_E_NO_MEMORY:
-            return "out of memory";
-        default:
-            return "refused (code " + std::to_string(code) + ")";
-    }
-}
 
 // What the USB driver last said, or an empty text when it had nothing to say.
 std::string UsbProblem() {
@@ -155,10 +135,10 @@ OpenError Camera::Open(const CameraConfig &config, std::string *error) {
             const int r = KalvexSim_ReplayA(config.camera, config.replay.c_str(), config.replayRate,
                                             config.replayLoop ? KALVEX_SIM_REPLAY_LOOP : 0);
             if (r != 1)
-                return fail(
-                    OpenError::Replay,
-                    "replay '" + config.replay + "': " +
-                        (r < 0 ? SequenceReason(r) : std::string("the simulator refuses it")));
+                return fail(OpenError::Replay,
+                            "replay '" + config.replay + "': " +
+                                (r < 0 ? kalvex_tool::SequenceRefusal(r)
+                                       : std::string("the simulator refuses it")));
             replaying_ = true;
             idlePolls_ = 0;
         }
@@ -228,7 +208,7 @@ OpenError Camera::Open(const CameraConfig &config, std::string *error) {
 OpenError Camera::PrepareReplay(CameraConfig *config, std::string *tableFile, std::string *error) {
     const int seq = KalvexSeq_OpenA(config->replay.c_str());
     if (seq <= 0) {
-        *error = "replay '" + config->replay + "': " + SequenceReason(seq);
+        *error = "replay '" + config->replay + "': " + kalvex_tool::SequenceRefusal(seq);
         return OpenError::Replay;
     }
     auto done = [&](OpenError e, const std::string &why) {

@@ -370,28 +370,29 @@ std::string EmulatedBus::NodeFile(int id) const {
     return state_->root + Node(id);
 }
 
-long EmulatedBus::Submitted(int id, int pipe) const {
+namespace {
+// A count of the device's, read under its lock; -1 for an unknown device.
+template <class Read>
+long DeviceCount(EmulatedBus::State &state, int id, Read read) {
     Device *d = nullptr;
     {
-        std::lock_guard guard(state_->lock);
-        auto it = state_->byId.find(id);
-        if (it == state_->byId.end()) return -1;
+        std::lock_guard guard(state.lock);
+        auto it = state.byId.find(id);
+        if (it == state.byId.end()) return -1;
         d = it->second;
     }
     std::lock_guard guard(d->lock);
-    return d->submitted[static_cast<size_t>(pipe)];
+    return read(*d);
+}
+}  // namespace
+
+long EmulatedBus::Submitted(int id, int pipe) const {
+    return DeviceCount(*state_, id,
+                       [&](const Device &d) { return d.submitted[static_cast<size_t>(pipe)]; });
 }
 
 long EmulatedBus::Requests(int id) const {
-    Device *d = nullptr;
-    {
-        std::lock_guard guard(state_->lock);
-        auto it = state_->byId.find(id);
-        if (it == state_->byId.end()) return -1;
-        d = it->second;
-    }
-    std::lock_guard guard(d->lock);
-    return d->requests;
+    return DeviceCount(*state_, id, [](const Device &d) { return d.requests; });
 }
 
 // ---- Permissions ----------------------------------------------------------------------

@@ -34,6 +34,17 @@ std::string SequenceRefusal(int32_t code) {
     }
 }
 
+std::string TemporaryTableName(const std::string &stem) {
+    std::error_code ec;
+    const std::filesystem::path dir = std::filesystem::temp_directory_path(ec) / "kalvex-tables";
+    if (!ec) std::filesystem::create_directories(dir, ec);
+    if (ec) return std::string();
+    return (dir /
+            (stem + "-" + std::to_string(std::time(nullptr)) + "-" +
+             std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".bin"))
+        .string();
+}
+
 RecordingTable::RecordingTable(const std::string &sequence) {
     const int32_t seq = KalvexSeq_OpenA(sequence.c_str());
     if (seq <= 0)
@@ -47,19 +58,14 @@ RecordingTable::RecordingTable(const std::string &sequence) {
     KalvexSeq_Close(seq);
     if (!read) throw Failure("cannot read the table of '" + sequence + "'", KALVEX_EV_FILE);
     if (bytes.empty()) return;
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / "kalvex-tables";
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    std::filesystem::path file =
-        dir /
-        ("recorded-table-" + std::to_string(std::time(nullptr)) + "-" +
-         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".bin");
-    std::ofstream out(file, std::ios::binary);
+    const std::string file = TemporaryTableName("recorded-table");
+    std::ofstream out;
+    if (!file.empty()) out.open(file, std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
-    if (ec || !out)
-        throw Failure("cannot write the recording's table in " + dir.string(), KALVEX_EV_FILE);
-    path_ = file.string();
+    if (file.empty() || !out)
+        throw Failure("cannot write the recording's table in the temporary folder", KALVEX_EV_FILE);
+    path_ = file;
 }
 
 RecordingTable::~RecordingTable() {

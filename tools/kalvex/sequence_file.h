@@ -13,6 +13,10 @@ namespace kalvex_tool {
 // A user's words for a negative result of the sequence reader.
 std::string SequenceRefusal(int32_t code);
 
+// A new file name in the temporary folder's kalvex-tables (created if
+// missing), "stem-TIME-COUNT.bin"; empty when the folder cannot be made.
+std::string TemporaryTableName(const std::string &stem);
+
 // The table a sequence was recorded with, in a temporary file removed with
 // this object (path() is empty when it was recorded without one), and the
 // scene of its first frame.

@@ -391,17 +391,11 @@ void Session::WarnPending(int ignored) {
 }
 
 SimulatorTable::SimulatorTable() {
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / "kalvex-tables";
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    std::filesystem::path file =
-        dir /
-        ("sim-table-" + std::to_string(std::time(nullptr)) + "-" +
-         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".bin");
-    if (ec || KalvexSim_WriteTable(file.string().c_str(), 4, 64, -20.0, 150.0) != 1)
-        throw Failure("cannot write a table for the simulated camera in " + dir.string(),
+    const std::string file = TemporaryTableName("sim-table");
+    if (file.empty() || KalvexSim_WriteTable(file.c_str(), 4, 64, -20.0, 150.0) != 1)
+        throw Failure("cannot write a table for the simulated camera in the temporary folder",
                       KALVEX_EV_FILE);
-    path_ = file.string();
+    path_ = file;
 }
 
 SimulatorTable::~SimulatorTable() {
