@@ -10,7 +10,8 @@ The native library is found through ``KALVEX_LIBRARY`` (a file), then a copy
 inside this package (``kalvex/lib/``), then the system loader.
 """
 
-from .camera import (RECORD_KINDS, SAVE_TYPES, Camera, CameraInfo, Frame, Params, Recording,
+from .camera import (RECORD_KINDS, SAVE_TYPES, Camera, CameraInfo, CaptureStats, Frame, Params,
+                     Recording,
                      table_refusal,
                      Registers, list_cameras, version)
 from .errors import (AcquisitionFailed, CameraClosed, CameraNotAvailable, CaptureEnded,
@@ -26,7 +27,7 @@ from .sequence import FrameInfo, Sequence, SequenceFrame, open_sequence
 __version__ = "1.0.0"
 
 __all__ = [
-    "Camera", "CameraInfo", "Frame", "Params", "Recording", "Registers", "Scene",
+    "Camera", "CameraInfo", "CaptureStats", "Frame", "Params", "Recording", "Registers", "Scene",
     "list_cameras", "table_refusal", "version", "compensate", "SAVE_TYPES", "RECORD_KINDS", "WIDTH", "HEIGHT",
     "EventCode", "KalvexError", "NoFrame", "CameraNotAvailable", "AcquisitionFailed",
     "CaptureEnded", "InvalidArgument", "OutOfMemory", "CaptureThreadFailed",

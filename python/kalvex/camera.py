@@ -100,6 +100,106 @@ class CameraInfo(NamedTuple):
     internal_temperature: Optional[float]  # degrees Celsius; None when unreadable
 
 
+class CaptureStats(NamedTuple):
+    """What the frames of a capture run say (:attr:`Camera.stats`), read from each
+    frame's metadata as it is announced. The counts never go down during a run;
+    :meth:`Camera.start` begins a new one."""
+
+    frames: int  #: frames announced
+    #: frames per second from the frames' own times, leaving out NUC holds and
+    #: pauses; None before two frames (``params.frame_rate`` is the library's
+    #: figure, which spans them)
+    fps: Optional[float]
+    #: sent by the camera but never taken by the library, or gone from the ring
+    #: before the dispatcher read them
+    lost: int
+    held: int  #: taken but held back by the hold after a NUC (``params.nuc_hold_ms``)
+    paused: int  #: sent by the camera while capture was paused
+    dropped: int  #: lost + held + paused
+
+
+class _FrameCounts:
+    """The counting of the tool and its viewer (tools/common/frame_counts.cpp),
+    over the metadata of the frames the dispatcher announces. For each frame read,
+    against the one before (or the start of the run): frames the library took that
+    were not read are held when a NUC lies between the two (the newer frame's
+    framesSinceNuc below the step in sequence numbers), else lost; frames the
+    camera sent that the library did not take (its counter's gap beyond the
+    sequence step) are paused across a pause, else lost."""
+
+    _NO_NUC = 0xFFFFFFFF
+    _MASK = 0xFFFFFFFF
+
+    def __init__(self) -> None:
+        self._lock = threading.Lock()
+        self.reset()
+
+    def reset(self) -> None:
+        with self._lock:
+            self._announced = 0
+            self._have_previous = False
+            self._sequence = self._camera = self._ns = 0
+            self._overwritten_since_read = 0
+            self._resumed_after_ns: Optional[int] = None
+            self._lost = self._held = self._paused = self._overwritten = 0
+            self._span_frames = self._span_ns = 0
+
+    def announced(self) -> None:
+        with self._lock:
+            self._announced += 1
+
+    def overwritten(self) -> None:
+        """A frame announced whose slot the ring reused before it was read."""
+        with self._lock:
+            self._overwritten += 1
+            self._overwritten_since_read += 1
+
+    def resuming(self, newest_ns: int) -> None:
+        """Capture resumes after a pause; newest_ns is the transfer time of the newest
+        frame the library holds (0 for none): the camera's frames up to the first
+        frame taken after it are the pause's."""
+        with self._lock:
+            self._resumed_after_ns = newest_ns
+
+    def read(self, sequence: int, camera: int, ns: int, since_nuc: int) -> None:
+        with self._lock:
+            if self._have_previous and sequence <= self._sequence:
+                self._have_previous = False  # a new run
+            if self._have_previous:
+                sequence_step = (sequence - self._sequence) & self._MASK
+                camera_step = (camera - self._camera) & self._MASK
+            else:
+                sequence_step, camera_step = sequence, camera
+            unseen = max(sequence_step - 1, 0)
+            overwritten = min(self._overwritten_since_read, unseen)
+            self._overwritten_since_read = 0
+            held = 0
+            if since_nuc != self._NO_NUC and since_nuc < sequence_step:
+                held = min(unseen - overwritten, since_nuc)
+            self._held += held
+            self._lost += unseen - overwritten - held
+            not_taken = max(camera_step - sequence_step, 0)
+            across_pause = self._resumed_after_ns is not None and ns > self._resumed_after_ns
+            if across_pause:
+                self._paused += not_taken
+                self._resumed_after_ns = None
+            else:
+                self._lost += not_taken
+            if self._have_previous and held == 0 and not across_pause and ns > self._ns:
+                self._span_frames += sequence_step
+                self._span_ns += ns - self._ns
+            self._have_previous = True
+            self._sequence, self._camera, self._ns = sequence, camera, ns
+
+    def stats(self) -> CaptureStats:
+        with self._lock:
+            fps = (self._span_frames * 1e9 / self._span_ns
+                   if self._span_frames and self._span_ns > 0 else None)
+            lost = self._lost + self._overwritten
+            return CaptureStats(self._announced, fps, lost, self._held, self._paused,
+                                lost + self._held + self._paused)
+
+
 class Frame:
     """One frame of the library's ring, identified by its id.
 
@@ -235,6 +335,13 @@ class _Core:
         self.close_pending = False
         self._scratch: Optional[np.ndarray] = None
         self.alarm_hub: Optional[_measure.Alarms] = None  # made by the first use of alarms
+        self.counts = _FrameCounts()
+        try:
+            self._get_info: Optional[Callable[..., int]] = _library.optional(
+                "KalvexFrame_GetInfo", ctypes.c_int32,
+                [ctypes.c_int32, ctypes.c_uint32, ctypes.POINTER(KalvexFrameInfo)])
+        except KalvexError:
+            self._get_info = None  # a library without frame metadata: no counts
 
     # ---- calls ---------------------------------------------------------------------------
 
@@ -381,7 +488,51 @@ class _Core:
             # close() was called from a callback: finish it here, after the callback.
             self.release()
 
+    def newest_timestamp_ns(self) -> int:
+        """The transfer time of the newest frame the library holds, 0 for none (lock held)."""
+        newest = int(self.lib.Kalvex_GetNewID(self.handle))
+        if newest == 0 or self._get_info is None:
+            return 0
+        info = KalvexFrameInfo()
+        info.size = ctypes.sizeof(info)
+        if self._get_info(self.handle, newest & 0xFFFFFFFF, ctypes.byref(info)):
+            return int(info.timestampNs)
+        self.pop_codes()
+        return 0
+
+    def _count(self, frame_id: int) -> None:
+        """Reads the frame's metadata into the counts, as soon as it is announced."""
+        self.counts.announced()
+        if self._get_info is None:
+            return
+        info = KalvexFrameInfo()
+        info.size = ctypes.sizeof(info)
+        # One library call at a time, but never blocking a close() that waits for us.
+        while not self.lock.acquire(timeout=0.05):
+            if self.stop.is_set():
+                return
+        try:
+            if self.closed or not self.handle:
+                return
+            self.flush()
+            if self._get_info(self.handle, frame_id & 0xFFFFFFFF, ctypes.byref(info)):
+                read = True
+            else:
+                read = False
+                # Its own code 5 is no news; anything else the capture thread left is.
+                others = [c for c in self.pop_codes() if c != EventCode.INVALID_ARGUMENT]
+                if others and self.delivery == "poll":
+                    self.pending_events.extend(reversed(others))
+        finally:
+            self.lock.release()
+        if read:
+            self.counts.read(info.sequence, info.cameraFrame, info.timestampNs,
+                             info.framesSinceNuc)
+        else:
+            self.counts.overwritten()
+
     def _frame(self, frame_id: int, notify: bool = True) -> None:
+        self._count(frame_id)
         frame = Frame(self, frame_id, time.time(), time.monotonic())
         with self.cond:
             self.latest = frame
@@ -597,6 +748,7 @@ class Camera:
                 self.stop()
             with core.cond:
                 core.ended = False
+            core.counts.reset()
             core.call("cannot start capture", "Kalvex_Preview")
             core.capturing = True
 
@@ -620,12 +772,30 @@ class Camera:
         self._core.call("cannot pause", "Kalvex_Pause")
 
     def resume(self) -> None:
-        """Resumes frame delivery after :meth:`pause`."""
-        self._core.call("cannot resume", "Kalvex_Start")
+        """Resumes frame delivery after :meth:`pause`. The camera's frames meanwhile
+        count as paused in :attr:`stats`."""
+        core = self._core
+        with core.lock:
+            core.check_open()
+            core.flush()
+            if core.lib.Kalvex_GetParam(core.handle, _PARAM_PAUSE) != 0:
+                # Nothing is published while paused: the newest frame is the last
+                # one before the pause. Told before capture resumes, so that the
+                # dispatcher never sees a frame after the pause first.
+                core.counts.resuming(core.newest_timestamp_ns())
+            core.call("cannot resume", "Kalvex_Start")
 
     @property
     def paused(self) -> bool:
         return self._core.param(_PARAM_PAUSE) != 0
+
+    @property
+    def stats(self) -> CaptureStats:
+        """Frames, frame rate and the frames not delivered (lost, held by a NUC's hold,
+        paused) of the current or last capture run, from the frames' own metadata:
+        a :class:`kalvex.CaptureStats`. With a library that lacks frame metadata
+        (``KalvexFrame_GetInfo``) only ``frames`` is counted."""
+        return self._core.counts.stats()
 
     @property
     def capturing(self) -> bool:
@@ -976,7 +1146,10 @@ class Params:
 
     @property
     def frame_rate(self) -> float:
-        """Frames per second as the library measures them (read-only)."""
+        """Frames per second as the library measures them (read-only): frames
+        published over the last second or so, NUC holds and pauses included, so it
+        reads low after a NUC. ``camera.stats.fps`` is the rate from the frames'
+        own times."""
         return self._core.param(_PARAM_FRAME_RATE) / 100.0
 
     @property

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <sstream>
 
 #include "kalvex_sequence.h"
@@ -95,6 +96,59 @@ TEST(ToolUsability, JsonLinesAndTheVersionFlag) {
         EXPECT_EQ(run.status, 0) << flag;
         EXPECT_EQ(run.out.rfind("kalvex (library version 2032717)", 0), 0u) << run.out;
     }
+}
+
+// The number after "name": in a JSON line; -1 if absent or not a whole number.
+long JsonCount(const std::string &line, const std::string &name) {
+    std::smatch m;
+    if (!std::regex_search(line, m, std::regex("\"" + name + "\":([0-9]+)[,}]"))) return -1;
+    return std::stol(m[1].str());
+}
+
+TEST(ToolUsability, JsonCountsLostHeldAndPausedFramesThatNeverGoDown) {
+    std::string dir = Folder("usability_counts");
+    ASSERT_EQ(Kalvex(dir, {"table", "write", "t.bin"}).status, 0);
+    // The table's NUC and one a second, each holding 0.3 s of frames back.
+    Result run = Kalvex(dir, {"capture", "--sim", "--table", "t.bin", "--nuc-hold", "300",
+                              "--nuc-every", "1", "--seconds", "2.5", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::istringstream lines(run.out);
+    std::string line, last;
+    long lost = 0, held = 0;
+    while (std::getline(lines, line)) {
+        SCOPED_TRACE(line);
+        const long l = JsonCount(line, "lost"), h = JsonCount(line, "held");
+        ASSERT_GE(l, 0);
+        ASSERT_GE(h, 0);
+        EXPECT_EQ(JsonCount(line, "pausedFrames"), 0);  // capture never pauses
+        EXPECT_EQ(JsonCount(line, "dropped"), l + h);
+        EXPECT_GE(l, lost);
+        EXPECT_GE(h, held);
+        lost = l;
+        held = h;
+        last = line;
+    }
+    ASSERT_EQ(last.rfind("{\"type\":\"summary\"", 0), 0u) << last;
+    // At 30 frames a second: about 9 frames for each of at least two NUCs.
+    EXPECT_GE(held, 10) << last;
+    EXPECT_NE(last.find("\"libraryFps\":"), std::string::npos) << last;
+    std::smatch fps;
+    ASSERT_TRUE(std::regex_search(last, fps, std::regex("\"fps\":([0-9.]+)"))) << last;
+    EXPECT_GT(std::stod(fps[1].str()), 0.0);
+    EXPECT_NE(run.err.find(", held " + std::to_string(held)), std::string::npos) << run.err;
+}
+
+TEST(ToolUsability, SnapShowsTheFrameIdAsAnUnsignedDecimalNumber) {
+    std::string dir = Folder("usability_frame_id");
+    Result run = Kalvex(dir, {"snap", "--sim", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::smatch json, text;
+    ASSERT_TRUE(std::regex_search(run.out, json, std::regex("\"frameId\":([0-9]+),"))) << run.out;
+    ASSERT_TRUE(std::regex_search(run.err, text, std::regex("frame ([0-9]+) from camera 0")))
+        << run.err;
+    EXPECT_EQ(json[1].str(), text[1].str());
+    EXPECT_LE(std::stoull(json[1].str()), 4294967295ull);
+    EXPECT_NE(std::stoull(json[1].str()), 0ull);
 }
 
 TEST(ToolUsability, ASequenceRecordingOpensAgainWithItsFrames) {

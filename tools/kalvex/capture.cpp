@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "commands.h"
+#include "frame_counts.h"
 #include "frame_stats.h"
 #include "kalvex.h"
 #include "kalvex_frame.h"
@@ -91,10 +92,10 @@ const CommandHelp kHelp = {
     "a summary and saves the requested snapshots.",
     "Save types: bmp raw jpeg100 jpeg70 jpeg20 png tiff raw16 png16 tiff16 temp-s8 temp-u8\n"
     "temp-i32 temp-f32 (or 0-13). Default names: frame.<type> and capture.<kind> in --out.\n"
-    "From each frame's metadata: fps from the frames' own times; held: frames the library\n"
-    "took and held back (a NUC's hold); lost: frames the camera sent that the library never\n"
-    "took (gaps in its frame counter) and frames whose slot the ring reused before the tool\n"
-    "read them. Neither count goes down.\n"
+    "From each frame's metadata: fps from the frames' own times, NUC holds left out; held:\n"
+    "frames the library took and held back (a NUC's hold); lost: frames the camera sent\n"
+    "that the library never took (gaps in its frame counter) and frames whose slot the ring\n"
+    "reused before the tool read them. Neither count goes down.\n"
     "Files show the scene upright, top row first (BMP and AVI bottom-up as their formats\n"
     "store it), unless --library-row-order. Options, the table and the output files are\n"
     "checked before the camera starts; nothing is written before.\n"
@@ -343,37 +344,28 @@ class CaptureRun {
         return from + Seconds(*o_.seconds);
     }
 
-    // Frames the camera delivered that the tool did not read.
-    // From the frames' metadata. Held: frames the library took from the camera
-    // and held back (a NUC's hold). Lost: frames the camera sent that the
-    // library never took (gaps in its frame counter), and frames whose slot the
-    // ring reused before the tool read them. Neither ever goes down.
-    long Held() {
-        heldShown_ = std::max(heldShown_, std::max(0L, sequenceGaps_ - stale_));
-        return heldShown_;
-    }
-    long Lost() const { return cameraGaps_ + stale_; }
-    // Frames per second from the frames' own times; 0 before two were read.
-    double FrameRate() const {
-        if (timed_ < 2 || lastNs_ <= firstNs_) return 0.0;
-        return static_cast<double>(timed_ - 1) * 1e9 / static_cast<double>(lastNs_ - firstNs_);
-    }
+    // From the frames' metadata (FrameCounts): held, frames the library took
+    // from the camera and held back (a NUC's hold); lost, frames the camera
+    // sent that the library never took (gaps in its frame counter), frames
+    // whose slot the ring reused before the tool read them, and frames it
+    // never heard of. The tool never pauses, so nothing counts as paused.
+    // None of them ever goes down.
+    long Held() const { return counts_.Held(); }
+    long Lost() const { return counts_.Lost(); }
+    // Frames per second from the frames' own times, leaving out the NUC holds;
+    // 0 before two frames were read.
+    double FrameRate() const { return counts_.Fps(); }
+    // The frame's metadata; a frame whose slot went before it was asked counts
+    // as overwritten.
     void CountFrame(uint32_t frameId) {
         KalvexFrameInfo info{};
         info.size = sizeof info;
         if (KalvexFrame_GetInfo(h_, frameId, &info) != 1) {
             session_->PopEvents();
+            counts_.OverwrittenBeforeRead();
             return;
         }
-        // The frames the library took before the first it published were held.
-        const uint32_t sequenceStep = timed_ == 0 ? info.sequence : info.sequence - sequence_;
-        const uint32_t cameraStep = timed_ == 0 ? info.cameraFrame : info.cameraFrame - camera_;
-        if (sequenceStep > 1) sequenceGaps_ += sequenceStep - 1;
-        if (cameraStep > sequenceStep) cameraGaps_ += cameraStep - sequenceStep;
-        sequence_ = info.sequence;
-        camera_ = info.cameraFrame;
-        if (timed_++ == 0) firstNs_ = info.timestampNs;
-        lastNs_ = info.timestampNs;
+        counts_.Read(info);
     }
 
     std::string StatusText() {
@@ -486,11 +478,11 @@ class CaptureRun {
         if (reader_->Read(frameId, &stats)) {
             ++fetched_;
             last_ = stats;
-            CountFrame(static_cast<uint32_t>(frameId));
-            if (!measure_->Frame(h_, static_cast<uint32_t>(frameId))) session_->PopEvents();
+            CountFrame(FrameIdOf(frameId));
+            if (!measure_->Frame(h_, FrameIdOf(frameId))) session_->PopEvents();
         } else {
-            ++stale_;
-            session_->PopEvents();  // the refusal's code 5, counted as dropped
+            session_->PopEvents();  // the refusal's code 5, counted as lost
+            counts_.OverwrittenBeforeRead();
         }
         PrintAlarms();
         if (o_.snapshotEvery > 0 && announced_ % o_.snapshotEvery == 0) {
@@ -563,7 +555,8 @@ class CaptureRun {
         j.Add("internal", ok ? JsonNumber(internal) : "null");
         j.Add("lost", std::to_string(Lost()));
         j.Add("held", std::to_string(Held()));
-        j.Add("dropped", std::to_string(Lost() + Held()));
+        j.Add("pausedFrames", std::to_string(counts_.Paused()));
+        j.Add("dropped", std::to_string(counts_.Dropped()));
         j.Add("nucHoldLeft", JsonNumber(session_->NucHoldLeft()));
         j.Add("frame", fetched_ > 0 ? StatsJson(last_) : "null");
         if (measure_->HasRegions()) j.Add("regions", measure_->Json());
@@ -578,8 +571,9 @@ class CaptureRun {
         summary_.Add("libraryFps", JsonNumber(libraryRate_ / 100.0));
         summary_.Add("lost", std::to_string(Lost()));
         summary_.Add("held", std::to_string(Held()));
-        summary_.Add("dropped", std::to_string(Lost() + Held()));
-        summary_.Add("overwritten", std::to_string(stale_));
+        summary_.Add("pausedFrames", std::to_string(counts_.Paused()));
+        summary_.Add("dropped", std::to_string(counts_.Dropped()));
+        summary_.Add("overwritten", std::to_string(counts_.Overwritten()));
         summary_.Add("failedReads", std::to_string(acquisitionErrors_));
         summary_.Add("interrupted", interrupted_ ? "true" : "false");
         summary_.Add("last", fetched_ > 0 ? StatsJson(last_) : "null");
@@ -590,7 +584,8 @@ class CaptureRun {
         Say("captured %ld frame%s in %.2f s%s, lost %ld, held %ld%s\n", announced_,
             announced_ == 1 ? "" : "s", elapsed_, rate, Lost(), Held(),
             interrupted_ ? " (interrupted)" : "");
-        if (stale_ > 0) Say("  %ld of them overwritten before the tool read them\n", stale_);
+        if (counts_.Overwritten() > 0)
+            Say("  %ld of them overwritten before the tool read them\n", counts_.Overwritten());
         if (acquisitionErrors_ > 0) Say("  %ld frame reads failed (event 3)\n", acquisitionErrors_);
         if (fetched_ > 0) Say("last frame: %s\n", DescribeStats(last_).c_str());
         if (measure_->HasRegions()) {
@@ -673,12 +668,9 @@ class CaptureRun {
     std::optional<SimulatorTable> ownTable_;
     Clock::duration nucPeriod_{}, watchdog_{};
 
-    long announced_ = 0, fetched_ = 0, stale_ = 0, acquisitionErrors_ = 0;
-    // The frames' metadata: gaps in the library's and the camera's numbers,
-    // the last of each, and the first and last transfer times.
-    long sequenceGaps_ = 0, cameraGaps_ = 0, heldShown_ = 0, timed_ = 0;
-    uint32_t sequence_ = 0, camera_ = 0;
-    int64_t firstNs_ = 0, lastNs_ = 0;
+    long announced_ = 0, fetched_ = 0, acquisitionErrors_ = 0;
+    // What the frames' metadata tells: frame rate, lost and held frames.
+    FrameCounts counts_;
     FrameStats last_;
     bool interrupted_ = false;
     std::optional<Failure> failure_;

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "commands.h"
+#include "frame_counts.h"
 #include "frame_stats.h"
 #include "kalvex.h"
 #include "kalvex_sim.h"
@@ -112,7 +113,7 @@ int RunSnap(const Args &args) {
     reader.SetTableRange(tableMin, tableMax);
     FrameStats stats;
     if (!reader.Read(id, &stats)) session.Fail("cannot read the frame");
-    Say("frame %08x from camera %d%s: %s\n", static_cast<unsigned>(id), session.camera(),
+    Say("frame %s from camera %d%s: %s\n", FrameIdText(FrameIdOf(id)).c_str(), session.camera(),
         session.simulated() ? " (simulated)" : "", DescribeStats(stats).c_str());
     if (measuring.HasRegions()) {
         if (!measuring.Frame(h, static_cast<uint32_t>(id)))
@@ -134,7 +135,7 @@ int RunSnap(const Args &args) {
     if (json) {
         JsonObject j;
         j.Add("type", JsonString("summary"));
-        j.Add("frameId", std::to_string(id));
+        j.Add("frameId", FrameIdText(FrameIdOf(id)));
         j.Add("camera", std::to_string(session.camera()));
         j.Add("simulated", session.simulated() ? "true" : "false");
         j.Add("frame", StatsJson(stats));

@@ -67,9 +67,10 @@ const CommandHelp kHelp = {
     "kalvex view [--port 8080] [--listen ADDRESS] [options]",
     "Captures from the camera and serves a page on this machine that shows the live image,\n"
     "the temperature under the pointer, the hottest and coldest pixels, a colour bar and the\n"
-    "camera's figures, with buttons for NUC, snapshots (PNG and temperatures), recording\n"
-    "(AVI or temperatures, into --out), pause and the colour range. Open the address it\n"
-    "prints; Ctrl-C stops it.",
+    "camera's figures (frame rate from the frames' own times; frames lost, held by a NUC's\n"
+    "hold and paused, as kalvex capture counts them), with buttons for NUC, snapshots (PNG\n"
+    "and temperatures, named after the frame's id), recording (AVI or temperatures, into\n"
+    "--out), pause and the colour range. Open the address it prints; Ctrl-C stops it.",
     "With the simulated camera and no --table, a table matching the simulated sensor is\n"
     "written to a temporary file and loaded, so that temperatures can be read.\n"
     "The server answers only requests addressed to the address it serves; beyond loopback\n"
@@ -107,7 +108,6 @@ int RunView(const Args &args) {
     ViewHub hub;
     ViewEngineConfig config;
     config.handle = session.handle();
-    config.simCamera = session.simulated() ? session.camera() : -1;
     config.celsius = !o.params.table.empty() || !session.ReplayTable().empty();
     config.bottomUp = o.params.rowOrder.value_or(0) == 0;
     config.outDir = o.out;

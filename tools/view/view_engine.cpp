@@ -8,8 +8,8 @@
 #include <filesystem>
 
 #include "kalvex.h"
+#include "kalvex_frame.h"
 #include "kalvex_sequence.h"
-#include "kalvex_sim.h"
 #include "view_image.h"
 #include "view_json.h"
 
@@ -53,6 +53,7 @@ ViewEngine::ViewEngine(ViewHub &hub, ViewEngineConfig config)
 void ViewEngine::Start() {
     auto now = Clock::now();
     lastFrame_ = now;
+    counts_.NewRun();
     if (Kalvex_Preview(config_.handle) == 1) {
         state_ = State::Live;
         // Starting capture re-applies a reserved parameter, which always
@@ -78,35 +79,51 @@ void ViewEngine::Lost(Clock::time_point now, const char *why) {
 
 void ViewEngine::OnMessage(unsigned int message, long lParam, Clock::time_point taken) {
     if (message == KALVEX_WM_FRAME)
-        OnFrame(static_cast<int>(lParam), taken);
+        OnFrame(FrameIdOf(lParam), taken);
     else if (message == KALVEX_WM_EVENT)
         OnEvent(static_cast<int>(lParam), taken);
 }
 
-void ViewEngine::OnFrame(int frameId, Clock::time_point taken) {
+void ViewEngine::CountFrame(uint32_t frameId) {
+    KalvexFrameInfo info{};
+    info.size = sizeof info;
+    if (KalvexFrame_GetInfo(config_.handle, frameId, &info) == 1) {
+        counts_.Read(info);
+    } else {
+        counts_.OverwrittenBeforeRead();  // its slot went meanwhile
+        DrainEvents();
+    }
+}
+
+void ViewEngine::OnFrame(uint32_t frameId, Clock::time_point taken) {
     ++announced_;
     lastFrame_ = taken;
     if (state_ != State::Live) state_ = State::Live;
     const int h = config_.handle;
+    // The library's calls take the id's 32 bits as an int.
+    const int id = static_cast<int>(frameId);
     auto frame = std::make_shared<ViewFrame>();
     frame->frameId = frameId;
     frame->messageTime = taken;
 
     // The picture first: with the temperatures it goes out as one frame.
     if (hub_.StreamClients() > 0) {
-        if (Kalvex_GetColor(h, frameId, colour_.data(), static_cast<int>(colour_.size())) != 1) {
-            ++stale_;
+        if (Kalvex_GetColor(h, id, colour_.data(), static_cast<int>(colour_.size())) != 1) {
+            counts_.OverwrittenBeforeRead();
             DrainEvents();
+            PublishStatus(taken);
             return;
         }
         frame->jpeg = EncodeJpeg({colour_.data(), kW, kH, config_.bottomUp}, config_.jpegQuality);
     }
     if (config_.celsius) {
-        if (Kalvex_GetTemperature(h, frameId, temps_.data(),
+        if (Kalvex_GetTemperature(h, id, temps_.data(),
                                   static_cast<int>(temps_.size() * sizeof(float))) != 1 ||
-            Kalvex_GetRaw(h, frameId, raw_.data(), static_cast<int>(raw_.size() * 2)) != 1) {
-            ++stale_;  // the ring reused the slot before the viewer got to it
+            Kalvex_GetRaw(h, id, raw_.data(), static_cast<int>(raw_.size() * 2)) != 1) {
+            // The ring reused the slot before the viewer got to it.
+            counts_.OverwrittenBeforeRead();
             DrainEvents();
+            PublishStatus(taken);
             return;
         }
         frame->temps.resize(kPixels);
@@ -138,14 +155,7 @@ void ViewEngine::OnFrame(int frameId, Clock::time_point taken) {
             }
         }
     }
-    if (config_.simCamera >= 0) {
-        KalvexSimCounters c{};
-        if (KalvexSim_GetCounters(config_.simCamera, &c) == 1) {
-            if (servedFirst_ < 0) servedFirst_ = c.framesServed;
-            servedLast_ = c.framesServed;
-            ++fetchedSinceFirst_;
-        }
-    }
+    CountFrame(frameId);
     frame->seq = ++seq_;
     ++published_;
     if (!frame->jpeg.empty()) {
@@ -188,6 +198,7 @@ void ViewEngine::Tick(Clock::time_point now) {
     }
     if (state_ == State::Lost && now >= retryAt_) {
         Kalvex_Close(config_.handle);
+        counts_.NewRun();
         if (Kalvex_Preview(config_.handle) == 1) {
             state_ = State::Starting;
             lastFrame_ = now;
@@ -221,7 +232,7 @@ ViewReply ViewEngine::Control(const std::string &action, const std::string &body
 ViewReply ViewEngine::Refresh() {
     auto latest = hub_.Latest();
     if (!latest || !latest->jpeg.empty()) return {200, "{}"};
-    if (Kalvex_GetColor(config_.handle, latest->frameId, colour_.data(),
+    if (Kalvex_GetColor(config_.handle, static_cast<int>(latest->frameId), colour_.data(),
                         static_cast<int>(colour_.size())) != 1) {
         DrainEvents();  // gone from the ring: the next frame will do
         return {200, "{}"};
@@ -242,10 +253,25 @@ ViewReply ViewEngine::Nuc() {
 }
 
 ViewReply ViewEngine::Pause(bool pause) {
-    if (pause)
-        Kalvex_Pause(config_.handle);
-    else
-        Kalvex_Start(config_.handle);
+    const int h = config_.handle;
+    if (pause) {
+        Kalvex_Pause(h);
+    } else {
+        if (Kalvex_GetParam(h, KALVEX_PARAM_PAUSE) != 0) {
+            // Nothing is published while paused: the newest frame is the last
+            // one before the pause, and the camera's frames between it and
+            // the next one taken are the pause's.
+            KalvexFrameInfo newest{};
+            newest.size = sizeof newest;
+            const int id = Kalvex_GetNewID(h);
+            if (id == 0 || KalvexFrame_GetInfo(h, FrameIdOf(id), &newest) != 1) {
+                newest.timestampNs = 0;
+                DrainEvents();
+            }
+            counts_.Resuming(newest.timestampNs);
+        }
+        Kalvex_Start(h);
+    }
     PublishStatus(Clock::now());
     return {200, pause ? R"({"paused":true})" : R"({"paused":false})"};
 }
@@ -330,13 +356,13 @@ ViewReply ViewEngine::Range(const std::string &request) {
 ViewReply ViewEngine::TakeSnapshot() {
     auto latest = hub_.Latest();
     if (!latest) return {409, R"({"error":"no frame yet"})"};
-    if (Kalvex_GetColor(config_.handle, latest->frameId, colour_.data(),
+    if (Kalvex_GetColor(config_.handle, static_cast<int>(latest->frameId), colour_.data(),
                         static_cast<int>(colour_.size())) != 1) {
         DrainEvents();
         return {409, R"({"error":"the frame is gone; try again"})"};
     }
     std::vector<ViewDownload> files;
-    std::string stem = "kalvex-" + std::to_string(latest->frameId);
+    std::string stem = "kalvex-" + FrameIdText(latest->frameId);
     files.push_back(
         {stem + ".png", "image/png", EncodePng({colour_.data(), kW, kH, config_.bottomUp})});
     if (files.back().body.empty()) return {500, R"({"error":"PNG encoding failed"})"};
@@ -348,7 +374,7 @@ ViewReply ViewEngine::TakeSnapshot() {
     }
     long number = hub_.AddSnapshot(files);
     std::string json = "{\"snapshot\":" + std::to_string(number) +
-                       ",\"frame\":" + std::to_string(latest->frameId) + ",\"files\":[";
+                       ",\"frame\":" + FrameIdText(latest->frameId) + ",\"files\":[";
     for (size_t i = 0; i < files.size(); ++i) {
         if (i > 0) json += ",";
         json += "{\"name\":" + JsonString(files[i].name) + ",\"url\":\"/api/snapshot/" +
@@ -374,8 +400,7 @@ std::string ViewEngine::StatusJson(Clock::time_point now) {
             DrainEvents();  // shown as unknown instead
     }
     const bool paused = Kalvex_GetParam(h, KALVEX_PARAM_PAUSE) != 0;
-    long camera = servedFirst_ >= 0 ? servedLast_ - servedFirst_ + 1 : 0;
-    long dropped = stale_ + std::max(0L, camera - fetchedSinceFirst_);
+    const double fps = counts_.Fps();
     const char *state = state_ == State::Lost       ? "lost"
                         : paused                    ? "paused"
                         : state_ == State::Starting ? "starting"
@@ -385,9 +410,17 @@ std::string ViewEngine::StatusJson(Clock::time_point now) {
     o.Add("reason", state_ == State::Lost ? JsonString(lostReason_) : "null");
     o.Add("seq", std::to_string(seq_));
     o.Add("frames", std::to_string(announced_));
-    o.Add("fps", JsonNumber(Kalvex_GetParam(h, KALVEX_PARAM_FRAME_RATE) / 100.0));
+    // From the frames' own times; the library's figure (parameter 3) spans
+    // NUC holds and pauses.
+    o.Add("fps", fps > 0 ? JsonNumber(fps) : "null");
+    o.Add("libraryFps", JsonNumber(Kalvex_GetParam(h, KALVEX_PARAM_FRAME_RATE) / 100.0));
     o.Add("internal", internal_ ? JsonNumber(*internal_) : "null");
-    o.Add("dropped", std::to_string(dropped));
+    o.Add("lost", std::to_string(counts_.Lost()));
+    o.Add("held", std::to_string(counts_.Held()));
+    // Frames the camera sent while paused ("paused" says whether it is now).
+    o.Add("pausedFrames", std::to_string(counts_.Paused()));
+    // Lost, held and paused together, as older pages and scripts read it.
+    o.Add("dropped", std::to_string(counts_.Dropped()));
     o.Add("celsius", config_.celsius ? "true" : "false");
     if (haveStats_) {
         auto point = [](const Extreme &e) {

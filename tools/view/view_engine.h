@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "frame_counts.h"
 #include "view_hub.h"
 
 namespace kalvex_tool {
@@ -21,7 +22,6 @@ inline constexpr int kViewRecordSequence = 100;
 
 struct ViewEngineConfig {
     int handle = 0;
-    int simCamera = -1;    // the simulated camera, for its frame counter; -1 for a real one
     bool celsius = false;  // a table is loaded: frames carry temperatures
     bool bottomUp = true;  // row-order flag (parameter 17) is 0
     std::string outDir;    // recordings go here
@@ -69,7 +69,9 @@ class ViewEngine {
         int x = 0, y = 0;
     };
 
-    void OnFrame(int frameId, Clock::time_point taken);
+    void OnFrame(uint32_t frameId, Clock::time_point taken);
+    // The frame's metadata into counts_, once its pixels were read.
+    void CountFrame(uint32_t frameId);
     void OnEvent(int code, Clock::time_point now);
     void Lost(Clock::time_point now, const char *why);
     void PublishStatus(Clock::time_point now);
@@ -100,8 +102,9 @@ class ViewEngine {
     enum class State { Starting, Live, Lost } state_ = State::Starting;
     std::string lostReason_;
     Clock::time_point retryAt_{}, lastFrame_{}, lastStatus_{}, nucUntil_{}, internalAt_{};
-    long seq_ = 0, announced_ = 0, published_ = 0, stale_ = 0;
-    long servedFirst_ = -1, servedLast_ = -1, fetchedSinceFirst_ = 0;
+    long seq_ = 0, announced_ = 0, published_ = 0;
+    // Frame rate, lost, held and paused frames, from the frames' metadata.
+    FrameCounts counts_;
     std::optional<float> internal_;
     bool haveStats_ = false;
     Extreme min_, max_;

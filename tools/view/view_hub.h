@@ -19,9 +19,9 @@ namespace kalvex_tool {
 
 // One published frame; never changed once published.
 struct ViewFrame {
-    long seq = 0;      // 1, 2, 3 ... in publishing order
-    int frameId = 0;   // the library's frame id
-    std::string jpeg;  // empty while nobody watches the stream
+    long seq = 0;          // 1, 2, 3 ... in publishing order
+    uint32_t frameId = 0;  // the library's frame id (FrameIdText shows it)
+    std::string jpeg;      // empty while nobody watches the stream
     // Temperatures in °C, top row first (as the scene is seen); empty without a table.
     std::vector<float> temps;
     std::chrono::steady_clock::time_point messageTime;  // when its frame message was taken

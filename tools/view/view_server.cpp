@@ -16,6 +16,7 @@
 
 #include <httplib.h>
 
+#include "frame_counts.h"
 #include "view_json.h"
 
 namespace kalvex_tool {
@@ -236,7 +237,7 @@ struct ViewServer::Impl {
                     std::string part = std::string("--") + kBoundary +
                                        "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
                                        std::to_string(frame->jpeg.size()) +
-                                       "\r\nX-Frame-Id: " + std::to_string(frame->frameId) +
+                                       "\r\nX-Frame-Id: " + FrameIdText(frame->frameId) +
                                        "\r\n\r\n";
                     part += frame->jpeg;
                     part += "\r\n";
@@ -286,7 +287,7 @@ struct ViewServer::Impl {
                 if (frame->temps.empty())
                     return Refuse(res, 409, "no temperatures: load a table (--table)");
                 res.set_header("Cache-Control", "no-store");
-                res.set_header("X-Frame-Id", std::to_string(frame->frameId));
+                res.set_header("X-Frame-Id", FrameIdText(frame->frameId));
                 res.set_header("X-Frame-Seq", std::to_string(frame->seq));
                 res.set_header("X-Width", std::to_string(kW));
                 res.set_header("X-Height", std::to_string(kH));
@@ -307,7 +308,7 @@ struct ViewServer::Impl {
             if (t != -999.0f) std::snprintf(value, sizeof value, "%.9g", static_cast<double>(t));
             JsonReply(res, 200,
                       "{\"x\":" + std::to_string(x) + ",\"y\":" + std::to_string(y) +
-                          ",\"celsius\":" + value + ",\"frame\":" + std::to_string(frame->frameId) +
+                          ",\"celsius\":" + value + ",\"frame\":" + FrameIdText(frame->frameId) +
                           ",\"seq\":" + std::to_string(frame->seq) + "}");
         });
 

@@ -72,7 +72,9 @@ TEST_F(ViewEndpoints, StreamDeliversUprightJpegFramesOfTheLibrarysColours) {
     ASSERT_EQ(paused.parts.size(), 1u);
     auto [frameId, jpeg] = paused.parts.back();
     std::vector<unsigned char> bgr(640 * 480 * 3);
-    ASSERT_EQ(Kalvex_GetColor(handle_, frameId, bgr.data(), static_cast<int>(bgr.size())), 1);
+    ASSERT_EQ(Kalvex_GetColor(handle_, static_cast<int>(frameId), bgr.data(),
+                              static_cast<int>(bgr.size())),
+              1);
     int w = 0, h = 0;
     std::vector<unsigned char> rgb = DecodeJpeg(jpeg, &w, &h);
     ASSERT_EQ(w, 640);
@@ -114,7 +116,7 @@ TEST_F(ViewEndpoints, TemperaturesMatchTheLibraryForTheSameFrame) {
             ("/api/temperature?x=" + std::to_string(x) + "&y=" + std::to_string(y)).c_str());
         ASSERT_TRUE(res);
         ASSERT_EQ(res->status, 200) << res->body;
-        int frame = std::stoi(Field(res->body, "frame"));
+        int frame = static_cast<int>(std::stoul(Field(res->body, "frame")));
         float want = LibraryTemperature(handle_, frame, x, y);
         EXPECT_FLOAT_EQ(std::stof(Field(res->body, "celsius")), want) << x << "," << y;
     }
@@ -124,7 +126,7 @@ TEST_F(ViewEndpoints, TemperaturesMatchTheLibraryForTheSameFrame) {
     auto whole = client.Get("/api/temperatures");
     ASSERT_EQ(whole->status, 200);
     ASSERT_EQ(whole->body.size(), 640u * 480u * 4u);
-    int frame = std::stoi(whole->get_header_value("X-Frame-Id"));
+    int frame = static_cast<int>(std::stoul(whole->get_header_value("X-Frame-Id")));
     std::vector<float> lib(640 * 480);
     ASSERT_EQ(Kalvex_GetTemperature(handle_, frame, lib.data(), static_cast<int>(lib.size() * 4)),
               1);
@@ -250,6 +252,108 @@ TEST_F(ViewEndpoints, SnapshotNucPauseAndRecordingWork) {
     ASSERT_GT(opened, 0) << tiff;
     EXPECT_GE(KalvexSeq_Count(opened), 2);
     KalvexSeq_Close(opened);
+}
+
+// The status's counts, checked on every read: each is a whole number that
+// never goes down, and dropped is the three together.
+struct Counts {
+    long lost = 0, held = 0, paused = 0;
+};
+Counts ReadCounts(const std::string &status, Counts *last) {
+    Counts c{std::stol(Field(status, "lost")), std::stol(Field(status, "held")),
+             std::stol(Field(status, "pausedFrames"))};
+    EXPECT_EQ(std::stol(Field(status, "dropped")), c.lost + c.held + c.paused) << status;
+    EXPECT_GE(c.lost, last->lost) << status;
+    EXPECT_GE(c.held, last->held) << status;
+    EXPECT_GE(c.paused, last->paused) << status;
+    *last = c;
+    return c;
+}
+
+TEST_F(ViewEndpoints, StatusCountsHeldAndPausedFramesApartFromLostOnes) {
+    ASSERT_TRUE(MoreFrames(3));
+    Counts last;
+    const Counts start = ReadCounts(Status(), &last);
+    EXPECT_EQ(start.paused, 0);
+    EXPECT_NE(Field(Status(), "fps"), "null") << Status();
+    EXPECT_NE(Field(Status(), "libraryFps"), "") << Status();
+    EXPECT_EQ(Field(Status(), "paused"), "false");  // whether it is paused now
+
+    // A NUC with a 0.5 s hold: about 15 frames at 30 a second held back.
+    Kalvex_SetParam(handle_, KALVEX_PARAM_NUC_HOLD, 500);
+    ASSERT_EQ(Post("nuc")->status, 200);
+    ASSERT_TRUE(Eventually([&] { return ReadCounts(Status(), &last).held > start.held; }))
+        << Status();
+    const Counts afterNuc = ReadCounts(Status(), &last);
+    EXPECT_GE(afterNuc.held - start.held, 5) << Status();
+    EXPECT_LE(afterNuc.held - start.held, 20) << Status();
+    Kalvex_SetParam(handle_, KALVEX_PARAM_NUC_HOLD, 0);
+    ASSERT_TRUE(MoreFrames(3));
+
+    // A pause: the camera goes on sending, and those frames count as paused.
+    ASSERT_EQ(Post("pause")->status, 200);
+    ASSERT_TRUE(Eventually([&] { return Field(Status(), "paused") == "true"; }));
+    KalvexSimCounters before{}, after{};
+    ASSERT_EQ(KalvexSim_GetCounters(0, &before), 1);
+    const Counts paused = ReadCounts(Status(), &last);
+    std::this_thread::sleep_for(1s);
+    ASSERT_EQ(KalvexSim_GetCounters(0, &after), 1);
+    EXPECT_EQ(ReadCounts(Status(), &last).paused, paused.paused);  // counted on resuming
+    ASSERT_EQ(Post("resume")->status, 200);
+    ASSERT_TRUE(MoreFrames(3));
+    const Counts resumed = ReadCounts(Status(), &last);
+    const long sent = after.framesServed - before.framesServed;  // about 30
+    EXPECT_GE(sent, 10);
+    EXPECT_GE(resumed.paused - paused.paused, sent - 1) << Status();
+    EXPECT_LE(resumed.paused - paused.paused, sent + 6) << Status();
+    // Not counted as lost as well (or instead).
+    EXPECT_LT(resumed.lost - paused.lost, sent / 2) << Status();
+    EXPECT_EQ(resumed.held, afterNuc.held) << Status();
+    EXPECT_NE(Field(Status(), "fps"), "null") << Status();
+}
+
+TEST_F(ViewEndpoints, FrameIdsAreUnsignedDecimalsInEveryAnswer) {
+    ASSERT_TRUE(MoreFrames(2));
+    // Ids are the library's pseudo-random 32-bit numbers: half of them lie
+    // above 2^31, where a signed int shows a minus sign. Take frames until one
+    // does (the formatting itself is pinned in FrameIds.*).
+    uint32_t id = 0;
+    for (int tries = 0; tries < 40; ++tries) {
+        ASSERT_EQ(Post("pause")->status, 200);
+        ASSERT_TRUE(Eventually([&] { return Field(Status(), "paused") == "true"; }));
+        id = hub_->Latest()->frameId;
+        if (id > 0x80000000u) break;
+        if (tries == 39) break;  // stay paused
+        ASSERT_EQ(Post("resume")->status, 200);
+        ASSERT_TRUE(MoreFrames(2));
+    }
+    // Paused, the newest frame stays the one every answer is about (once a
+    // frame under way when the pause came has arrived).
+    std::this_thread::sleep_for(100ms);
+    id = hub_->Latest()->frameId;
+    const std::string text = std::to_string(id);
+    SCOPED_TRACE(text);
+    EXPECT_EQ(static_cast<uint32_t>(Kalvex_GetNewID(handle_)), id);
+
+    httplib::Client client = Client();
+    auto one = client.Get("/api/temperature?x=10&y=10");
+    ASSERT_EQ(one->status, 200);
+    EXPECT_EQ(Field(one->body, "frame"), text) << one->body;
+    auto whole = client.Get("/api/temperatures");
+    ASSERT_EQ(whole->status, 200);
+    EXPECT_EQ(whole->get_header_value("X-Frame-Id"), text);
+    StreamParts stream;
+    client.Get("/stream.mjpg", [&](const char *data, size_t size) {
+        stream.Feed(data, size);
+        return stream.parts.empty();
+    });
+    ASSERT_EQ(stream.idTexts.size(), 1u);
+    EXPECT_EQ(stream.idTexts[0], text);
+    auto snap = Post("snapshot");
+    ASSERT_EQ(snap->status, 200);
+    EXPECT_EQ(Field(snap->body, "frame"), text) << snap->body;
+    EXPECT_NE(snap->body.find("\"kalvex-" + text + ".png\""), std::string::npos) << snap->body;
+    EXPECT_NE(snap->body.find("\"kalvex-" + text + ".temp-f32\""), std::string::npos) << snap->body;
 }
 
 TEST_F(ViewEndpoints, FixedRangeInDegreesLandsOnTheRawValuesOfThoseDegrees) {

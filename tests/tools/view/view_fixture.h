@@ -76,7 +76,6 @@ class ViewFixture : public ::testing::Test {
 
         kalvex_tool::ViewEngineConfig config;
         config.handle = handle_;
-        config.simCamera = 0;
         config.celsius = true;
         config.outDir = (dir_ / "out").string();
         config.eventWords = [](int code) { return "event " + std::to_string(code); };
@@ -152,7 +151,8 @@ class ViewFixture : public ::testing::Test {
 // Parts of a multipart/x-mixed-replace stream: JPEG bodies and their frame ids.
 struct StreamParts {
     std::string pending;
-    std::vector<std::pair<int, std::string>> parts;
+    std::vector<std::pair<uint32_t, std::string>> parts;
+    std::vector<std::string> idTexts;  // the X-Frame-Id headers as sent
 
     void Feed(const char *data, size_t size) {
         pending.append(data, size);
@@ -166,8 +166,9 @@ struct StreamParts {
             if (length < 0) return;
             size_t need = head + 4 + static_cast<size_t>(length) + 2;
             if (pending.size() < need) return;
-            parts.emplace_back(static_cast<int>(Header(headers, "X-Frame-Id: ")),
+            parts.emplace_back(static_cast<uint32_t>(Header(headers, "X-Frame-Id: ")),
                                pending.substr(head + 4, static_cast<size_t>(length)));
+            idTexts.push_back(HeaderText(headers, "X-Frame-Id: "));
             pending.erase(0, need);
         }
     }
@@ -176,6 +177,12 @@ struct StreamParts {
         size_t at = headers.find(name);
         if (at == std::string::npos) return -1;
         return std::strtol(headers.c_str() + at + std::strlen(name), nullptr, 10);
+    }
+    static std::string HeaderText(const std::string &headers, const char *name) {
+        size_t at = headers.find(name);
+        if (at == std::string::npos) return "";
+        at += std::strlen(name);
+        return headers.substr(at, headers.find("\r\n", at) - at);
     }
 };
 

@@ -1,8 +1,9 @@
 // Drives `kalvex view` on the simulated camera from headless Chromium:
 //   node view_browser_test.mjs KALVEX_PROGRAM ARTEFACT_DIR
 // The image must update, the readout over a 37.0 °C spot must read 37.0 ± 0.1,
-// NUC and snapshot must work, and the page must come back by itself after the
-// viewer restarts; a screenshot is left in ARTEFACT_DIR/view.png.
+// NUC, pause and snapshot must work, the counts of lost, held and paused frames
+// must show, and the page must come back by itself after the viewer restarts; a
+// screenshot is left in ARTEFACT_DIR/view.png.
 import { spawn } from "node:child_process";
 import fs from "node:fs";
 import os from "node:os";
@@ -107,6 +108,26 @@ try {
   const nuc = await until("the NUC answer", () => page.$eval("#message", (e) => e.textContent), 10000).catch(() => "");
   check("the NUC button performs a NUC", nuc === "NUC performed", nuc);
 
+  // The figures from the frames' metadata: whole numbers, and the NUCs' holds
+  // (the table's at the start, 1.2 s) counted as held.
+  const figures = () => page.evaluate(() => Object.fromEntries(["s-fps", "s-frames", "s-lost", "s-held", "s-paused"]
+    .map((id) => [id.slice(2), document.getElementById(id).textContent])));
+  let shown = await figures();
+  check("the page shows frames, lost, held and paused as whole numbers",
+    ["frames", "lost", "held", "paused"].every((k) => /^\d+$/.test(shown[k])) && +shown.held > 0, JSON.stringify(shown));
+  check("the frame rate is the frames' own", /^\d+\.\d\d fps$/.test(shown.fps), shown.fps);
+  // Paused for a second: the camera's frames meanwhile count as paused, not lost.
+  await page.click("#pause");
+  await until("the pause", () => page.$eval("#pause", (e) => e.textContent === "Resume"), 5000).catch(() => {});
+  await new Promise((r) => setTimeout(r, 1000));
+  await page.click("#pause");
+  let resumed = shown;
+  try {
+    resumed = await until("paused frames", async () => { const f = await figures(); return +f.paused > 0 ? f : null; }, 5000);
+  } catch (e) { resumed = await figures(); }
+  check("a pause counts the frames the camera sent meanwhile as paused",
+    +resumed.paused >= 10 && +resumed.lost - +shown.lost < 10, JSON.stringify(resumed));
+
   // Snapshot: a PNG and the temperature array arrive as downloads.
   await page.click("#snapshot");
   const done = () => {
@@ -118,6 +139,11 @@ try {
   let files = null;
   try { files = await until("the snapshot downloads", done, 15000); } catch (e) { /* below */ }
   if (files) {
+    const message = await page.$eval("#message", (e) => e.textContent);
+    const id = (message.match(/^snapshot of frame (\d+):/) || [])[1];
+    check("the snapshot files carry the frame's id as an unsigned number",
+      id !== undefined && files.png === "kalvex-" + id + ".png" && files.f32 === "kalvex-" + id + ".temp-f32" && +id < 2 ** 32,
+      message + " / " + files.png);
     const png = fs.readFileSync(path.join(downloads, files.png));
     check("the snapshot PNG is a PNG", png.subarray(1, 4).toString() === "PNG");
     const f32 = fs.readFileSync(path.join(downloads, files.f32));
