@@ -518,6 +518,10 @@ std::string ViewMeasure::FrameJson(long seq, uint32_t frameId, const std::vector
                      ",\"color\":" + JsonString(Hex(iso.color)) + "}";
     }
     colour.Add("isotherms", "[" + isotherms + "]");
+    std::string palettes;
+    for (int id = 0; id < KALVEX_PALETTE_COUNT; ++id)
+        palettes += (id ? "," : "") + JsonString(KalvexMeasure_PaletteName(id));
+    colour.Add("palettes", "[" + palettes + "]");
     out.Add("color", colour.Text());
 
     // The colour bar as the current contrast maps this frame: the image
