@@ -113,6 +113,7 @@ int RunView(const Args &args) {
     config.outDir = o.out;
     config.jpegQuality = o.quality;
     config.eventWords = [](int code) { return std::string(EventMeaning(code)); };
+    config.colour = o.measure.Colour();
     ViewEngine engine(hub, config);
 
     ViewServerConfig serverConfig;

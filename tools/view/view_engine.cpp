@@ -42,12 +42,16 @@ std::string TimeStem() {
 }  // namespace
 
 ViewEngine::ViewEngine(ViewHub &hub, ViewEngineConfig config)
-    : hub_(hub), config_(std::move(config)), colour_(kPixels * 3) {
+    : hub_(hub),
+      config_(std::move(config)),
+      colour_(kPixels * 3),
+      measure_(config_.handle, config_.celsius, config_.eventWords) {
     if (config_.celsius) {
         temps_.resize(kPixels);
         raw_.resize(kPixels);
     }
     if (!config_.eventWords) config_.eventWords = [](int) { return std::string(); };
+    if (config_.colour) measure_.StartColour(*config_.colour);
 }
 
 void ViewEngine::Start() {
@@ -82,6 +86,8 @@ void ViewEngine::OnMessage(unsigned int message, long lParam, Clock::time_point 
         OnFrame(FrameIdOf(lParam), taken);
     else if (message == KALVEX_WM_EVENT)
         OnEvent(static_cast<int>(lParam), taken);
+    else if (message == KALVEX_WM_ALARM)
+        measure_.PollAlarms();
 }
 
 void ViewEngine::CountFrame(uint32_t frameId) {
@@ -107,6 +113,7 @@ void ViewEngine::OnFrame(uint32_t frameId, Clock::time_point taken) {
     frame->messageTime = taken;
 
     // The picture first: with the temperatures it goes out as one frame.
+    colourStale_ = false;  // taken after any change of colours
     if (hub_.StreamClients() > 0) {
         if (Kalvex_GetColor(h, id, colour_.data(), static_cast<int>(colour_.size())) != 1) {
             counts_.OverwrittenBeforeRead();
@@ -157,6 +164,8 @@ void ViewEngine::OnFrame(uint32_t frameId, Clock::time_point taken) {
     }
     CountFrame(frameId);
     frame->seq = ++seq_;
+    measure_.PollAlarms();
+    frame->measure = measure_.FrameJson(frame->seq, frameId, frame->temps, &colour_);
     ++published_;
     if (!frame->jpeg.empty()) {
         // Ready for the clients from here on.
@@ -226,14 +235,46 @@ ViewReply ViewEngine::Control(const std::string &action, const std::string &body
     if (action == "range") return Range(body);
     if (action == "snapshot") return TakeSnapshot();
     if (action == "refresh") return Refresh();
+    if (action == "color" || action == "rois" || action == "alarms") {
+        ViewReply reply = action == "color"  ? measure_.SetColour(body)
+                          : action == "rois" ? measure_.SetRegions(body)
+                                             : measure_.SetAlarms(body);
+        if (reply.status == 200 && action == "color") colourStale_ = true;
+        if (reply.status == 200) Republish(action == "color");
+        return reply;
+    }
     return {404, R"({"error":"no such control"})"};
+}
+
+bool ViewEngine::ReadColour(uint32_t frameId) {
+    if (!colourStale_)
+        return Kalvex_GetColor(config_.handle, static_cast<int>(frameId), colour_.data(),
+                               static_cast<int>(colour_.size())) == 1;
+    return KalvexMeasure_Colorize(config_.handle, frameId, &measure_.colour(), colour_.data(),
+                                  static_cast<int32_t>(colour_.size()), nullptr) == 1;
+}
+
+void ViewEngine::Republish(bool recolour) {
+    auto latest = hub_.Latest();
+    if (!latest) return;
+    auto frame = std::make_shared<ViewFrame>(*latest);
+    if (recolour && !frame->jpeg.empty()) {
+        if (ReadColour(frame->frameId))
+            frame->jpeg =
+                EncodeJpeg({colour_.data(), kW, kH, config_.bottomUp}, config_.jpegQuality);
+        else
+            DrainEvents();  // gone from the ring: the next frame has the new colours
+    }
+    frame->seq = ++seq_;
+    frame->measure = measure_.FrameJson(frame->seq, frame->frameId, frame->temps, &colour_);
+    hub_.PublishFrame(std::move(frame));
+    PublishStatus(Clock::now());
 }
 
 ViewReply ViewEngine::Refresh() {
     auto latest = hub_.Latest();
     if (!latest || !latest->jpeg.empty()) return {200, "{}"};
-    if (Kalvex_GetColor(config_.handle, static_cast<int>(latest->frameId), colour_.data(),
-                        static_cast<int>(colour_.size())) != 1) {
+    if (!ReadColour(latest->frameId)) {
         DrainEvents();  // gone from the ring: the next frame will do
         return {200, "{}"};
     }
@@ -356,8 +397,7 @@ ViewReply ViewEngine::Range(const std::string &request) {
 ViewReply ViewEngine::TakeSnapshot() {
     auto latest = hub_.Latest();
     if (!latest) return {409, R"({"error":"no frame yet"})"};
-    if (Kalvex_GetColor(config_.handle, static_cast<int>(latest->frameId), colour_.data(),
-                        static_cast<int>(colour_.size())) != 1) {
+    if (!ReadColour(latest->frameId)) {
         DrainEvents();
         return {409, R"({"error":"the frame is gone; try again"})"};
     }

@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "frame_counts.h"
+#include "kalvex_measure.h"
 #include "view_hub.h"
+#include "view_measure.h"
 
 namespace kalvex_tool {
 
@@ -28,6 +30,8 @@ struct ViewEngineConfig {
     int jpegQuality = 80;
     // Plain words for an event code.
     std::function<std::string(int)> eventWords;
+    // The colours the command line set for the library's image, if it did.
+    std::optional<KalvexColorOptions> colour;
 };
 
 // Time from a frame message to its JPEG being ready, over the frames encoded.
@@ -50,8 +54,8 @@ class ViewEngine {
     // attempts to restart capture after the camera went away.
     void Tick(Clock::time_point now);
     // A control request of the page (nuc, pause, resume, record, record/stop,
-    // range, snapshot) or of the server (refresh); run on the engine's thread through
-    // ViewHub::Submit.
+    // range, snapshot, color, rois, alarms) or of the server (refresh); run on
+    // the engine's thread through ViewHub::Submit.
     ViewReply Control(const std::string &action, const std::string &body);
     // Ends a recording and stops capture.
     void Stop();
@@ -87,6 +91,13 @@ class ViewEngine {
     // Encodes the newest frame for a client that came while nobody watched
     // (the frame stays the newest while capture is paused).
     ViewReply Refresh();
+    // The newest frame published again with the current measurement (and,
+    // recolour, its image in the current colours), so that a change shows
+    // at once, while paused too.
+    void Republish(bool recolour);
+    // The colour image of a frame into colour_: the library's own, or, for a
+    // frame it coloured before the page changed the colours, coloured anew.
+    bool ReadColour(uint32_t frameId);
 
     // The raw value that the current frame's temperatures put at celsius;
     // nothing before two distinct temperatures were seen.
@@ -98,6 +109,9 @@ class ViewEngine {
     std::vector<unsigned char> colour_;
     std::vector<float> temps_;
     std::vector<uint16_t> raw_;
+    ViewMeasure measure_;
+    // The colours changed since the newest frame was taken.
+    bool colourStale_ = false;
 
     enum class State { Starting, Live, Lost } state_ = State::Starting;
     std::string lostReason_;

@@ -24,6 +24,8 @@ struct ViewFrame {
     std::string jpeg;      // empty while nobody watches the stream
     // Temperatures in °C, top row first (as the scene is seen); empty without a table.
     std::vector<float> temps;
+    // What the page shows beside the image (ViewMeasure::FrameJson).
+    std::string measure;
     std::chrono::steady_clock::time_point messageTime;  // when its frame message was taken
 };
 

@@ -30,10 +30,12 @@ const unsigned char kPage[] = {
 
 constexpr int kW = 640;
 constexpr int kH = 480;
-constexpr size_t kMaxBody = 4096;
+// Room for the longest list of regions (polygons of many vertices).
+constexpr size_t kMaxBody = 16384;
 constexpr auto kControlTimeout = std::chrono::seconds(5);
 constexpr const char *kBoundary = "kalvexframe";
-constexpr const char *kControls = R"(/api/(nuc|pause|resume|record|record/stop|range|snapshot))";
+constexpr const char *kControls =
+    R"(/api/(nuc|pause|resume|record|record/stop|range|snapshot|color|rois|alarms))";
 
 bool IsIpv4(const std::string &text) {
     in_addr a{};
@@ -84,6 +86,14 @@ int Coordinate(const std::string &text, int limit) {
         v = v * 10 + (c - '0');
     }
     return v < limit ? v : -1;
+}
+
+// A frame's seq as ?after= gives it: a whole number, 0 or more.
+bool Seq(const std::string &text, long *out) {
+    char *end = nullptr;
+    errno = 0;
+    *out = std::strtol(text.c_str(), &end, 10);
+    return !text.empty() && *end == '\0' && errno == 0 && *out >= 0;
 }
 
 void JsonReply(httplib::Response &res, int status, const std::string &json) {
@@ -273,11 +283,8 @@ struct ViewServer::Impl {
             "/api/temperatures", [this](const httplib::Request &req, httplib::Response &res) {
                 std::shared_ptr<const ViewFrame> frame;
                 if (req.has_param("after")) {
-                    const std::string text = req.get_param_value("after");
-                    char *end = nullptr;
-                    errno = 0;
-                    long after = std::strtol(text.c_str(), &end, 10);
-                    if (text.empty() || *end != '\0' || errno != 0 || after < 0)
+                    long after = 0;
+                    if (!Seq(req.get_param_value("after"), &after))
                         return Refuse(res, 400,
                                       "after must be a frame's seq (a whole number, 0 or more)");
                     frame = hub.NextFrame(after, std::chrono::seconds(1));
@@ -294,6 +301,20 @@ struct ViewServer::Impl {
                 res.set_content(reinterpret_cast<const char *>(frame->temps.data()),
                                 frame->temps.size() * sizeof(float), "application/octet-stream");
             });
+
+        server.Get("/api/measure", [this](const httplib::Request &req, httplib::Response &res) {
+            std::shared_ptr<const ViewFrame> frame;
+            if (req.has_param("after")) {
+                long after = 0;
+                if (!Seq(req.get_param_value("after"), &after))
+                    return Refuse(res, 400,
+                                  "after must be a frame's seq (a whole number, 0 or more)");
+                frame = hub.NextFrame(after, std::chrono::seconds(1));
+            }
+            if (!frame) frame = hub.Latest();
+            if (!frame) return Refuse(res, 503, "no frame yet");
+            JsonReply(res, 200, frame->measure);
+        });
 
         server.Get("/api/temperature", [this](const httplib::Request &req, httplib::Response &res) {
             int x = Coordinate(req.get_param_value("x"), kW);

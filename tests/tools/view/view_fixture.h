@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <jpeglib.h>
 
 #include <atomic>
 #include <chrono>
@@ -16,6 +17,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "kalvex.h"
 #include "kalvex_sim.h"
@@ -35,6 +37,31 @@ inline std::string Field(const std::string &json, const std::string &name) {
     std::smatch m;
     std::regex re("\"" + name + "\":(\"[^\"]*\"|[-0-9.eE+]+|true|false|null)");
     return std::regex_search(json, m, re) ? m[1].str() : std::string();
+}
+
+// Decodes a JPEG into RGB rows, top row first; empty when it is not one.
+inline std::vector<unsigned char> DecodeJpeg(const std::string &jpeg, int *width, int *height) {
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr error{};
+    info.err = jpeg_std_error(&error);
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char *>(jpeg.data()),
+                 static_cast<unsigned long>(jpeg.size()));
+    std::vector<unsigned char> rgb;
+    if (jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK) {
+        info.out_color_space = JCS_RGB;
+        jpeg_start_decompress(&info);
+        *width = static_cast<int>(info.output_width);
+        *height = static_cast<int>(info.output_height);
+        rgb.resize(static_cast<size_t>(*width) * static_cast<size_t>(*height) * 3);
+        while (info.output_scanline < info.output_height) {
+            JSAMPROW row = rgb.data() + static_cast<size_t>(info.output_scanline) * *width * 3;
+            jpeg_read_scanlines(&info, &row, 1);
+        }
+        jpeg_finish_decompress(&info);
+    }
+    jpeg_destroy_decompress(&info);
+    return rgb;
 }
 
 // Polls until ok() holds; false after the time limit.

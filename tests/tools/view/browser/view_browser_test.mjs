@@ -1,7 +1,9 @@
 // Drives `kalvex view` on the simulated camera from headless Chromium:
 //   node view_browser_test.mjs KALVEX_PROGRAM ARTEFACT_DIR
 // The image must update, the readout over a 37.0 °C spot must read 37.0 ± 0.1,
-// NUC, pause and snapshot must work, the counts of lost, held and paused frames
+// a box drawn with the mouse over the 80 °C disc must list 80.0 °C as its
+// maximum, an alarm on it must be listed as raised, the colour bar and the
+// histogram must follow the palette, NUC, pause and snapshot must work, the counts of lost, held and paused frames
 // must show, and the page must come back by itself after the viewer restarts; a
 // screenshot is left in ARTEFACT_DIR/view.png.
 import { spawn } from "node:child_process";
@@ -102,6 +104,45 @@ try {
   check("the pointer over the 37.0 °C spot reads 37.0 ± 0.1", Math.abs(reading - 37.0) <= 0.1, "read " + reading);
   const hot = await page.$eval("#s-max", (e) => e.textContent);
   check("the hottest pixel is the 80 °C disc", /^80\.0 °C/.test(hot), hot);
+
+  // A box drawn with the mouse over the 80 °C disc (470, 120, radius 35)
+  // lists that disc's temperature as its maximum.
+  const pixel = (x, y) => [box.x + (x + 0.5) * box.width / 640, box.y + (y + 0.5) * box.height / 480];
+  await page.click("#tool-box");
+  await page.mouse.move(...pixel(440, 90));
+  await page.mouse.down();
+  await page.mouse.move(...pixel(500, 150), { steps: 4 });
+  await page.mouse.up();
+  await page.click("#tool-none");
+  const boxMax = await until("the box's statistics", () => page.evaluate(() => {
+    const cell = document.querySelector('#rois tr[data-roi="box1"] .max');
+    return cell && /\d/.test(cell.textContent) ? cell.textContent : null;
+  })).catch(() => "");
+  // The scene's temporal noise is a few hundredths of a degree.
+  check("a box drawn over the 80 °C disc reads its maximum, 80.0 ± 0.1 °C",
+    /^\d+\.\d °C$/.test(boxMax) && Math.abs(parseFloat(boxMax) - 80) <= 0.1, boxMax);
+  // An alarm on it rises at once, and the page lists the event.
+  await page.select("#al-roi", "box1");
+  await page.type("#al-t", "60");
+  await page.click("#al-add");
+  const raised = await until("the alarm's event", () => page.$eval("#alarm-events",
+    (e) => (e.firstElementChild ? e.firstElementChild.textContent : null)), 5000).catch(() => "");
+  const at = (raised.match(/ raised at (\d+\.\d) °C$/) || [])[1];
+  check("an alarm above 60 °C on the box is listed as raised at 80.0 ± 0.1 °C", Math.abs(at - 80) <= 0.1, raised);
+  // The colour bar and the histogram follow the palette chosen.
+  await page.select("#palette", "white-hot");
+  const bar = await until("the white-hot bar", () => page.$eval("#scale",
+    (e) => (e.dataset.colors === "000000ffffff" ? e.dataset.colors : null)), 5000).catch(() => "");
+  check("the colour bar follows the palette (white-hot: black to white)", bar === "000000ffffff", bar);
+  const histogram = await page.evaluate(() => {
+    const c = document.getElementById("histogram");
+    const d = c.getContext("2d").getImageData(0, 0, c.width, c.height).data;
+    let grey = 0, coloured = 0;
+    for (let i = 0; i < d.length; i += 4) if (d[i + 3]) (d[i] === d[i + 1] && d[i + 1] === d[i + 2] ? grey++ : coloured++);
+    return { grey, coloured };
+  });
+  check("the histogram is drawn in the palette's colours", histogram.grey > 0 && histogram.coloured === 0,
+    JSON.stringify(histogram));
 
   // NUC.
   await page.click("#nuc");
