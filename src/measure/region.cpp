@@ -1,5 +1,7 @@
 #include "measure/region.h"
 
+#include "measure/counts.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -377,25 +379,16 @@ KalvexStats MeasureTableFrameLiteral(const TableFrame &frame, const Region &regi
 
 namespace {
 
-// Raw values past the 14 bits share the last count, as they share the
-// lookup's last entry.
-constexpr size_t kCounts = static_cast<size_t>(kLookupEntries) + 1;
-// Counts kept apart for the four samples of a load, so that a run of equal
-// values does not wait on one counter; added up per value afterwards.
-constexpr size_t kCountParts = 4;
 constexpr uint8_t kHottest = 1, kColdest = 2;
 
 // One thread's scratch, reused from region to region: counts all zero
 // between measurements, each span's lowest and highest raw value, and the
 // values the region holds.
 struct CountScratch {
-    std::vector<uint32_t> counts = std::vector<uint32_t>(kCountParts * kCounts, 0);
-    std::vector<uint32_t> total = std::vector<uint32_t>(kCounts, 0);  // the parts added up
-    std::vector<uint8_t> marks = std::vector<uint8_t>(kCounts, 0);    // kHottest | kColdest
-    struct Range {
-        uint16_t low, high;
-    };
-    std::vector<Range> spanRange;
+    std::vector<uint32_t> counts = std::vector<uint32_t>(kCountParts * kCountIndices, 0);
+    std::vector<uint32_t> total = std::vector<uint32_t>(kCountIndices, 0);  // the parts added up
+    std::vector<uint8_t> marks = std::vector<uint8_t>(kCountIndices, 0);    // kHottest | kColdest
+    std::vector<RawRange> spanRange;
     struct Held {
         float t;
         uint32_t count;
@@ -407,65 +400,6 @@ struct CountScratch {
 CountScratch &Scratch() {
     thread_local CountScratch scratch;
     return scratch;
-}
-
-inline uint16_t CountIndex(uint16_t raw) {
-    return std::min<uint16_t>(raw, kLookupEntries);
-}
-
-// Counts n samples into the four parts and gives their lowest and highest
-// raw value, which bound the counts to add up and the spans to look through
-// for the extremes.
-CountScratch::Range CountSpan(const uint16_t *src, int n, uint32_t *counts) {
-    uint32_t *c0 = counts, *c1 = c0 + kCounts, *c2 = c1 + kCounts, *c3 = c2 + kCounts;
-    const auto count4 = [&](uint64_t w) {  // four indices; their order does not matter
-        ++c0[w & 0xFFFFu];
-        ++c1[w >> 16 & 0xFFFFu];
-        ++c2[w >> 32 & 0xFFFFu];
-        ++c3[w >> 48];
-    };
-    uint16_t low = 0xFFFF, high = 0;
-    int i = 0;
-#if defined(KALVEX_REGION_SSE2) && (defined(__x86_64__) || defined(_M_X64))
-    if (n >= 8) {
-        // One load of eight serves both: the range in signed lanes (the top
-        // bit flipped), the counts of the samples clamped to the last index.
-        const __m128i flip = _mm_set1_epi16(static_cast<short>(0x8000));
-        const __m128i last = _mm_set1_epi16(static_cast<short>(kLookupEntries));
-        __m128i vlow = _mm_set1_epi16(0x7FFF), vhigh = _mm_set1_epi16(static_cast<short>(0x8000));
-        for (; i + 8 <= n; i += 8) {
-            const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + i));
-            const __m128i flipped = _mm_xor_si128(raw, flip);
-            vlow = _mm_min_epi16(vlow, flipped);
-            vhigh = _mm_max_epi16(vhigh, flipped);
-            const __m128i index = _mm_sub_epi16(raw, _mm_subs_epu16(raw, last));
-            count4(static_cast<uint64_t>(_mm_cvtsi128_si64(index)));
-            count4(static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(index, index))));
-        }
-        // Halves folded onto each other down to one lane.
-        vlow = _mm_min_epi16(vlow, _mm_shuffle_epi32(vlow, 0x4E));
-        vhigh = _mm_max_epi16(vhigh, _mm_shuffle_epi32(vhigh, 0x4E));
-        vlow = _mm_min_epi16(vlow, _mm_shuffle_epi32(vlow, 0xB1));
-        vhigh = _mm_max_epi16(vhigh, _mm_shuffle_epi32(vhigh, 0xB1));
-        vlow = _mm_min_epi16(vlow, _mm_srli_epi32(vlow, 16));
-        vhigh = _mm_max_epi16(vhigh, _mm_srli_epi32(vhigh, 16));
-        low = static_cast<uint16_t>(_mm_cvtsi128_si32(vlow) ^ 0x8000);
-        high = static_cast<uint16_t>(_mm_cvtsi128_si32(vhigh) ^ 0x8000);
-    }
-#endif
-    for (; i + 4 <= n; i += 4) {
-        uint64_t w = 0;
-        for (int k = 0; k < 4; ++k) {
-            low = std::min(low, src[i + k]), high = std::max(high, src[i + k]);
-            w |= uint64_t{CountIndex(src[i + k])} << (16 * k);
-        }
-        count4(w);
-    }
-    for (; i < n; ++i) {
-        low = std::min(low, src[i]), high = std::max(high, src[i]);
-        ++c0[CountIndex(src[i])];
-    }
-    return {low, high};
 }
 
 // The first pixel in the region's order whose count index is hot, and the
@@ -489,7 +423,7 @@ FirstPixels FindTwoValues(const Region &region, const CountScratch &scratch, Row
     FirstPixels found;
     for (size_t j = 0; j < region.spans.size(); ++j) {
         const Span &s = region.spans[j];
-        const CountScratch::Range r = scratch.spanRange[j];
+        const RawRange r = scratch.spanRange[j];
         const bool mayHot = found.hotX < 0 && r.low <= hot && hot <= r.high;
         const bool mayCold = found.coldX < 0 && r.low <= cold && cold <= r.high;
         if (!mayHot && !mayCold) continue;
@@ -522,7 +456,7 @@ FirstPixels FindMarked(const Region &region, const CountScratch &scratch, RowOf 
     const uint8_t *marks = scratch.marks.data();
     for (size_t j = 0; j < region.spans.size(); ++j) {
         const Span &s = region.spans[j];
-        const CountScratch::Range r = scratch.spanRange[j];
+        const RawRange r = scratch.spanRange[j];
         if (CountIndex(r.high) < lowMark || CountIndex(r.low) > highMark) continue;
         const uint16_t *src = rowOf(s.y) + s.x0;
         for (int i = 0; i <= s.x1 - s.x0; ++i) {
@@ -541,15 +475,8 @@ KalvexStats FromCounts(const Region &region, CountScratch &scratch, RowOf rowOf,
     auto &held = scratch.held;
     held.clear();
     const size_t first = CountIndex(low), last = CountIndex(high);
-    const uint32_t *c0 = scratch.counts.data(), *c1 = c0 + kCounts, *c2 = c1 + kCounts,
-                   *c3 = c2 + kCounts;
     uint32_t *total = scratch.total.data();
-    for (size_t v = first; v <= last; ++v) total[v] = c0[v] + c1[v] + c2[v] + c3[v];
-    for (size_t part = 0; part < kCountParts; ++part) {
-        const auto from = scratch.counts.begin() + static_cast<ptrdiff_t>(part * kCounts);
-        std::fill(from + static_cast<ptrdiff_t>(first), from + static_cast<ptrdiff_t>(last + 1),
-                  0u);
-    }
+    AddUpParts(scratch.counts.data(), first, last, total);
     for (size_t v = first; v <= last; ++v)
         if (total[v] != 0) held.push_back({temperatureOf(v), total[v], static_cast<uint16_t>(v)});
 
@@ -632,7 +559,7 @@ KalvexStats MeasureTableFrame(const TableFrame &frame, const Region &region,
         const Span &s = region.spans[j];
         const uint16_t *src = rowOf(s.y) + s.x0;
         const int n = s.x1 - s.x0 + 1;
-        const CountScratch::Range r = CountSpan(src, n, scratch.counts.data());
+        const RawRange r = CountSamples(src, n, scratch.counts.data());
         scratch.spanRange[j] = r;
         low = std::min(low, r.low), high = std::max(high, r.high);
     }
