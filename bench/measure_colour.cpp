@@ -54,10 +54,11 @@ void BM_MeasureColour(benchmark::State &state) {
     o.palette = static_cast<int>(state.range(0));
     o.agc = static_cast<int>(state.range(1));
     measure::Mapping previous;
+    measure::ColourMemory memory;  // as an instance keeps it
     measure::ColourResult result;
     for (auto _ : state) {
         measure::ColourFrame({raw.data(), kW, kH}, *table, hue, 7000, 10000, false, o, &previous,
-                             out.data(), result);
+                             out.data(), result, &memory);
         benchmark::DoNotOptimize(out.data());
     }
 }

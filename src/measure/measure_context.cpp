@@ -65,7 +65,7 @@ bool MeasureContext::Colorize(CKalvex &instance, uint32_t frameId, const ColourO
         previousLength_ = length;
     }
     ColourFrame({frame.raw.data(), frame.width, frame.height}, *frame.table, instance.Hue(), low,
-                high, reversed, used, previous, dst, result);
+                high, reversed, used, previous, dst, result, &colourMemory_);
     return true;
 }
 

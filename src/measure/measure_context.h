@@ -51,8 +51,9 @@ class MeasureContext final : public FrameObserver {
     AlarmEngine alarms_;
     std::deque<KalvexAlarmEvent> events_;
     std::atomic<uint32_t> evaluated_{0};
-    std::mutex colourLock_;  // previous_ and its mode
+    std::mutex colourLock_;  // previous_, its mode and colourMemory_
     Mapping previous_;
+    ColourMemory colourMemory_;
     int previousAgc_ = -1;
     int32_t previousLength_ = 0;
     // Taken under the frame lock (RecolourFrame): never held while taking it.

@@ -1,8 +1,17 @@
 #include "measure/region.h"
 
+#include "measure/counts.h"
+
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define KALVEX_REGION_SSE2 1
+#endif
 
 namespace kalvex::measure {
 
@@ -183,6 +192,51 @@ bool BuildRegion(const KalvexRoi &roi, int32_t width, int32_t height, Region &ou
     return true;
 }
 
+void ExactSum::Add(float v, int64_t times) {
+    const auto bits = std::bit_cast<uint32_t>(v);
+    const uint32_t exponent = bits >> 23 & 0xFFu;
+    if (exponent == 0xFFu) {
+        special_ += v;
+        return;
+    }
+    // 24 bits of mantissa times at most 2^31 pixels: no total of a region
+    // reaches 2^63.
+    const int64_t mantissa = int64_t{bits & 0x7FFFFFu} | (exponent != 0 ? 0x800000 : 0);
+    perExponent_[exponent] += (bits >> 31 ? -mantissa : mantissa) * times;
+}
+
+void ExactSum::AddAll(const float *t, int n) {
+    // Neighbours mostly share an exponent: add their mantissas in a register.
+    uint32_t current = 0;
+    int64_t run = 0;
+    for (int i = 0; i < n; ++i) {
+        if (t[i] == kNoTemperature) continue;
+        const auto bits = std::bit_cast<uint32_t>(t[i]);
+        const uint32_t exponent = bits >> 23 & 0xFFu;
+        if (exponent == 0xFFu) {
+            special_ += t[i];
+            continue;
+        }
+        if (exponent != current) {
+            perExponent_[current] += run;
+            current = exponent, run = 0;
+        }
+        const int64_t mantissa = int64_t{bits & 0x7FFFFFu} | (exponent != 0 ? 0x800000 : 0);
+        run += bits >> 31 ? -mantissa : mantissa;
+    }
+    perExponent_[current] += run;
+}
+
+double ExactSum::Value() const {
+    // Smallest first; the integers themselves are exact, so any fixed order
+    // gives every caller the same double.
+    double sum = 0;
+    for (int e = 0; e < kExponents; ++e)
+        if (perExponent_[e] != 0)
+            sum += std::ldexp(static_cast<double>(perExponent_[e]), std::max(e, 1) - 150);
+    return sum + special_;
+}
+
 void StatsAccumulator::Add(const float *t, int n, int32_t x0, int32_t y) {
     if (!haveReference_) {
         for (int i = 0; i < n; ++i) {
@@ -223,6 +277,7 @@ void StatsAccumulator::Add(const float *t, int n, int32_t x0, int32_t y) {
         missing += !ok;
     }
     const int64_t valid = n - missing;
+    exact_.AddAll(t, n);
     if (valid == 0) {
         missing_ += missing;
         return;
@@ -257,7 +312,7 @@ KalvexStats StatsAccumulator::Result() const {
     const double offset = sum_ / n;  // mean - reference
     s.min = min_;
     s.max = max_;
-    s.mean = static_cast<float>(reference_ + offset);
+    s.mean = static_cast<float>(exact_.Value() / n);
     s.std = static_cast<float>(std::sqrt(std::max(0.0, squares_ / n - offset * offset)));
     s.hottestX = maxX_, s.hottestY = maxY_, s.coldestX = minX_, s.coldestY = minY_;
     return s;
@@ -287,8 +342,8 @@ KalvexStats Walk(const Region &region, std::vector<float> *values, Row row) {
 }
 }  // namespace
 
-KalvexStats MeasureTableFrame(const TableFrame &frame, const Region &region,
-                              std::vector<float> *values) {
+KalvexStats MeasureTableFrameLiteral(const TableFrame &frame, const Region &region,
+                                     std::vector<float> *values) {
     const CThermoTableState &table = *frame.table;
     const auto rowOf = [&](int32_t y) {
         return frame.raw.data() +
@@ -320,6 +375,203 @@ KalvexStats MeasureTableFrame(const TableFrame &frame, const Region &region,
         for (int32_t i = 0; i <= s.x1 - s.x0; ++i)
             t[i] = lut[std::min<uint16_t>(src[i], kLookupEntries)];
     });
+}
+
+namespace {
+
+constexpr uint8_t kHottest = 1, kColdest = 2;
+
+// One thread's scratch, reused from region to region: counts all zero
+// between measurements, each span's lowest and highest raw value, and the
+// values the region holds.
+struct CountScratch {
+    std::vector<uint32_t> counts = std::vector<uint32_t>(kCountParts * kCountIndices, 0);
+    std::vector<uint32_t> total = std::vector<uint32_t>(kCountIndices, 0);  // the parts added up
+    std::vector<uint8_t> marks = std::vector<uint8_t>(kCountIndices, 0);    // kHottest | kColdest
+    std::vector<RawRange> spanRange;
+    struct Held {
+        float t;
+        uint32_t count;
+        uint16_t index;
+    };
+    std::vector<Held> held;
+};
+
+CountScratch &Scratch() {
+    thread_local CountScratch scratch;
+    return scratch;
+}
+
+// The first pixel in the region's order whose count index is hot, and the
+// first whose index is cold; positions stay -1 when none is.
+struct FirstPixels {
+    int32_t hotX = -1, hotY = -1, coldX = -1, coldY = -1;
+    // Pixel k of span s matched: true when both are now known.
+    bool Take(const Span &s, int k, bool hot, bool cold) {
+        if (hot && hotX < 0) hotX = s.x0 + k, hotY = s.y;
+        if (cold && coldX < 0) coldX = s.x0 + k, coldY = s.y;
+        return hotX >= 0 && coldX >= 0;
+    }
+};
+
+// Each extreme at one raw value within the 14 bits (the usual case, a
+// lookup that rises with the raw value): compare the samples themselves, in
+// the spans whose range holds a value still looked for.
+template <class RowOf>
+FirstPixels FindTwoValues(const Region &region, const CountScratch &scratch, RowOf rowOf,
+                          uint16_t hot, uint16_t cold) {
+    FirstPixels found;
+    for (size_t j = 0; j < region.spans.size(); ++j) {
+        const Span &s = region.spans[j];
+        const RawRange r = scratch.spanRange[j];
+        const bool mayHot = found.hotX < 0 && r.low <= hot && hot <= r.high;
+        const bool mayCold = found.coldX < 0 && r.low <= cold && cold <= r.high;
+        if (!mayHot && !mayCold) continue;
+        const uint16_t *src = rowOf(s.y) + s.x0;
+        const int n = s.x1 - s.x0 + 1;
+        int i = 0;
+#ifdef KALVEX_REGION_SSE2
+        const __m128i hv = _mm_set1_epi16(static_cast<short>(hot));
+        const __m128i cv = _mm_set1_epi16(static_cast<short>(cold));
+        for (; i + 8 <= n; i += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + i));
+            const __m128i match = _mm_or_si128(_mm_cmpeq_epi16(v, hv), _mm_cmpeq_epi16(v, cv));
+            if (_mm_movemask_epi8(match) == 0) continue;
+            for (int k = i; k < i + 8; ++k)
+                if (found.Take(s, k, src[k] == hot, src[k] == cold)) return found;
+        }
+#endif
+        for (; i < n; ++i)
+            if (found.Take(s, i, src[i] == hot, src[i] == cold)) return found;
+    }
+    return found;
+}
+
+// Any other case: the count indices holding an extreme are marked, and the
+// spans whose range reaches the marked ones looked through.
+template <class RowOf>
+FirstPixels FindMarked(const Region &region, const CountScratch &scratch, RowOf rowOf,
+                       uint16_t lowMark, uint16_t highMark) {
+    FirstPixels found;
+    const uint8_t *marks = scratch.marks.data();
+    for (size_t j = 0; j < region.spans.size(); ++j) {
+        const Span &s = region.spans[j];
+        const RawRange r = scratch.spanRange[j];
+        if (CountIndex(r.high) < lowMark || CountIndex(r.low) > highMark) continue;
+        const uint16_t *src = rowOf(s.y) + s.x0;
+        for (int i = 0; i <= s.x1 - s.x0; ++i) {
+            const uint8_t m = marks[CountIndex(src[i])];
+            if (m != 0 && found.Take(s, i, m & kHottest, m & kColdest)) return found;
+        }
+    }
+    return found;
+}
+
+// Statistics of the counted region; temperatureOf(index) is the temperature
+// of the pixels counted at index. Leaves the counts zero.
+template <class RowOf, class TemperatureOf>
+KalvexStats FromCounts(const Region &region, CountScratch &scratch, RowOf rowOf, uint16_t low,
+                       uint16_t high, TemperatureOf temperatureOf) {
+    auto &held = scratch.held;
+    held.clear();
+    const size_t first = CountIndex(low), last = CountIndex(high);
+    uint32_t *total = scratch.total.data();
+    AddUpParts(scratch.counts.data(), first, last, total);
+    for (size_t v = first; v <= last; ++v)
+        if (total[v] != 0) held.push_back({temperatureOf(v), total[v], static_cast<uint16_t>(v)});
+
+    // As the walk in order: extremes by strict comparison from infinities.
+    ExactSum sum;
+    int64_t count = 0, missing = 0;
+    float mn = std::numeric_limits<float>::infinity(), mx = -mn;
+    for (const CountScratch::Held &h : held) {
+        if (h.t == kNoTemperature) {
+            missing += h.count;
+            continue;
+        }
+        count += h.count;
+        sum.Add(h.t, h.count);
+        mn = h.t < mn ? h.t : mn;
+        mx = h.t > mx ? h.t : mx;
+    }
+    KalvexStats s{};
+    s.count = static_cast<int32_t>(count);
+    s.missing = static_cast<int32_t>(missing);
+    s.hottestX = s.hottestY = s.coldestX = s.coldestY = -1;
+    if (count == 0) {
+        s.min = s.max = s.mean = s.std = kNoTemperature;
+        return s;
+    }
+    const double n = static_cast<double>(count);
+    const double mean = sum.Value() / n;
+    double squares = 0;
+    int hotValues = 0, coldValues = 0;
+    uint16_t hot = 0, cold = 0;
+    for (const CountScratch::Held &h : held) {
+        if (h.t == kNoTemperature) continue;
+        const double d = static_cast<double>(h.t) - mean;
+        squares += d * d * h.count;
+        if (h.t == mx) hot = h.index, ++hotValues;
+        if (h.t == mn) cold = h.index, ++coldValues;
+    }
+    s.min = mn;
+    s.max = mx;
+    s.mean = static_cast<float>(mean);
+    s.std = static_cast<float>(std::sqrt(squares / n));
+
+    FirstPixels found;
+    if (hotValues == 1 && coldValues == 1 && hot < kLookupEntries && cold < kLookupEntries) {
+        found = FindTwoValues(region, scratch, rowOf, hot, cold);
+    } else {
+        uint8_t *marks = scratch.marks.data();
+        uint16_t lowMark = kLookupEntries, highMark = 0;
+        for (const CountScratch::Held &h : held) {
+            const auto m =
+                static_cast<uint8_t>((h.t == mx ? kHottest : 0) | (h.t == mn ? kColdest : 0));
+            if (m == 0 || h.t == kNoTemperature) continue;
+            marks[h.index] = m;
+            lowMark = std::min(lowMark, h.index), highMark = std::max(highMark, h.index);
+        }
+        found = FindMarked(region, scratch, rowOf, lowMark, highMark);
+        for (const CountScratch::Held &h : held) marks[h.index] = 0;
+    }
+    s.hottestX = found.hotX, s.hottestY = found.hotY;
+    s.coldestX = found.coldX, s.coldestY = found.coldY;
+    return s;
+}
+
+}  // namespace
+
+KalvexStats MeasureTableFrame(const TableFrame &frame, const Region &region,
+                              std::vector<float> *values) {
+    const CThermoTableState &table = *frame.table;
+    const bool own = region.ownEmissivity || region.ownReflected;
+    if (values != nullptr || (!own && table.scene && table.scene->HasMap()))
+        return MeasureTableFrameLiteral(frame, region, values);
+    const auto rowOf = [&](int32_t y) {
+        return frame.raw.data() +
+               static_cast<size_t>(frame.height - 1 - y) * static_cast<size_t>(frame.width);
+    };
+    CountScratch &scratch = Scratch();
+    scratch.spanRange.resize(region.spans.size());
+    uint16_t low = 0xFFFF, high = 0;
+    for (size_t j = 0; j < region.spans.size(); ++j) {
+        const Span &s = region.spans[j];
+        const uint16_t *src = rowOf(s.y) + s.x0;
+        const int n = s.x1 - s.x0 + 1;
+        const RawRange r = CountSamples(src, n, scratch.counts.data());
+        scratch.spanRange[j] = r;
+        low = std::min(low, r.low), high = std::max(high, r.high);
+    }
+    if (own) {
+        // The region's own scene, only for the raw values it holds.
+        const SceneModel model(RegionScene(region, frame.scene));
+        return FromCounts(region, scratch, rowOf, low, high, [&](size_t v) {
+            return model.Compensate(table.lookup[v], model.Emissivity());
+        });
+    }
+    const float *lut = table.LookupArray();
+    return FromCounts(region, scratch, rowOf, low, high, [&](size_t v) { return lut[v]; });
 }
 
 KalvexStats MeasureTemperatures(const float *temps, int32_t width, const Region &region,

@@ -31,6 +31,23 @@ struct Region {
 // reflected temperature).
 bool BuildRegion(const KalvexRoi &roi, int32_t width, int32_t height, Region &out);
 
+// An exact sum of floats: the mantissas added up per exponent in integers,
+// so that the sum does not depend on the order the values come in. A region
+// counted through a histogram of raw values and the same region walked pixel
+// by pixel thus have one mean, to the bit.
+class ExactSum {
+  public:
+    void Add(float v, int64_t times = 1);
+    // The n values of t other than kNoTemperature.
+    void AddAll(const float *t, int n);
+    double Value() const;
+
+  private:
+    static constexpr int kExponents = 255;  // all but infinities and NaN
+    int64_t perExponent_[kExponents]{};
+    double special_ = 0;  // infinities and NaN, which the result takes on
+};
+
 // Running statistics in reading order.
 class StatsAccumulator {
   public:
@@ -38,6 +55,7 @@ class StatsAccumulator {
     KalvexStats Result() const;
 
   private:
+    ExactSum exact_;
     double sum_ = 0, squares_ = 0;  // of differences from reference_
     float reference_ = 0;
     bool haveReference_ = false;
@@ -60,9 +78,15 @@ struct TableFrame {
 };
 
 // Statistics of region over the frame; values, when not null, receives the
-// region's temperatures in its order (a line's profile).
+// region's temperatures in its order (a line's profile). Without values and
+// without a per-pixel emissivity map the pixels are counted per raw value
+// and the statistics taken from the counts; the result is
+// MeasureTableFrameLiteral's but for the standard deviation's rounding.
 KalvexStats MeasureTableFrame(const TableFrame &frame, const Region &region,
                               std::vector<float> *values = nullptr);
+// The same, every pixel's temperature looked up and accumulated in order.
+KalvexStats MeasureTableFrameLiteral(const TableFrame &frame, const Region &region,
+                                     std::vector<float> *values = nullptr);
 // The same over temperatures (top line first); a region with its own
 // emissivity compensates them as black-body temperatures with base.
 KalvexStats MeasureTemperatures(const float *t, int32_t width, const Region &region,
