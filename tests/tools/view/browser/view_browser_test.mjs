@@ -134,13 +134,18 @@ try {
   const bar = await until("the white-hot bar", () => page.$eval("#scale",
     (e) => (e.dataset.colors === "000000ffffff" ? e.dataset.colors : null)), 5000).catch(() => "");
   check("the colour bar follows the palette (white-hot: black to white)", bar === "000000ffffff", bar);
-  const histogram = await page.evaluate(() => {
+  // The histogram is redrawn with the next measurement after the bar changes.
+  const drawn = () => page.evaluate(() => {
     const c = document.getElementById("histogram");
     const d = c.getContext("2d").getImageData(0, 0, c.width, c.height).data;
     let grey = 0, coloured = 0;
     for (let i = 0; i < d.length; i += 4) if (d[i + 3]) (d[i] === d[i + 1] && d[i + 1] === d[i + 2] ? grey++ : coloured++);
     return { grey, coloured };
   });
+  const histogram = await until("the white-hot histogram", async () => {
+    const h = await drawn();
+    return h.grey > 0 && h.coloured === 0 ? h : null;
+  }, 5000).catch(() => drawn());
   check("the histogram is drawn in the palette's colours", histogram.grey > 0 && histogram.coloured === 0,
     JSON.stringify(histogram));
 
