@@ -106,6 +106,24 @@ void Refuse(httplib::Response &res, int status, const char *why) {
     JsonReply(res, status, "{\"error\":" + JsonString(why) + "}");
 }
 
+// The frame a polling request asks for: the one after ?after=SEQ (waiting up
+// to a second), else the newest; null once refused (a bad seq, no frame yet).
+std::shared_ptr<const ViewFrame> FrameAsked(ViewHub &hub, const httplib::Request &req,
+                                            httplib::Response &res) {
+    std::shared_ptr<const ViewFrame> frame;
+    if (req.has_param("after")) {
+        long after = 0;
+        if (!Seq(req.get_param_value("after"), &after)) {
+            Refuse(res, 400, "after must be a frame's seq (a whole number, 0 or more)");
+            return nullptr;
+        }
+        frame = hub.NextFrame(after, std::chrono::seconds(1));
+    }
+    if (!frame) frame = hub.Latest();
+    if (!frame) Refuse(res, 503, "no frame yet");
+    return frame;
+}
+
 }  // namespace
 
 bool IsLoopbackAddress(const std::string &address) {
@@ -281,16 +299,8 @@ struct ViewServer::Impl {
 
         server.Get(
             "/api/temperatures", [this](const httplib::Request &req, httplib::Response &res) {
-                std::shared_ptr<const ViewFrame> frame;
-                if (req.has_param("after")) {
-                    long after = 0;
-                    if (!Seq(req.get_param_value("after"), &after))
-                        return Refuse(res, 400,
-                                      "after must be a frame's seq (a whole number, 0 or more)");
-                    frame = hub.NextFrame(after, std::chrono::seconds(1));
-                }
-                if (!frame) frame = hub.Latest();
-                if (!frame) return Refuse(res, 503, "no frame yet");
+                const std::shared_ptr<const ViewFrame> frame = FrameAsked(hub, req, res);
+                if (!frame) return;
                 if (frame->temps.empty())
                     return Refuse(res, 409, "no temperatures: load a table (--table)");
                 res.set_header("Cache-Control", "no-store");
@@ -303,16 +313,8 @@ struct ViewServer::Impl {
             });
 
         server.Get("/api/measure", [this](const httplib::Request &req, httplib::Response &res) {
-            std::shared_ptr<const ViewFrame> frame;
-            if (req.has_param("after")) {
-                long after = 0;
-                if (!Seq(req.get_param_value("after"), &after))
-                    return Refuse(res, 400,
-                                  "after must be a frame's seq (a whole number, 0 or more)");
-                frame = hub.NextFrame(after, std::chrono::seconds(1));
-            }
-            if (!frame) frame = hub.Latest();
-            if (!frame) return Refuse(res, 503, "no frame yet");
+            const std::shared_ptr<const ViewFrame> frame = FrameAsked(hub, req, res);
+            if (!frame) return;
             JsonReply(res, 200, frame->measure);
         });
 
