@@ -172,8 +172,8 @@ class Reader {
             std::string name;
             if (!String(&name)) return false;
             if (!Take(':')) return Fail("expected ':'");
-            out->members.emplace_back(std::move(name), JsonValue{});
-            if (!Value(&out->members.back().second, depth + 1)) return false;
+            out->members.push_back({std::move(name), JsonValue{}});
+            if (!Value(&out->members.back().value, depth + 1)) return false;
         } while (Take(','));
         return Take('}') || Fail("expected ',' or '}'");
     }

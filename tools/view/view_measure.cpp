@@ -52,7 +52,8 @@ bool BodyObject(const std::string &body, JsonValue *out, std::string *error) {
 // Members other than these are refused: a misspelt one would otherwise do nothing.
 bool OnlyMembers(const JsonValue &object, std::initializer_list<const char *> names,
                  const std::string &what, std::string *error) {
-    for (const auto &[key, value] : object.members) {
+    for (const JsonMember &member : object.members) {
+        const std::string &key = member.key;
         if (std::none_of(names.begin(), names.end(), [&](const char *n) { return key == n; })) {
             std::string list;
             for (const char *n : names) list += (list.empty() ? "" : ", ") + std::string(n);
@@ -236,10 +237,10 @@ bool ParseRegion(const JsonValue &v, std::string *name, KalvexRoi *roi, std::str
             }
         }
     }
-    for (const auto &[key, value] : v.members)
-        if (std::find_if(members.begin(), members.end(), [&](const char *m) { return key == m; }) ==
-            members.end())
-            return *error = what + ": unknown member '" + key + "'", false;
+    for (const JsonMember &member : v.members)
+        if (std::find_if(members.begin(), members.end(),
+                         [&](const char *m) { return member.key == m; }) == members.end())
+            return *error = what + ": unknown member '" + member.key + "'", false;
     if (const JsonValue *e = v.Find("emissivity")) {
         if (!e->Is(Type::Number)) return *error = what + ": emissivity is a number", false;
         roi->flags |= KALVEX_ROI_EMISSIVITY;
