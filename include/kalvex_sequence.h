@@ -21,6 +21,7 @@
 
 #include "kalvex.h"
 #include "kalvex_frame.h"
+#include "kalvex_measure.h"
 #include "kalvex_scene.h"
 
 #ifdef __cplusplus
@@ -58,6 +59,20 @@ KALVEX_API int32_t KALVEX_CALL KalvexSeq_GetInfo(int32_t seq, int32_t index, Kal
 KALVEX_API int32_t KALVEX_CALL KalvexSeq_ReadTemperatures(int32_t seq, int32_t index,
                                                           const KalvexScene *scene, float *buffer,
                                                           int32_t bufferSize);
+/* Colours the frame as KalvexMeasure_Colorize colours a frame of the ring,
+ * into buffer (size >= 640 * 480 * 3 bytes), the top of the scene in the
+ * first row; options null: the defaults; bar may be null. Each frame is
+ * coloured on its own: contrast range takes the range an automatic colour
+ * range takes from this frame (its centre's minimum and maximum, widened by
+ * 120 counts), and damping has no effect. Isotherms and the bar's ends read
+ * temperatures as KalvexSeq_ReadTemperatures with scene (null: as recorded);
+ * a sequence recorded without a table is coloured (the bar's ends -999.0)
+ * unless isotherms are asked (KALVEX_SEQ_E_NO_TABLE). */
+KALVEX_API int32_t KALVEX_CALL KalvexSeq_Colorize(int32_t seq, int32_t index,
+                                                  const KalvexScene *scene,
+                                                  const KalvexColorOptions *options,
+                                                  uint8_t *buffer, int32_t size,
+                                                  KalvexColorBar *bar);
 /* The table file's bytes: returns their count (0: recorded without a table)
  * and copies them when buffer holds that many (buffer may be null). */
 KALVEX_API int32_t KALVEX_CALL KalvexSeq_GetTable(int32_t seq, void *buffer, int32_t bufferSize);

@@ -102,6 +102,8 @@ _SIGNATURES: Dict[str, Tuple[Any, List[Any]]] = {
     "KalvexMeasure_PaletteColors": (_i32, [_i32, ctypes.c_void_p, _i32]),
     "KalvexMeasure_Colorize": (_i32, [_i32, _u32, _P(KalvexColorOptions), ctypes.c_void_p, _i32,
                                       _P(KalvexColorBar)]),
+    "KalvexSeq_Colorize": (_i32, [_i32, _i32, _P(KalvexScene), _P(KalvexColorOptions),
+                                  ctypes.c_void_p, _i32, _P(KalvexColorBar)]),
     "KalvexMeasure_Stats": (_i32, [_i32, _u32, _P(KalvexRoi), _i32, _P(KalvexStats)]),
     "KalvexMeasure_Profile": (_i32, [_i32, _u32, _P(KalvexRoi), _F, _i32]),
     "KalvexMeasure_StatsOf": (_i32, [_F, _i32, _i32, _P(KalvexScene), _P(KalvexRoi), _i32,
@@ -336,6 +338,31 @@ def colorize(core: "_Core", frame_id: int, order: str, out: np.ndarray, palette:
             error = _refused(core, frame_id, codes, f"cannot colour frame {frame_id}")
     if codes is not None:
         raise error
+    if c_bar is None:
+        return out
+    colors = np.frombuffer(bytes(c_bar.rgb), np.uint8).reshape(PALETTE_ENTRIES, 3).copy()
+    return out, ColorBar(colors, _temperature_or_nan(c_bar.low), _temperature_or_nan(c_bar.high))
+
+
+def colorize_sequence_frame(frame: "SequenceFrame", order: str, out: np.ndarray, palette: Any,
+                            agc: Optional[str], tail_percent: Any, plateau_limit: Any,
+                            isotherms: Any, bar: bool,
+                            scene: Optional[Scene]) -> Union[np.ndarray, Tuple[np.ndarray, ColorBar]]:
+    """A recorded frame coloured on its own (no damping); isotherms and the
+    bar read temperatures as frame.temperatures(scene) does."""
+    from .sequence import _check
+
+    if scene is not None and not isinstance(scene, Scene):
+        raise InvalidArgument(f"scene must be a kalvex.Scene or None, not {type(scene).__name__}")
+    options, keep = color_options(palette, agc, tail_percent, plateau_limit, None, isotherms,
+                                  order == "rgb")
+    c_bar = KalvexColorBar() if bar else None
+    c_scene = ctypes.byref(scene._to_c()) if scene is not None else None
+    _check(_fn("KalvexSeq_Colorize")(frame._seq._handle(), frame.index, c_scene,
+                                     ctypes.byref(options), out.ctypes.data, _COLOR_BYTES,
+                                     None if c_bar is None else ctypes.byref(c_bar)),
+           f"colour frame {frame.index}")
+    del keep  # the custom palette lived until the library had read it
     if c_bar is None:
         return out
     colors = np.frombuffer(bytes(c_bar.rgb), np.uint8).reshape(PALETTE_ENTRIES, 3).copy()

@@ -136,6 +136,31 @@ class SequenceFrame:
                                                  out.ctypes.data, out.nbytes), "read temperatures")
         return out
 
+    def color(self, order: str = "rgb", out: Optional[np.ndarray] = None, *,
+              palette: Any = None, agc: Optional[str] = None, tail_percent: Any = None,
+              plateau_limit: Any = None, isotherms: Any = None, bar: bool = False,
+              scene: Optional[Scene] = None) -> Any:
+        """The frame coloured as :meth:`kalvex.Frame.color` colours a live one,
+        uint8 480 x 640 x 3, top row first, RGB (or ``order="bgr"``). Each frame
+        is coloured on its own: ``agc="range"`` (the default) takes the range
+        the camera's automatic colour range takes from this frame, so without
+        arguments a still scene's frame comes back in the library's own
+        colours. Isotherms and the bar's ends are temperatures as
+        :meth:`temperatures` with ``scene`` gives them."""
+        from .measure import colorize_sequence_frame
+
+        if order not in ("rgb", "bgr"):
+            raise InvalidArgument(f'order must be "rgb" or "bgr", not {order!r}')
+        if out is None:
+            out = np.empty((HEIGHT, WIDTH, 3), np.uint8)
+        elif (not isinstance(out, np.ndarray) or out.dtype != np.uint8
+              or out.shape != (HEIGHT, WIDTH, 3) or not out.flags.c_contiguous
+              or not out.flags.writeable):
+            raise InvalidArgument(f"color(): out must be a writeable C-contiguous uint8 array "
+                                  f"of shape {(HEIGHT, WIDTH, 3)}")
+        return colorize_sequence_frame(self, order, out, palette, agc, tail_percent, plateau_limit,
+                                       isotherms, bar, scene)
+
     def measure(self, roi: Any, scene: Optional[Scene] = None) -> Any:
         """The statistics of a :class:`kalvex.Roi` (or of a list of them) over
         :meth:`temperatures` with ``scene``; a region with an emissivity of its own

@@ -231,3 +231,37 @@ def test_a_recorded_frame_is_measured_like_a_live_one():
         np.testing.assert_allclose(line.profile[1:], grey[0, 1:10], atol=1e-3)
         with pytest.raises(kalvex.InvalidArgument):
             frame.measure(kalvex.Roi.box(630, 0, 20, 20))
+
+
+def test_a_recorded_frame_is_coloured_like_the_live_one(sim, cam, tmp_path):
+    sim.add_spot(320, 240, 40, 60.0)
+    sim.add_spot(100, 80, 20, 35.0)
+    path = tmp_path / "run.tiff"
+    hot = kalvex.Isotherm.above(50.0, color=(0, 0, 255))
+    live = {}
+    frames = cam.frames(count=6)
+    next(frames)  # the automatic range settles on the still scene
+    with cam.record(path, "seq"):
+        for frame in frames:
+            live[frame.sequence] = (frame.color(palette="ironbow", agc="plateau", isotherms=hot,
+                                                bar=True), frame.color("bgr"))
+    cam.stop()
+    with kalvex.open_sequence(path) as seq:
+        compared = 0
+        for frame in seq:
+            if frame.sequence not in live:
+                continue
+            (image, bar), own = live[frame.sequence]
+            again, bar_again = frame.color(palette="ironbow", agc="plateau", isotherms=hot,
+                                           bar=True)
+            np.testing.assert_array_equal(again, image)
+            np.testing.assert_array_equal(bar_again.colors, bar.colors)
+            assert (bar_again.low, bar_again.high) == (bar.low, bar.high)
+            np.testing.assert_array_equal(frame.color("bgr"), own)
+            compared += 1
+        assert compared >= 3
+        assert tuple(again[240, 320]) == (0, 0, 255) and tuple(again[80, 100]) != (0, 0, 255)
+        with pytest.raises(kalvex.InvalidArgument):
+            seq[0].color(palette="sepia")
+        with pytest.raises(kalvex.InvalidArgument):
+            seq[0].color(out=np.empty((480, 640, 3), np.uint16))

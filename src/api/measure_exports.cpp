@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "api/colour_options.h"
 #include "api/dispatch.h"
 #include "kalvex_measure.h"
 #include "measure/measure_context.h"
@@ -34,41 +35,6 @@ int32_t OnInstance(int32_t handle, Work work) noexcept {
 int32_t Refuse(CKalvex &k, int32_t code = KALVEX_EV_INVALID_ARGUMENT) {
     k.ReportError(code);
     return 0;
-}
-
-bool Finite(float v) {
-    return std::isfinite(v);
-}
-
-// The public options as the module's; false for anything out of range.
-bool ToOptions(const KalvexColorOptions &in, m::ColourOptions &out) {
-    if (in.palette == KALVEX_PALETTE_CUSTOM) {
-        if (in.custom == nullptr) return false;
-        out.custom = m::FromTriplets(in.custom);
-    } else if (in.palette < 0 || in.palette >= KALVEX_PALETTE_COUNT) {
-        return false;
-    }
-    if (in.agc < KALVEX_AGC_RANGE || in.agc > KALVEX_AGC_PLATEAU) return false;
-    if (!Finite(in.tailPercent) || in.tailPercent < 0 || in.tailPercent >= 50) return false;
-    if (!Finite(in.plateauLimit) || in.plateauLimit < 1) return false;
-    if (!Finite(in.damping) || in.damping < 0 || in.damping >= 1) return false;
-    if (in.isothermCount < 0 || in.isothermCount > KALVEX_MAX_ISOTHERMS) return false;
-    for (int32_t i = 0; i < in.isothermCount; ++i) {
-        const KalvexIsotherm &iso = in.isotherms[i];
-        if (iso.mode < KALVEX_ISOTHERM_ABOVE || iso.mode > KALVEX_ISOTHERM_BETWEEN) return false;
-        if (!Finite(iso.t1) ||
-            (iso.mode == KALVEX_ISOTHERM_BETWEEN && !(Finite(iso.t2) && iso.t1 <= iso.t2)))
-            return false;
-        out.isotherms[i] = {iso.mode, iso.t1, iso.t2, iso.color & 0xFFFFFFu};
-    }
-    out.palette = in.palette;
-    out.agc = in.agc;
-    out.tailPercent = in.tailPercent;
-    out.plateauLimit = in.plateauLimit;
-    out.damping = in.damping;
-    out.rgb = in.rgb != 0;
-    out.isothermCount = in.isothermCount;
-    return true;
 }
 
 bool BuildAll(const KalvexRoi *rois, int32_t count, int32_t width, int32_t height,
@@ -134,26 +100,14 @@ KALVEX_API int32_t KALVEX_CALL KalvexMeasure_Colorize(int32_t handle, uint32_t f
         KalvexColorOptions defaults;
         KalvexMeasure_DefaultColorOptions(&defaults);
         m::ColourOptions o;
-        if (!ToOptions(options != nullptr ? *options : defaults, o) || buffer == nullptr)
+        if (!kalvex::api::ToOptions(options != nullptr ? *options : defaults, o) || buffer == nullptr)
             return Refuse(k);
         if (size < CKalvex::kFrameWidth * CKalvex::kFrameHeight * 3)
             return Refuse(k, KALVEX_EV_NO_MEMORY);
         auto context = m::MeasureContext::Of(k);
         m::ColourResult result;
         if (!context || !context->Colorize(k, frameId, o, buffer, result)) return Refuse(k);
-        if (bar != nullptr) {
-            const auto table = k.Table().State();
-            auto at = [&](int v) {
-                return table->LookupTemperature(static_cast<uint16_t>(std::clamp(v, 0, 65535)));
-            };
-            bar->low = at(result.lowRaw);
-            bar->high = at(result.highRaw);
-            for (int i = 0; i < KALVEX_PALETTE_ENTRIES; ++i) {
-                bar->rgb[3 * i] = static_cast<uint8_t>(result.bar[i] >> 16);
-                bar->rgb[3 * i + 1] = static_cast<uint8_t>(result.bar[i] >> 8);
-                bar->rgb[3 * i + 2] = static_cast<uint8_t>(result.bar[i]);
-            }
-        }
+        if (bar != nullptr) kalvex::api::FillColorBar(result, *k.Table().State(), bar);
         return 1;
     });
 }
@@ -162,7 +116,7 @@ KALVEX_API int32_t KALVEX_CALL KalvexMeasure_SetOutputColor(int32_t handle,
                                                             const KalvexColorOptions *options) {
     return OnInstance(handle, [&](CKalvex &k) -> int32_t {
         m::ColourOptions o;
-        if (options != nullptr && !ToOptions(*options, o)) return Refuse(k);
+        if (options != nullptr && !kalvex::api::ToOptions(*options, o)) return Refuse(k);
         auto context = m::MeasureContext::Of(k);
         if (!context) return Refuse(k);
         context->SetOutputColour(options != nullptr ? &o : nullptr);

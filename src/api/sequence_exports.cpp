@@ -7,9 +7,12 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "api/colour_options.h"
 #include "api/dispatch.h"
 #include "kalvex_sequence.h"
+#include "measure/contrast.h"
 #include "platform/platform.h"
 #include "sequence/sequence_reader.h"
 #include "thermal/kalvex_instance.h"
@@ -47,6 +50,8 @@ int32_t OnSequence(int32_t seq, Work work) noexcept {
 
 constexpr int32_t kRawBytes = 640 * 480 * 2;
 constexpr int32_t kTemperatureBytes = 640 * 480 * 4;
+constexpr int32_t kColourBytes = 640 * 480 * 3;
+constexpr int kWidth = 640, kHeight = 480;
 
 }  // namespace
 
@@ -122,6 +127,45 @@ KALVEX_API int32_t KALVEX_CALL KalvexSeq_ReadTemperatures(int32_t seq, int32_t i
     return OnSequence(seq, [&](kalvex::CSequenceReader &r) {
         return bufferSize < kTemperatureBytes ? KALVEX_SEQ_E_ARGUMENT
                                               : r.ReadTemperatures(index, scene, buffer);
+    });
+}
+
+KALVEX_API int32_t KALVEX_CALL KalvexSeq_Colorize(int32_t seq, int32_t index,
+                                                  const KalvexScene *scene,
+                                                  const KalvexColorOptions *options,
+                                                  uint8_t *buffer, int32_t size,
+                                                  KalvexColorBar *bar) {
+    return OnSequence(seq, [&](kalvex::CSequenceReader &r) -> int32_t {
+        namespace m = kalvex::measure;
+        KalvexColorOptions defaults;
+        KalvexMeasure_DefaultColorOptions(&defaults);
+        m::ColourOptions o;
+        if (!kalvex::api::ToOptions(options != nullptr ? *options : defaults, o) ||
+            buffer == nullptr || size < kColourBytes)
+            return KALVEX_SEQ_E_ARGUMENT;
+        std::shared_ptr<const kalvex::CThermoTableState> table;
+        if (!r.Table().empty() || o.isothermCount > 0) {
+            const int prepared = r.PrepareTable(index, scene, &table);
+            if (prepared != 1) return prepared;
+        } else {
+            // Colours need no temperatures: the bar's ends read -999.
+            table = std::make_shared<const kalvex::CThermoTableState>();
+        }
+        std::vector<uint16_t> raw(static_cast<size_t>(kWidth) * kHeight);
+        const int read = r.ReadRaw(index, raw.data());
+        if (read != 1) return read;
+        // Each frame on its own: no earlier mapping to damp with, and the
+        // range an automatic colour range would take from this frame.
+        o.damping = 0;
+        int32_t low = 0, high = 0;
+        kalvex::AutoRangeOf(raw.data(), kWidth * 2, kWidth, kHeight, &low, &high);
+        kalvex::HueTable hue{};
+        kalvex::BuildHueTable(hue);
+        m::ColourResult result;
+        m::ColourFrame({raw.data(), kWidth, kHeight}, *table, hue, low, high, false, o, nullptr,
+                       buffer, result);
+        if (bar != nullptr) kalvex::api::FillColorBar(result, *table, bar);
+        return 1;
     });
 }
 

@@ -255,8 +255,9 @@ KalvexScene CSequenceReader::Scene() const {
     return pages_.empty() ? DefaultScene() : pages_.front().info.scene;
 }
 
-int CSequenceReader::ReadTemperatures(int32_t index, const KalvexScene *scene, float *out) {
-    if (out == nullptr || index < 0 || index >= Count()) return KALVEX_SEQ_E_ARGUMENT;
+int CSequenceReader::PrepareTable(int32_t index, const KalvexScene *scene,
+                                  std::shared_ptr<const CThermoTableState> *state) {
+    if (index < 0 || index >= Count()) return KALVEX_SEQ_E_ARGUMENT;
     if (table_.empty()) return KALVEX_SEQ_E_NO_TABLE;
     const Page &page = pages_[static_cast<size_t>(index)];
     const KalvexScene use = scene != nullptr ? *scene : page.info.scene;
@@ -280,9 +281,17 @@ int CSequenceReader::ReadTemperatures(int32_t index, const KalvexScene *scene, f
     } catch (const std::bad_alloc &) {
         return KALVEX_SEQ_E_NO_MEMORY;
     }
+    *state = thermo_->State();
+    return 1;
+}
+
+int CSequenceReader::ReadTemperatures(int32_t index, const KalvexScene *scene, float *out) {
+    if (out == nullptr) return KALVEX_SEQ_E_ARGUMENT;
+    std::shared_ptr<const CThermoTableState> state;
+    const int prepared = PrepareTable(index, scene, &state);
+    if (prepared != 1) return prepared;
     const int raw = ReadRaw(index, raw_.data());
     if (raw != 1) return raw;
-    const std::shared_ptr<const CThermoTableState> state = thermo_->State();
     for (size_t k = 0; k < raw_.size(); ++k) out[k] = state->LookupTemperature(raw_[k]);
     return 1;
 }

@@ -43,6 +43,11 @@ class CSequenceReader {
     int GetInfo(int32_t index, KalvexFrameInfo *info) const;
     // scene null: the frame's own.
     int ReadTemperatures(int32_t index, const KalvexScene *scene, float *out);
+    // The recorded table as it stood for that frame, with scene (null: the
+    // frame's own): 1, or a negative KALVEX_SEQ_E_ code. The state stays
+    // valid after the reader moves on to other frames.
+    int PrepareTable(int32_t index, const KalvexScene *scene,
+                     std::shared_ptr<const CThermoTableState> *state);
     const std::vector<uint8_t> &Table() const { return table_; }
     KalvexScene Scene() const;
 

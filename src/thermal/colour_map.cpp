@@ -44,6 +44,27 @@ constexpr uint32_t BgrWord(uint32_t e) {
     return ((e & 0xFFu) << 16) | (e & 0xFF00u) | ((e >> 16) & 0xFFu);
 }
 
+// The automatic range looks at the frame without its borders: rows strictly
+// between a twelfth and eleven twelfths of the height, columns strictly
+// between a sixteenth and fifteen sixteenths of the width.
+struct CentreWindow {
+    int rowFirst, rowLast, colFirst, colLast;  // exclusive bounds
+    CentreWindow(int width, int height)
+        : rowFirst(height / 12), rowLast(height * 11 / 12), colFirst(width / 16),
+          colLast(width * 15 / 16) {}
+    bool Holds(int r) const { return r > rowFirst && r < rowLast && colLast - colFirst > 1; }
+    int Columns() const { return colLast - colFirst - 1; }
+};
+
+constexpr uint32_t kNoMinimum = 100000;    // above every sample
+constexpr int64_t kAutoRangeMargin = 120;  // raw counts either side of the scene
+constexpr int64_t kRawTop = 16383;         // 14-bit samples
+
+void WidenRange(uint32_t minimum, uint32_t maximum, int32_t *low, int32_t *high) {
+    *high = static_cast<int32_t>(std::min<int64_t>(int64_t{maximum} + kAutoRangeMargin, kRawTop));
+    *low = static_cast<int32_t>(std::max<int64_t>(int64_t{minimum} - kAutoRangeMargin, 0));
+}
+
 // Minimum and maximum of n samples, folded into *minimum and *maximum.
 inline void RowMinMax(const uint16_t *src, int n, uint32_t *minimum, uint32_t *maximum) {
     int c = 0;
@@ -128,9 +149,8 @@ int CColourMapper::ColorizeFrame(const ColourFrame &frame, ColourRange &range) {
 
     const int width = frame.width;
     const int height = frame.height;
-    const int rowFirst = height / 12, rowLast = height * 11 / 12;  // exclusive bounds
-    const int colFirst = width / 16, colLast = width * 15 / 16;
-    uint32_t minimum = 100000, maximum = 0;
+    const CentreWindow window(width, height);
+    uint32_t minimum = kNoMinimum, maximum = 0;
     const uint32_t *lut = lut_.data();
 
     auto *rawBase = reinterpret_cast<const uint8_t *>(frame.raw);
@@ -138,18 +158,30 @@ int CColourMapper::ColorizeFrame(const ColourFrame &frame, ColourRange &range) {
         const auto *src = reinterpret_cast<const uint16_t *>(rawBase + r * frame.rawStride);
         uint8_t *dst = frame.bgr + r * frame.bgrStride;
         MapRowThroughLut(src, dst, width, lut);
-        if (r > rowFirst && r < rowLast && colLast - colFirst > 1)
-            RowMinMax(src + colFirst + 1, colLast - colFirst - 1, &minimum, &maximum);
+        if (window.Holds(r)) RowMinMax(src + window.colFirst + 1, window.Columns(), &minimum, &maximum);
     }
 
     int32_t counter = range.autoRangeCounter.load(std::memory_order_relaxed);
     if (counter == 0) return 1;
     if (counter > 0) range.autoRangeCounter.store(counter - 1, std::memory_order_relaxed);
-    range.high.store(static_cast<int32_t>(std::min<int64_t>(int64_t{maximum} + 120, 16383)),
-                     std::memory_order_relaxed);
-    range.low.store(static_cast<int32_t>(std::max<int64_t>(int64_t{minimum} - 120, 0)),
-                    std::memory_order_relaxed);
+    int32_t nextLow = 0, nextHigh = 0;
+    WidenRange(minimum, maximum, &nextLow, &nextHigh);
+    range.high.store(nextHigh, std::memory_order_relaxed);
+    range.low.store(nextLow, std::memory_order_relaxed);
     return 1;
+}
+
+void AutoRangeOf(const uint16_t *raw, ptrdiff_t rawStride, int width, int height, int32_t *low,
+                 int32_t *high) {
+    const CentreWindow window(width, height);
+    uint32_t minimum = kNoMinimum, maximum = 0;
+    auto *rawBase = reinterpret_cast<const uint8_t *>(raw);
+    for (int r = 0; r < height; ++r)
+        if (window.Holds(r))
+            RowMinMax(reinterpret_cast<const uint16_t *>(rawBase + r * rawStride) +
+                          window.colFirst + 1,
+                      window.Columns(), &minimum, &maximum);
+    WidenRange(minimum, maximum, low, high);
 }
 
 }  // namespace kalvex

@@ -41,6 +41,12 @@ uint32_t LiteralColour(const HueTable &hue, int32_t low, int32_t high, uint32_t 
 // lut[src[c]] for each sample; lut holds an entry for every 16-bit value.
 void MapRowThroughLut(const uint16_t *src, uint8_t *dst, int n, const uint32_t *lut);
 
+// The range an automatic colour range takes from this frame: the minimum and
+// maximum of its centre widened by 120 counts, within 14 bits. A still scene's
+// frames are coloured with it.
+void AutoRangeOf(const uint16_t *raw, ptrdiff_t rawStride, int width, int height, int32_t *low,
+                 int32_t *high);
+
 // Maps frames through a lookup table over every 16-bit value, rebuilt only
 // when the range changes; bit-identical to LiteralColour.
 class CColourMapper {

@@ -1,13 +1,16 @@
 // Measurement through the exports on frames of the simulated camera: colour
 // against the library's own map, contrast, statistics against the
 // temperature array, per-region emissivity and alarms on a live capture.
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "kalvex_measure.h"
 #include "kalvex_scene.h"
+#include "kalvex_sequence.h"
 #include "measure/measure_context.h"
 #include "output/output_test_support.h"
 #include "thermal/instance_fixture.h"
@@ -138,6 +141,84 @@ TEST_F(MeasureE2e, OutputColourIsWhatGetColorAndTheColourSavesReadNullRestoresTh
     EXPECT_TRUE(library(Shot()) == white);
     ASSERT_EQ(KalvexMeasure_SetOutputColor(handle_, nullptr), 1);
     EXPECT_TRUE(library(Shot()) == own);
+}
+
+// A recorded frame coloured again gives what its live frame gave: the same
+// palette, contrast and isotherm, and with the defaults the library's own
+// colours once the automatic range has settled on the still scene.
+TEST_F(MeasureE2e, SequenceFramesColourAsTheirLiveFramesDid) {
+    KalvexSim_AddSpot(0, 200, 150, 60, 45.0);
+    KalvexSim_AddSpot(0, 420, 300, 30, 90.0);
+    const std::string path = TmpFile("measure_colour.tiff");
+    ASSERT_EQ(Kalvex_SetParam(handle_, KALVEX_PARAM_NUC_HOLD, 0), 1);
+    HoldFrames();
+    ASSERT_EQ(Kalvex_Preview(handle_), 1);
+    auto publish = [&] {
+        ReleaseOneFrame();
+        return static_cast<uint32_t>(NextFrameMessage());
+    };
+    ASSERT_NE(publish(), 0u);
+    ASSERT_EQ(KalvexSeq_RecordA(handle_, path.c_str(), KALVEX_SEQ_DEFLATE), 1);
+    ASSERT_NE(publish(), 0u);  // the recording opens with it
+    KalvexColorOptions o;
+    KalvexMeasure_DefaultColorOptions(&o);
+    o.palette = KALVEX_PALETTE_IRONBOW, o.agc = KALVEX_AGC_PLATEAU, o.rgb = 1;
+    o.isothermCount = 1, o.isotherms[0] = {KALVEX_ISOTHERM_ABOVE, 80.0f, 0, 0x00FF00};
+    std::vector<std::vector<uint8_t>> live, own;
+    std::vector<KalvexColorBar> bars;
+    for (int i = 0; i < 2; ++i) {
+        const uint32_t id = publish();
+        live.emplace_back(kPixels * 3);
+        own.emplace_back(kPixels * 3);
+        bars.emplace_back();
+        ASSERT_EQ(KalvexMeasure_Colorize(handle_, id, &o, live.back().data(), kPixels * 3,
+                                         &bars.back()),
+                  1);
+        ASSERT_EQ(Kalvex_GetColor(handle_, static_cast<int>(id), own.back().data(), kPixels * 3),
+                  1);
+    }
+    ASSERT_EQ(Kalvex_RecW(handle_, nullptr, 0), 1);
+    ASSERT_NE(publish(), 0u);  // the loop closes the file with its next frame
+
+    // The ring's rows run bottom line first, the sequence's top line first.
+    auto flipped = [](const std::vector<uint8_t> &image) {
+        std::vector<uint8_t> out(image.size());
+        for (int r = 0; r < kH; ++r)
+            std::copy_n(image.begin() + (kH - 1 - r) * kW * 3, kW * 3, out.begin() + r * kW * 3);
+        return out;
+    };
+    const int32_t seq = KalvexSeq_OpenA(path.c_str());
+    ASSERT_GT(seq, 0);
+    ASSERT_EQ(KalvexSeq_Count(seq), 2);
+    std::vector<uint8_t> image(kPixels * 3);
+    for (int k = 0; k < 2; ++k) {
+        KalvexColorBar bar{};
+        ASSERT_EQ(KalvexSeq_Colorize(seq, k, nullptr, &o, image.data(), kPixels * 3, &bar), 1);
+        EXPECT_TRUE(image == flipped(live[static_cast<size_t>(k)])) << k;
+        EXPECT_EQ(std::memcmp(&bar, &bars[static_cast<size_t>(k)], sizeof bar), 0) << k;
+        ASSERT_EQ(KalvexSeq_Colorize(seq, k, nullptr, nullptr, image.data(), kPixels * 3, nullptr),
+                  1);
+        EXPECT_TRUE(image == flipped(own[static_cast<size_t>(k)])) << k;
+    }
+    // The isotherm showed: the hot spot is green, the warm one is not.
+    EXPECT_EQ(image.size(), live[0].size());
+    ASSERT_EQ(KalvexSeq_Colorize(seq, 0, nullptr, &o, image.data(), kPixels * 3, nullptr), 1);
+    const auto *hot = &image[3 * (300 * kW + 420)], *warm = &image[3 * (150 * kW + 200)];
+    EXPECT_TRUE(hot[0] == 0 && hot[1] == 255 && hot[2] == 0);
+    EXPECT_FALSE(warm[0] == 0 && warm[1] == 255 && warm[2] == 0);
+    // Refusals: a short buffer, options out of range, a bad index or handle.
+    EXPECT_EQ(KalvexSeq_Colorize(seq, 0, nullptr, &o, image.data(), kPixels * 3 - 1, nullptr),
+              KALVEX_SEQ_E_ARGUMENT);
+    EXPECT_EQ(KalvexSeq_Colorize(seq, 0, nullptr, &o, nullptr, kPixels * 3, nullptr),
+              KALVEX_SEQ_E_ARGUMENT);
+    EXPECT_EQ(KalvexSeq_Colorize(seq, 2, nullptr, &o, image.data(), kPixels * 3, nullptr),
+              KALVEX_SEQ_E_ARGUMENT);
+    o.agc = 9;
+    EXPECT_EQ(KalvexSeq_Colorize(seq, 0, nullptr, &o, image.data(), kPixels * 3, nullptr),
+              KALVEX_SEQ_E_ARGUMENT);
+    EXPECT_EQ(KalvexSeq_Close(seq), 1);
+    EXPECT_EQ(KalvexSeq_Colorize(seq, 0, nullptr, nullptr, image.data(), kPixels * 3, nullptr),
+              KALVEX_SEQ_E_HANDLE);
 }
 
 TEST_F(MeasureE2e, StatisticsMatchThePlainComputationForEveryRegionType) {
