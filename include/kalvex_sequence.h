@@ -31,15 +31,15 @@ extern "C" {
 #define KALVEX_SEQ_E_ARGUMENT (-1) /* null pointer, bad index, buffer too small */
 #define KALVEX_SEQ_E_OPEN (-2)     /* the file cannot be read */
 #define KALVEX_SEQ_E_NOT_TIFF (-3) /* not a TIFF file, or one without pages */
-#define KALVEX_SEQ_E_FORMAT (-4) /* a page not 640 x 480 x 16 bits, one sample, or unknown coding \
-                                  */
+/* A page not 640 x 480 x 16 bits, one sample, or of an unknown coding. */
+#define KALVEX_SEQ_E_FORMAT (-4)
 #define KALVEX_SEQ_E_METADATA (-5)  /* a page without the metadata JSON, or bad JSON */
 #define KALVEX_SEQ_E_TABLE (-6)     /* the table is missing, damaged or not a table */
 #define KALVEX_SEQ_E_TRUNCATED (-7) /* a page's data cannot be read whole */
 #define KALVEX_SEQ_E_NO_MEMORY (-8)
-#define KALVEX_SEQ_E_HANDLE (-9)    /* not an open sequence */
-#define KALVEX_SEQ_E_NO_TABLE (-10) /* temperatures asked of a sequence recorded without a table \
-                                     */
+#define KALVEX_SEQ_E_HANDLE (-9) /* not an open sequence */
+/* Temperatures asked of a sequence recorded without a table. */
+#define KALVEX_SEQ_E_NO_TABLE (-10)
 
 /* Opens and checks every page's layout and metadata; a handle, or a code. */
 KALVEX_API int32_t KALVEX_CALL KalvexSeq_OpenW(const wchar_t *path);

@@ -100,7 +100,8 @@ KALVEX_API int32_t KALVEX_CALL KalvexMeasure_Colorize(int32_t handle, uint32_t f
         KalvexColorOptions defaults;
         KalvexMeasure_DefaultColorOptions(&defaults);
         m::ColourOptions o;
-        if (!kalvex::api::ToOptions(options != nullptr ? *options : defaults, o) || buffer == nullptr)
+        if (!kalvex::api::ToOptions(options != nullptr ? *options : defaults, o) ||
+            buffer == nullptr)
             return Refuse(k);
         if (size < CKalvex::kFrameWidth * CKalvex::kFrameHeight * 3)
             return Refuse(k, KALVEX_EV_NO_MEMORY);
@@ -132,10 +133,14 @@ KALVEX_API int32_t KALVEX_CALL KalvexMeasure_Stats(int32_t handle, uint32_t fram
         if (stats == nullptr ||
             !BuildAll(rois, count, CKalvex::kFrameWidth, CKalvex::kFrameHeight, regions))
             return Refuse(k);
-        m::TableFrame frame;
-        if (!m::CopyTableFrame(k, frameId, frame)) return Refuse(k);
-        for (size_t i = 0; i < regions.size(); ++i)
-            stats[i] = m::MeasureTableFrame(frame, regions[i]);
+        // Written to stats only when the frame was found: nothing on a refusal.
+        std::vector<KalvexStats> found(regions.size());
+        if (!m::OnTableFrame(k, frameId, [&](const m::TableFrame &frame) {
+                for (size_t i = 0; i < regions.size(); ++i)
+                    found[i] = m::MeasureTableFrame(frame, regions[i]);
+            }))
+            return Refuse(k);
+        std::copy(found.begin(), found.end(), stats);
         return 1;
     });
 }

@@ -22,6 +22,22 @@ inline constexpr size_t kMaxWaitingEvents = 256;
 // and scene that convert it; false when no slot holds it.
 bool CopyTableFrame(CKalvex &instance, uint32_t frameId, TableFrame &frame);
 
+// Runs work(const TableFrame &) on the frame with this id where it lies in
+// the ring, under the ring's lock (statistics read each pixel once: a copy
+// would cost about as much again); false when no slot holds it.
+template <class Work>
+bool OnTableFrame(CKalvex &instance, uint32_t frameId, Work work) {
+    TableFrame frame;
+    instance.GetScene(&frame.scene);  // its own lock, taken before the ring's
+    return instance.ReadFrame(frameId, [&](const uint16_t *rows, int32_t width, int32_t height,
+                                           std::shared_ptr<const CThermoTableState> table) {
+        frame.pixels = rows;
+        frame.width = width, frame.height = height;
+        frame.table = std::move(table);
+        work(static_cast<const TableFrame &>(frame));
+    });
+}
+
 class MeasureContext final : public FrameObserver {
   public:
     // The instance's context, made on first use.

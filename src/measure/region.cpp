@@ -346,7 +346,7 @@ KalvexStats MeasureTableFrameLiteral(const TableFrame &frame, const Region &regi
                                      std::vector<float> *values) {
     const CThermoTableState &table = *frame.table;
     const auto rowOf = [&](int32_t y) {
-        return frame.raw.data() +
+        return frame.Pixels() +
                static_cast<size_t>(frame.height - 1 - y) * static_cast<size_t>(frame.width);
     };
     if (region.ownEmissivity || region.ownReflected) {
@@ -549,7 +549,7 @@ KalvexStats MeasureTableFrame(const TableFrame &frame, const Region &region,
     if (values != nullptr || (!own && table.scene && table.scene->HasMap()))
         return MeasureTableFrameLiteral(frame, region, values);
     const auto rowOf = [&](int32_t y) {
-        return frame.raw.data() +
+        return frame.Pixels() +
                static_cast<size_t>(frame.height - 1 - y) * static_cast<size_t>(frame.width);
     };
     CountScratch &scratch = Scratch();

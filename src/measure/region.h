@@ -68,10 +68,13 @@ class StatsAccumulator {
 // instance's, with the region's emissivity (and reflected temperature).
 KalvexScene RegionScene(const Region &region, const KalvexScene &base);
 
-// A frame of raw samples with the table that converts it, as the ring copied
-// them out: buffer row 0 (the bottom line of the scene) first.
+// A frame of raw samples with the table that converts it, buffer row 0 (the
+// bottom line of the scene) first: a copy in raw, or, while the ring's lock
+// is held, the slot's own rows in pixels.
 struct TableFrame {
     std::vector<uint16_t> raw;
+    const uint16_t *pixels = nullptr;  // when set, read instead of raw
+    const uint16_t *Pixels() const { return pixels != nullptr ? pixels : raw.data(); }
     int32_t width = 0, height = 0;
     std::shared_ptr<const CThermoTableState> table;
     KalvexScene scene{};

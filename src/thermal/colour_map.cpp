@@ -50,7 +50,9 @@ constexpr uint32_t BgrWord(uint32_t e) {
 struct CentreWindow {
     int rowFirst, rowLast, colFirst, colLast;  // exclusive bounds
     CentreWindow(int width, int height)
-        : rowFirst(height / 12), rowLast(height * 11 / 12), colFirst(width / 16),
+        : rowFirst(height / 12),
+          rowLast(height * 11 / 12),
+          colFirst(width / 16),
           colLast(width * 15 / 16) {}
     bool Holds(int r) const { return r > rowFirst && r < rowLast && colLast - colFirst > 1; }
     int Columns() const { return colLast - colFirst - 1; }
@@ -158,7 +160,8 @@ int CColourMapper::ColorizeFrame(const ColourFrame &frame, ColourRange &range) {
         const auto *src = reinterpret_cast<const uint16_t *>(rawBase + r * frame.rawStride);
         uint8_t *dst = frame.bgr + r * frame.bgrStride;
         MapRowThroughLut(src, dst, width, lut);
-        if (window.Holds(r)) RowMinMax(src + window.colFirst + 1, window.Columns(), &minimum, &maximum);
+        if (window.Holds(r))
+            RowMinMax(src + window.colFirst + 1, window.Columns(), &minimum, &maximum);
     }
 
     int32_t counter = range.autoRangeCounter.load(std::memory_order_relaxed);
@@ -178,9 +181,9 @@ void AutoRangeOf(const uint16_t *raw, ptrdiff_t rawStride, int width, int height
     auto *rawBase = reinterpret_cast<const uint8_t *>(raw);
     for (int r = 0; r < height; ++r)
         if (window.Holds(r))
-            RowMinMax(reinterpret_cast<const uint16_t *>(rawBase + r * rawStride) +
-                          window.colFirst + 1,
-                      window.Columns(), &minimum, &maximum);
+            RowMinMax(
+                reinterpret_cast<const uint16_t *>(rawBase + r * rawStride) + window.colFirst + 1,
+                window.Columns(), &minimum, &maximum);
     WidenRange(minimum, maximum, low, high);
 }
 

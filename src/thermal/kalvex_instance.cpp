@@ -463,15 +463,20 @@ bool CKalvex::CopyFrame(uint32_t id, std::vector<uint16_t> &raw, int32_t &width,
                         std::shared_ptr<const CThermoTableState> &table) {
     return ring_.Read(id, [&](const RingSlot *slot) {
         if (slot == nullptr || slot->raw.Empty()) return false;
-        width = slot->raw.Width();
-        height = slot->raw.Height();
-        raw.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
-        for (int32_t r = 0; r < height; ++r)
-            std::memcpy(raw.data() + static_cast<size_t>(r) * static_cast<size_t>(width),
-                        slot->raw.Row(r), static_cast<size_t>(width) * sizeof(uint16_t));
+        CopyRows(*slot, raw, width, height);
         table = table_.State();
         return true;
     });
+}
+
+void CKalvex::CopyRows(const RingSlot &slot, std::vector<uint16_t> &raw, int32_t &width,
+                       int32_t &height) {
+    width = slot.raw.Width();
+    height = slot.raw.Height();
+    raw.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+    for (int32_t r = 0; r < height; ++r)
+        std::memcpy(raw.data() + static_cast<size_t>(r) * static_cast<size_t>(width),
+                    slot.raw.Row(r), static_cast<size_t>(width) * sizeof(uint16_t));
 }
 
 void CKalvex::ConvertFrameToTemperatures(const CDibImage &raw, float *out) {

@@ -127,6 +127,29 @@ class CKalvex {
     // holds the id.
     bool CopyFrame(uint32_t id, std::vector<uint16_t> &raw, int32_t &width, int32_t &height,
                    std::shared_ptr<const CThermoTableState> &table);
+    static void CopyRows(const RingSlot &slot, std::vector<uint16_t> &raw, int32_t &width,
+                         int32_t &height);
+    // Runs read(rows, width, height, table) on the raw frame with this id
+    // where it lies in the ring (buffer row 0 first, width samples a row)
+    // under the frame lock, as the copy-outs run: a measurement needs no copy
+    // of its own. False (nothing recorded) when no slot holds the id.
+    template <class Reader>
+    bool ReadFrame(uint32_t id, Reader read) {
+        return ring_.Read(id, [&](const RingSlot *slot) {
+            if (slot == nullptr || slot->raw.Empty()) return false;
+            const int32_t width = slot->raw.Width(), height = slot->raw.Height();
+            const auto table = table_.State();
+            if (slot->raw.Stride() == width * 2) {
+                read(reinterpret_cast<const uint16_t *>(slot->raw.Row(0)), width, height, table);
+                return true;
+            }
+            std::vector<uint16_t> rows;  // padded rows (an odd width): packed first
+            int32_t w = 0, h = 0;
+            CopyRows(*slot, rows, w, h);
+            read(rows.data(), w, h, table);
+            return true;
+        });
+    }
     // The observer of published frames: the one installed, or make()'s
     // result installed now when there is none.
     template <class Make>

@@ -171,9 +171,9 @@ TEST_F(MeasureE2e, SequenceFramesColourAsTheirLiveFramesDid) {
         live.emplace_back(kPixels * 3);
         own.emplace_back(kPixels * 3);
         bars.emplace_back();
-        ASSERT_EQ(KalvexMeasure_Colorize(handle_, id, &o, live.back().data(), kPixels * 3,
-                                         &bars.back()),
-                  1);
+        ASSERT_EQ(
+            KalvexMeasure_Colorize(handle_, id, &o, live.back().data(), kPixels * 3, &bars.back()),
+            1);
         ASSERT_EQ(Kalvex_GetColor(handle_, static_cast<int>(id), own.back().data(), kPixels * 3),
                   1);
     }

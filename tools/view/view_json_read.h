@@ -17,7 +17,7 @@ struct JsonValue {
     bool boolean = false;
     double number = 0;
     std::string text;
-    std::vector<JsonValue> items;                            // Array
+    std::vector<JsonValue> items;     // Array
     std::vector<JsonMember> members;  // Object, in the order given
 
     bool Is(Type t) const { return type == t; }
