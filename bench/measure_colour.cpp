@@ -6,14 +6,11 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <string>
 #include <vector>
 
+#include "bench_camera.h"
 #include "bench_scene.h"
-#include "kalvex.h"
 #include "kalvex_measure.h"
-#include "kalvex_sim.h"
 #include "measure/contrast.h"
 #include "measure/region.h"
 #include "thermal/colour_map.h"
@@ -110,30 +107,8 @@ BENCHMARK(BM_EightRegionStats);
 
 // The same two through the exports: one Kalvex_GetTemperature copy of a
 // frame, and KalvexMeasure_Stats of eight boxes covering it.
-struct Camera {
-    Camera() {
-        KalvexSim_Reset();
-        KalvexSim_Plug(0);
-        KalvexSim_SetFrameRate(0, 0);
-        KalvexSim_SetTemporalNoise(0, 20, 7);  // a varied frame, as in use
-        KalvexSim_AddSpot(0, 320, 240, 100, 60.0);
-        const std::string table =
-            (std::filesystem::temp_directory_path() / "kalvex_bench_measure.tbl").string();
-        KalvexSim_WriteTable(table.c_str(), 4, 1000, -40.0, 230.0);
-        handle = Kalvex_Initialize(nullptr);
-        Kalvex_SetTableA(handle, table.c_str());
-        id = Kalvex_OneShot(handle);
-    }
-    ~Camera() {
-        Kalvex_Release(handle);
-        KalvexSim_Reset();
-    }
-    int handle = 0;
-    int id = 0;
-};
-
 void BM_ExportGetTemperature(benchmark::State &state) {
-    Camera cam;
+    bench::SimFrame cam(bench::VariedFrame());
     std::vector<float> t(kW * kH);
     for (auto _ : state) {
         if (Kalvex_GetTemperature(cam.handle, cam.id, t.data(), kW * kH * 4) != 1)
@@ -144,7 +119,7 @@ void BM_ExportGetTemperature(benchmark::State &state) {
 BENCHMARK(BM_ExportGetTemperature);
 
 void BM_ExportEightRegionStats(benchmark::State &state) {
-    Camera cam;
+    bench::SimFrame cam(bench::VariedFrame());
     KalvexRoi rois[8] = {};
     for (int i = 0; i < 8; ++i) {
         rois[i].kind = KALVEX_ROI_BOX;

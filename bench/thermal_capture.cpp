@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "api/sdk_chain.h"
+#include "bench_camera.h"
 #include "device/row_copy.h"
 #include "kalvex.h"
 #include "kalvex_sim.h"
@@ -130,30 +131,8 @@ BENCHMARK(BM_PreviewAt30Hz)->UseRealTime()->Unit(benchmark::kMillisecond)->Itera
 
 // One frame's temperatures against memcpy of the same 1,228,800 bytes from a
 // source that is not in the cache.
-struct OneFrame {
-    KalvexHwnd window = nullptr;
-    int handle = 0;
-    int id = 0;
-    OneFrame() {
-        KalvexSim_Reset();
-        KalvexSim_Plug(0);
-        KalvexSim_SetFrameRate(0, 0);
-        KalvexSim_AddSpot(0, 320, 240, 40, 37.0);
-        const std::string table =
-            (std::filesystem::temp_directory_path() / "kalvex_bench_table.bin").string();
-        KalvexSim_WriteTable(table.c_str(), 4, 4000, -20.0, 80.0);
-        handle = Kalvex_Initialize(nullptr);
-        Kalvex_SetTableA(handle, table.c_str());
-        id = Kalvex_OneShot(handle);
-    }
-    ~OneFrame() {
-        Kalvex_Release(handle);
-        KalvexSim_Reset();
-    }
-};
-
 void BM_GetTemperature(benchmark::State &state) {
-    OneFrame frame;
+    kalvex::bench::SimFrame frame;
     std::vector<float> out(640 * 480);
     for (auto _ : state) {
         Kalvex_GetTemperature(frame.handle, frame.id, out.data(), 640 * 480 * 4);

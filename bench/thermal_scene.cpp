@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_camera.h"
 #include "kalvex.h"
 #include "kalvex_scene.h"
 #include "kalvex_sim.h"
@@ -20,29 +21,6 @@ namespace {
 
 constexpr int kPixels = 640 * 480;
 
-struct Camera {
-    Camera() {
-        KalvexSim_Reset();
-        KalvexSim_Plug(0);
-        KalvexSim_SetFrameRate(0, 0);
-        KalvexSim_SetFixedPatternNoise(0, 0, 1);
-        KalvexSim_SetTemporalNoise(0, 20, 7);  // a varied frame, as in use
-        KalvexSim_AddSpot(0, 320, 240, 100, 60.0);
-        const std::string table =
-            (std::filesystem::temp_directory_path() / "kalvex_bench_scene.tbl").string();
-        KalvexSim_WriteTable(table.c_str(), 4, 1000, -40.0, 230.0);
-        handle = Kalvex_Initialize(nullptr);
-        Kalvex_SetTableA(handle, table.c_str());
-        id = Kalvex_OneShot(handle);
-    }
-    ~Camera() {
-        Kalvex_Release(handle);
-        KalvexSim_Reset();
-    }
-    int handle = 0;
-    int id = 0;
-};
-
 KalvexScene Scene(float e, float refl, float tau) {
     KalvexScene s;
     KalvexScene_Default(&s);
@@ -51,7 +29,7 @@ KalvexScene Scene(float e, float refl, float tau) {
 }
 
 void GetTemperature(benchmark::State &state) {
-    Camera cam;
+    kalvex::bench::SimFrame cam(kalvex::bench::VariedFrame());
     const int mode = static_cast<int>(state.range(0));
     if (mode == 1) {
         const KalvexScene s = Scene(0.9f, 30.0f, 0.95f);
@@ -81,7 +59,7 @@ BENCHMARK(RadianceTableBuild)->Unit(benchmark::kMicrosecond);
 
 // KalvexScene_Set: the model and the fold of every lookup entry.
 void SceneSet(benchmark::State &state) {
-    Camera cam;
+    kalvex::bench::SimFrame cam(kalvex::bench::VariedFrame());
     const KalvexScene a = Scene(0.9f, 30.0f, 0.95f), b = Scene(0.8f, 30.0f, 0.95f);
     int i = 0;
     for (auto _ : state) KalvexScene_Set(cam.handle, ++i % 2 ? &a : &b);
@@ -89,7 +67,7 @@ void SceneSet(benchmark::State &state) {
 BENCHMARK(SceneSet)->Unit(benchmark::kMillisecond);
 
 void AccuracyGrid(benchmark::State &state) {
-    Camera cam;
+    kalvex::bench::SimFrame cam(kalvex::bench::VariedFrame());
     KalvexSim_SetTemporalNoise(0, 0, 0);
     KalvexSim_ClearSpots(0);
     const int spots = 12;  // -20, 0, ..., 200 degrees
