@@ -9,6 +9,7 @@
 #include "kalvex.h"
 #include "kalvex_frame.h"
 #include "outputs.h"
+#include "statistic_names.h"
 #include "view_json.h"
 
 namespace kalvex_tool {
@@ -146,24 +147,8 @@ NamedRoi ParseRoi(const std::string &text) {
 }
 
 int ParseStatistic(const std::string &name, const std::string &what) {
-    if (name == "min") return KALVEX_STAT_MIN;
-    if (name == "max") return KALVEX_STAT_MAX;
-    if (name == "mean") return KALVEX_STAT_MEAN;
-    if (name == "std") return KALVEX_STAT_STD;
+    if (const int id = StatisticId(name)) return id;
     throw UsageError(what + ": unknown statistic '" + name + "' (min, max, mean or std)");
-}
-
-const char *StatisticName(int statistic) {
-    switch (statistic) {
-        case KALVEX_STAT_MIN:
-            return "min";
-        case KALVEX_STAT_MEAN:
-            return "mean";
-        case KALVEX_STAT_STD:
-            return "std";
-        default:
-            return "max";
-    }
 }
 
 double StatisticOf(const KalvexStats &s, int statistic) {

@@ -114,6 +114,12 @@ int RunView(const Args &args) {
     config.jpegQuality = o.quality;
     config.eventWords = [](int code) { return std::string(EventMeaning(code)); };
     config.colour = o.measure.Colour();
+    if (session.replaying()) {
+        config.ended = [camera = session.camera()] {
+            KalvexSimReplayState replay{};
+            return KalvexSim_GetReplayState(camera, &replay) == 1 && replay.finished != 0;
+        };
+    }
     ViewEngine engine(hub, config);
 
     ViewServerConfig serverConfig;

@@ -76,6 +76,12 @@ void ViewEngine::DrainEvents() {
 }
 
 void ViewEngine::Lost(Clock::time_point now, const char *why) {
+    if (config_.ended && config_.ended()) {
+        // Nothing to retry: the last frame stays on the page.
+        state_ = State::Ended;
+        lostReason_ = "the recording has ended";
+        return;
+    }
     state_ = State::Lost;
     lostReason_ = why;
     retryAt_ = now + kRetry;
@@ -442,12 +448,14 @@ std::string ViewEngine::StatusJson(Clock::time_point now) {
     const bool paused = Kalvex_GetParam(h, KALVEX_PARAM_PAUSE) != 0;
     const double fps = counts_.Fps();
     const char *state = state_ == State::Lost       ? "lost"
+                        : state_ == State::Ended    ? "ended"
                         : paused                    ? "paused"
                         : state_ == State::Starting ? "starting"
                                                     : "live";
+    const bool reason = state_ == State::Lost || state_ == State::Ended;
     JsonObject o;
     o.Add("state", JsonString(state));
-    o.Add("reason", state_ == State::Lost ? JsonString(lostReason_) : "null");
+    o.Add("reason", reason ? JsonString(lostReason_) : "null");
     o.Add("seq", std::to_string(seq_));
     o.Add("frames", std::to_string(announced_));
     // From the frames' own times; the library's figure (parameter 3) spans

@@ -32,6 +32,9 @@ struct ViewEngineConfig {
     std::function<std::string(int)> eventWords;
     // The colours the command line set for the library's image, if it did.
     std::optional<KalvexColorOptions> colour;
+    // Whether the camera has sent all it will (a replay past its last frame):
+    // its silence is then the end, not a camera gone. Unset: never.
+    std::function<bool()> ended;
 };
 
 // Time from a frame message to its JPEG being ready, over the frames encoded.
@@ -113,7 +116,7 @@ class ViewEngine {
     // The colours changed since the newest frame was taken.
     bool colourStale_ = false;
 
-    enum class State { Starting, Live, Lost } state_ = State::Starting;
+    enum class State { Starting, Live, Lost, Ended } state_ = State::Starting;
     std::string lostReason_;
     Clock::time_point retryAt_{}, lastFrame_{}, lastStatus_{}, nucUntil_{}, internalAt_{};
     long seq_ = 0, announced_ = 0, published_ = 0;

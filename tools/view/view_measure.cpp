@@ -8,6 +8,7 @@
 
 #include "frame_counts.h"
 #include "kalvex.h"
+#include "statistic_names.h"
 #include "view_json.h"
 #include "view_json_read.h"
 
@@ -110,27 +111,6 @@ const std::vector<KindFields> &Kinds() {
         {"polygon", KALVEX_ROI_POLYGON, {}},
     };
     return kinds;
-}
-
-const char *StatName(int statistic) {
-    switch (statistic) {
-        case KALVEX_STAT_MIN:
-            return "min";
-        case KALVEX_STAT_MEAN:
-            return "mean";
-        case KALVEX_STAT_STD:
-            return "std";
-        default:
-            return "max";
-    }
-}
-
-int StatId(const std::string &name) {
-    if (name == "min") return KALVEX_STAT_MIN;
-    if (name == "max") return KALVEX_STAT_MAX;
-    if (name == "mean") return KALVEX_STAT_MEAN;
-    if (name == "std") return KALVEX_STAT_STD;
-    return 0;
 }
 
 const char *AgcName(int agc) {
@@ -442,7 +422,7 @@ ViewReply ViewMeasure::SetAlarms(const std::string &body) {
         if (region == regions_.end()) return Refused(400, what + ": roi names no region");
         a.roi = region->name;
         a.region = region->roi;
-        a.alarm.statistic = stat && stat->Is(Type::String) ? StatId(stat->text) : 0;
+        a.alarm.statistic = stat && stat->Is(Type::String) ? StatisticId(stat->text) : 0;
         if (a.alarm.statistic == 0) return Refused(400, what + ": stat is min, max, mean or std");
         const JsonValue *threshold = above ? above : below;
         if ((above != nullptr) == (below != nullptr) || !threshold->Is(Type::Number))
@@ -613,7 +593,7 @@ std::string ViewMeasure::FrameJson(long seq, uint32_t frameId, const std::vector
     for (const Alarm &a : alarms_) {
         const int active = KalvexMeasure_AlarmActive(handle_, a.id);
         alarms += std::string(alarms.empty() ? "" : ",") + "{\"roi\":" + JsonString(a.roi) +
-                  ",\"stat\":" + JsonString(StatName(a.alarm.statistic)) +
+                  ",\"stat\":" + JsonString(StatisticName(a.alarm.statistic)) +
                   (a.alarm.above ? ",\"above\":" : ",\"below\":") + JsonNumber(a.alarm.threshold) +
                   ",\"hysteresis\":" + JsonNumber(a.alarm.hysteresis) +
                   ",\"dwellMs\":" + std::to_string(a.alarm.dwellMs) +
@@ -625,7 +605,7 @@ std::string ViewMeasure::FrameJson(long seq, uint32_t frameId, const std::vector
     for (auto e = events_.rbegin(); e != events_.rend(); ++e) {
         events += std::string(events.empty() ? "" : ",") + "{\"n\":" + std::to_string(e->number) +
                   ",\"roi\":" + JsonString(e->roi) +
-                  ",\"stat\":" + JsonString(StatName(e->alarm.statistic)) +
+                  ",\"stat\":" + JsonString(StatisticName(e->alarm.statistic)) +
                   (e->alarm.above ? ",\"above\":" : ",\"below\":") +
                   JsonNumber(e->alarm.threshold) +
                   ",\"active\":" + (e->event.active ? "true" : "false") +

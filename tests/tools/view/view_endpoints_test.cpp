@@ -352,6 +352,17 @@ TEST_F(ViewEndpoints, KeepsGoingWhenTheCameraIsUnpluggedAndPluggedAgain) {
     EXPECT_NE(Field(Status(), "eventCount"), "0");  // what went wrong was shown
 }
 
+// A replay past its last frame falls silent for good: the status says the
+// recording ended, where a camera gone would be "lost" and retried.
+TEST_F(ViewEndpoints, AReplayThatEndedIsShownAsEndedNotLost) {
+    ASSERT_TRUE(MoreFrames(2));
+    ended_ = true;
+    ASSERT_EQ(KalvexSim_Unplug(0), 1);  // the frames stop as at a recording's end
+    EXPECT_TRUE(Eventually([&] { return Field(Status(), "state") == "\"ended\""; }, 20s))
+        << Status();
+    EXPECT_EQ(Field(Status(), "reason"), "\"the recording has ended\"");
+}
+
 TEST_F(ViewEndpoints, BadParametersAreRefusedWithAReason) {
     ASSERT_TRUE(MoreFrames(1));
     httplib::Client client = Client();

@@ -106,6 +106,7 @@ class ViewFixture : public ::testing::Test {
         config.celsius = true;
         config.outDir = (dir_ / "out").string();
         config.eventWords = [](int code) { return "event " + std::to_string(code); };
+        config.ended = [this] { return ended_.load(); };
         hub_ = std::make_unique<ViewHub>();
         engine_ = std::make_unique<ViewEngine>(*hub_, config);
         kalvex_tool::ViewServerConfig serverConfig;
@@ -170,6 +171,7 @@ class ViewFixture : public ::testing::Test {
     std::unique_ptr<ViewServer> server_;
     std::thread pump_;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> ended_{false};  // what the engine asks of a replay's end
     KalvexHwnd window_ = nullptr;
     int handle_ = 0;
     std::filesystem::path dir_;
