@@ -282,15 +282,16 @@ void StatsAccumulator::Add(const float *t, int n, int32_t x0, int32_t y) {
         missing_ += missing;
         return;
     }
-    // The first pixel in reading order holding a new extreme.
+    // The first pixel in reading order holding a new extreme. The search is
+    // bounded: a run of nothing but NaN has no pixel equal to its extremes.
     if (count_ == 0 || mx > max_) {
         int k = 0;
-        while (t[k] != mx) ++k;
+        while (k < n - 1 && t[k] != mx) ++k;
         max_ = mx, maxX_ = x0 + k, maxY_ = y;
     }
     if (count_ == 0 || mn < min_) {
         int k = 0;
-        while (t[k] != mn) ++k;
+        while (k < n - 1 && t[k] != mn) ++k;
         min_ = mn, minX_ = x0 + k, minY_ = y;
     }
     sum_ += (static_cast<double>(s[0]) + s[1]) + (static_cast<double>(s[2]) + s[3]);

@@ -169,6 +169,21 @@ TEST(MeasureRegion, LinesAndRefusals) {
     EXPECT_FALSE(BuildRegion(bad, 640, 480, r));
 }
 
+// A caller's array may hold NaN: its statistics take it on, and finding the
+// extremes' pixels stays inside the run (a run of nothing but NaN has none).
+TEST(MeasureRegion, AnArrayOfNaNStaysInsideItsRows) {
+    std::vector<float> t(8 * 2, std::nanf(""));
+    t[8 + 5] = 30.0f;
+    const KalvexRoi rois[] = {Roi(KALVEX_ROI_BOX, {0, 0, 8, 1}), Roi(KALVEX_ROI_BOX, {0, 0, 8, 2})};
+    KalvexStats stats[2];
+    ASSERT_EQ(KalvexMeasure_StatsOf(t.data(), 8, 2, nullptr, rois, 2, stats), 1);
+    EXPECT_TRUE(std::isnan(stats[0].mean));
+    EXPECT_TRUE(stats[0].hottestX >= 0 && stats[0].hottestX < 8 && stats[0].hottestY == 0);
+    EXPECT_EQ(stats[1].max, 30.0f);
+    EXPECT_EQ(stats[1].hottestX, 5);
+    EXPECT_EQ(stats[1].hottestY, 1);
+}
+
 TEST(MeasureAlarm, RisesAfterItsDwellAndClearsOnlyPastItsHysteresis) {
     AlarmEngine engine;
     Region r;
