@@ -9,7 +9,7 @@ set(_excluded
   # These pin the heap-only images of platforms without GDI: on Windows an
   # image lives in a DIB section with a DC, can be drawn, and a copy is a blit,
   # which copies pixels but not the rows' padding bytes. The same ground is
-  # covered for GDI by platform/dib_surface_test.cpp (WithSurfaces.*).
+  # covered for GDI by platform/dib_surface_win32_test.cpp (WithSurfaces.*).
   "DibImage.CreateFillsTheHeaderAndZeroedHeapPixels"
   "DibImage.AssignAndValueSemantics"
   "DibImage.DrawNeedsDeviceContexts"
