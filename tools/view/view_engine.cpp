@@ -58,6 +58,7 @@ void ViewEngine::Start() {
     auto now = Clock::now();
     lastFrame_ = now;
     counts_.NewRun();
+    recolourAfterChange_ = false;  // a new run numbers its frames from 1
     if (Kalvex_Preview(config_.handle) == 1) {
         state_ = State::Live;
         // Starting capture re-applies a reserved parameter, which always
@@ -119,9 +120,10 @@ void ViewEngine::OnFrame(uint32_t frameId, Clock::time_point taken) {
     frame->messageTime = taken;
 
     // The picture first: with the temperatures it goes out as one frame.
-    colourStale_ = false;  // taken after any change of colours
+    colourStale_ = recolourAfterChange_ && FrameSequence(frameId) <= recolourThrough_;
+    if (!colourStale_) recolourAfterChange_ = false;  // coloured after any change
     if (hub_.StreamClients() > 0) {
-        if (Kalvex_GetColor(h, id, colour_.data(), static_cast<int>(colour_.size())) != 1) {
+        if (!ReadColour(frameId)) {
             counts_.OverwrittenBeforeRead();
             DrainEvents();
             PublishStatus(taken);
@@ -214,6 +216,7 @@ void ViewEngine::Tick(Clock::time_point now) {
     if (state_ == State::Lost && now >= retryAt_) {
         Kalvex_Close(config_.handle);
         counts_.NewRun();
+        recolourAfterChange_ = false;  // a new run numbers its frames from 1
         if (Kalvex_Preview(config_.handle) == 1) {
             state_ = State::Starting;
             lastFrame_ = now;
@@ -245,11 +248,30 @@ ViewReply ViewEngine::Control(const std::string &action, const std::string &body
         ViewReply reply = action == "color"  ? measure_.SetColour(body)
                           : action == "rois" ? measure_.SetRegions(body)
                                              : measure_.SetAlarms(body);
-        if (reply.status == 200 && action == "color") colourStale_ = true;
+        if (reply.status == 200 && action == "color") {
+            colourStale_ = true;
+            // The capture loop has one frame in flight at most: it may have
+            // been coloured before the change and be published after it.
+            recolourAfterChange_ = true;
+            recolourThrough_ = NewestSequence() + 1;
+        }
         if (reply.status == 200) Republish(action == "color");
         return reply;
     }
     return {404, R"({"error":"no such control"})"};
+}
+
+uint32_t ViewEngine::FrameSequence(uint32_t frameId) {
+    KalvexFrameInfo info{};
+    info.size = sizeof info;
+    if (KalvexFrame_GetInfo(config_.handle, frameId, &info) == 1) return info.sequence;
+    DrainEvents();
+    return 0;
+}
+
+uint32_t ViewEngine::NewestSequence() {
+    const int newest = Kalvex_GetNewID(config_.handle);
+    return newest == 0 ? 0 : FrameSequence(static_cast<uint32_t>(newest));
 }
 
 bool ViewEngine::ReadColour(uint32_t frameId) {

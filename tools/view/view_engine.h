@@ -101,6 +101,9 @@ class ViewEngine {
     // The colour image of a frame into colour_: the library's own, or, for a
     // frame it coloured before the page changed the colours, coloured anew.
     bool ReadColour(uint32_t frameId);
+    // The capture sequence of a frame (0 once it left the ring), and of the newest.
+    uint32_t FrameSequence(uint32_t frameId);
+    uint32_t NewestSequence();
 
     // The raw value that the current frame's temperatures put at celsius;
     // nothing before two distinct temperatures were seen.
@@ -115,6 +118,11 @@ class ViewEngine {
     ViewMeasure measure_;
     // The colours changed since the newest frame was taken.
     bool colourStale_ = false;
+    // After a change of colours, frames up to this capture sequence may carry
+    // the library's colours from before it (one can be between its colouring
+    // and its message): they are coloured again.
+    bool recolourAfterChange_ = false;
+    uint32_t recolourThrough_ = 0;
 
     enum class State { Starting, Live, Lost, Ended } state_ = State::Starting;
     std::string lostReason_;
