@@ -49,13 +49,16 @@ void HistogramLiteral(const uint16_t *raw, size_t n, std::vector<uint32_t> &bins
         bins[static_cast<size_t>(v)] = h0[v] + h1[v] + h2[v] + h3[v];
 }
 
-void LinearMappingLiteral(const std::vector<uint32_t> &bins, double tailPercent, Mapping &out) {
+namespace {
+
+// The ends of linear contrast: low, the first value with more than the tail
+// (tailPercent of the pixels) at or below it; high, the last with more than
+// the tail at or above it; at least one value apart.
+void TailEnds(const std::vector<uint32_t> &bins, double tailPercent, int *lowOut, int *highOut) {
     uint64_t total = 0;
     for (uint32_t b : bins) total += b;
     const auto tail =
         static_cast<uint64_t>(std::floor(static_cast<double>(total) * tailPercent / 100.0));
-    // low: the first value with more than `tail` pixels at or below it;
-    // high: the last with more than `tail` at or above it.
     int low = 0, high = kRawValues - 1;
     uint64_t sum = 0;
     for (low = 0; low < kRawValues - 1; ++low) {
@@ -68,6 +71,14 @@ void LinearMappingLiteral(const std::vector<uint32_t> &bins, double tailPercent,
         if (sum > tail) break;
     }
     if (high <= low) high = std::min(low + 1, kRawValues - 1), low = high - 1;
+    *lowOut = low, *highOut = high;
+}
+
+}  // namespace
+
+void LinearMappingLiteral(const std::vector<uint32_t> &bins, double tailPercent, Mapping &out) {
+    int low = 0, high = 0;
+    TailEnds(bins, tailPercent, &low, &high);
     const int64_t span = high - low;
     for (int v = 0; v < kRawValues; ++v) {
         const int64_t p =
@@ -274,22 +285,8 @@ void Histogram(const uint16_t *raw, size_t n, std::vector<uint32_t> &bins) {
 }
 
 void LinearMapping(const std::vector<uint32_t> &bins, double tailPercent, Mapping &out) {
-    uint64_t total = 0;
-    for (uint32_t b : bins) total += b;
-    const auto tail =
-        static_cast<uint64_t>(std::floor(static_cast<double>(total) * tailPercent / 100.0));
-    int low = 0, high = kRawValues - 1;
-    uint64_t sum = 0;
-    for (low = 0; low < kRawValues - 1; ++low) {
-        sum += bins[static_cast<size_t>(low)];
-        if (sum > tail) break;
-    }
-    sum = 0;
-    for (high = kRawValues - 1; high > 0; --high) {
-        sum += bins[static_cast<size_t>(high)];
-        if (sum > tail) break;
-    }
-    if (high <= low) high = std::min(low + 1, kRawValues - 1), low = high - 1;
+    int low = 0, high = 0;
+    TailEnds(bins, tailPercent, &low, &high);
     // 0 up to low, full scale from high on, the quotient only in between.
     const auto span = static_cast<uint64_t>(high - low);
     const double inverse = 1.0 / static_cast<double>(span);
