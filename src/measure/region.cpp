@@ -192,17 +192,32 @@ bool BuildRegion(const KalvexRoi &roi, int32_t width, int32_t height, Region &ou
     return true;
 }
 
+namespace {
+
+constexpr uint32_t kSpecialExponent = 0xFFu;  // infinities and NaN
+
+uint32_t ExponentOf(uint32_t bits) {
+    return bits >> 23 & 0xFFu;
+}
+
+// The value as a signed integer times 2^(max(exponent, 1) - 150).
+int64_t SignedMantissa(uint32_t bits, uint32_t exponent) {
+    const int64_t mantissa = int64_t{bits & 0x7FFFFFu} | (exponent != 0 ? 0x800000 : 0);
+    return bits >> 31 ? -mantissa : mantissa;
+}
+
+}  // namespace
+
 void ExactSum::Add(float v, int64_t times) {
     const auto bits = std::bit_cast<uint32_t>(v);
-    const uint32_t exponent = bits >> 23 & 0xFFu;
-    if (exponent == 0xFFu) {
+    const uint32_t exponent = ExponentOf(bits);
+    if (exponent == kSpecialExponent) {
         special_ += v;
         return;
     }
     // 24 bits of mantissa times at most 2^31 pixels: no total of a region
     // reaches 2^63.
-    const int64_t mantissa = int64_t{bits & 0x7FFFFFu} | (exponent != 0 ? 0x800000 : 0);
-    perExponent_[exponent] += (bits >> 31 ? -mantissa : mantissa) * times;
+    perExponent_[exponent] += SignedMantissa(bits, exponent) * times;
 }
 
 void ExactSum::AddAll(const float *t, int n) {
@@ -212,8 +227,8 @@ void ExactSum::AddAll(const float *t, int n) {
     for (int i = 0; i < n; ++i) {
         if (t[i] == kNoTemperature) continue;
         const auto bits = std::bit_cast<uint32_t>(t[i]);
-        const uint32_t exponent = bits >> 23 & 0xFFu;
-        if (exponent == 0xFFu) {
+        const uint32_t exponent = ExponentOf(bits);
+        if (exponent == kSpecialExponent) {
             special_ += t[i];
             continue;
         }
@@ -221,8 +236,7 @@ void ExactSum::AddAll(const float *t, int n) {
             perExponent_[current] += run;
             current = exponent, run = 0;
         }
-        const int64_t mantissa = int64_t{bits & 0x7FFFFFu} | (exponent != 0 ? 0x800000 : 0);
-        run += bits >> 31 ? -mantissa : mantissa;
+        run += SignedMantissa(bits, exponent);
     }
     perExponent_[current] += run;
 }
