@@ -14,7 +14,7 @@ import threading
 from pathlib import Path
 from typing import Any, Callable, List, Optional, Sequence, Tuple
 
-from .errors import KalvexError, NotSupported
+from .errors import InvalidArgument, KalvexError, NotSupported
 
 # Window messages and limits of the C interface.
 WM_FRAME = 0x8002
@@ -257,3 +257,19 @@ def _install_debug_listener(library: ctypes.CDLL) -> None:
         library.KalvexPosix_SetDebugListener(DEBUG_LISTENER(), None)  # type: ignore[call-overload]
 
     atexit.register(remove)
+
+
+def check_array(out: Any, dtype: Any, shape: Tuple[int, ...], what: str) -> Any:
+    """out= of a call that fills an array: a writeable C-contiguous numpy array
+    of that dtype and shape, or InvalidArgument."""
+    import numpy as np
+
+    if not isinstance(out, np.ndarray):
+        raise InvalidArgument(f"out= for {what} must be a numpy array, not {type(out).__name__}")
+    if out.dtype != np.dtype(dtype) or out.shape != shape:
+        raise InvalidArgument(
+            f"out= for {what} must be {np.dtype(dtype).name} of shape {shape},"
+            f" not {out.dtype.name} of shape {out.shape}")
+    if not out.flags.c_contiguous or not out.flags.writeable:
+        raise InvalidArgument(f"out= for {what} must be C-contiguous and writeable")
+    return out

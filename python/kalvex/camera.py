@@ -20,7 +20,7 @@ from . import _library
 from . import measure as _measure
 from .measure import WM_ALARM
 from .sequence import FrameInfo, KalvexFrameInfo
-from ._library import HEIGHT, RING_LENGTH, WIDTH, WM_EVENT, WM_FRAME, KalvexMessage
+from ._library import HEIGHT, RING_LENGTH, WIDTH, WM_EVENT, WM_FRAME, KalvexMessage, check_array
 from .errors import (AcquisitionFailed, CameraClosed, CameraNotAvailable, CaptureEnded,
                      CommunicationFailed, EventCode, FileError, FrameExpired, InvalidArgument,
                      KalvexError, NotSupported, OutOfMemory, Timeout, TriggerTimeout, error_for,
@@ -69,18 +69,6 @@ def _text_path(path: PathLike) -> str:
     if not text or "\0" in text:
         raise InvalidArgument(f"not a usable file name: {text!r}")
     return text
-
-
-def _check_array(out: Any, dtype: Any, shape: Tuple[int, ...], what: str) -> np.ndarray:
-    if not isinstance(out, np.ndarray):
-        raise InvalidArgument(f"out= for {what} must be a numpy array, not {type(out).__name__}")
-    if out.dtype != np.dtype(dtype) or out.shape != shape:
-        raise InvalidArgument(
-            f"out= for {what} must be {np.dtype(dtype).name} of shape {shape},"
-            f" not {out.dtype.name} of shape {out.shape}")
-    if not out.flags.c_contiguous or not out.flags.writeable:
-        raise InvalidArgument(f"out= for {what} must be C-contiguous and writeable")
-    return out
 
 
 def _seconds(timeout: Optional[float], what: str = "timeout") -> Optional[float]:
@@ -222,7 +210,7 @@ class Frame:
         if out is None:
             out = np.empty((HEIGHT, WIDTH), np.uint16)
         else:
-            _check_array(out, np.uint16, (HEIGHT, WIDTH), "raw()")
+            check_array(out, np.uint16, (HEIGHT, WIDTH), "raw()")
         self._core.copy_frame("Kalvex_GetRaw", self.id, out, _RAW_BYTES)
         return out
 
@@ -234,7 +222,7 @@ class Frame:
         if out is None:
             out = np.empty((HEIGHT, WIDTH), np.float32)
         else:
-            _check_array(out, np.float32, (HEIGHT, WIDTH), "temperatures()")
+            check_array(out, np.float32, (HEIGHT, WIDTH), "temperatures()")
         self._core.copy_frame("Kalvex_GetTemperature", self.id, out, _TEMPERATURE_BYTES)
         return out
 
@@ -259,7 +247,7 @@ class Frame:
         if out is None:
             out = np.empty((HEIGHT, WIDTH, 3), np.uint8)
         else:
-            _check_array(out, np.uint8, (HEIGHT, WIDTH, 3), "color()")
+            check_array(out, np.uint8, (HEIGHT, WIDTH, 3), "color()")
         if bar or any(v is not None for v in (palette, agc, tail_percent, plateau_limit,
                                                damping, isotherms)):
             return _measure.colorize(self._core, self.id, order, out, palette, agc,

@@ -153,11 +153,8 @@ class SequenceFrame:
             raise InvalidArgument(f'order must be "rgb" or "bgr", not {order!r}')
         if out is None:
             out = np.empty((HEIGHT, WIDTH, 3), np.uint8)
-        elif (not isinstance(out, np.ndarray) or out.dtype != np.uint8
-              or out.shape != (HEIGHT, WIDTH, 3) or not out.flags.c_contiguous
-              or not out.flags.writeable):
-            raise InvalidArgument(f"color(): out must be a writeable C-contiguous uint8 array "
-                                  f"of shape {(HEIGHT, WIDTH, 3)}")
+        else:
+            _library.check_array(out, np.uint8, (HEIGHT, WIDTH, 3), "color()")
         return colorize_sequence_frame(self, order, out, palette, agc, tail_percent, plateau_limit,
                                        isotherms, bar, scene)
 

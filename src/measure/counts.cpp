@@ -1,7 +1,5 @@
 #include "measure/counts.h"
 
-#include <cstring>
-
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
 #define KALVEX_COUNTS_SSE2 1
