@@ -104,13 +104,7 @@ int AviWriter::Open(const wchar_t *name) {
     Put32(s + 32, frameCount_);
     Put32(s + 36, bufferSize);
 
-    BitmapInfoHeader info{};
-    info.biSize = kBitmapInfoHeaderSize;
-    info.biWidth = width_;
-    info.biHeight = height_;
-    info.biPlanes = 1;
-    info.biBitCount = bitCount_;
-    AppendInfoHeader(info, format_);
+    AppendInfoHeader(DibHeader(width_, height_, bitCount_), format_);
 
     uint8_t header[kHeaderBytes] = {};
     uint8_t *h = header;

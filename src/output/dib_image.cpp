@@ -38,6 +38,15 @@ BitmapInfoHeader EmptyHeader() {
 
 }  // namespace
 
+BitmapInfoHeader DibHeader(int32_t width, int32_t height, uint16_t bitCount) {
+    BitmapInfoHeader header = EmptyHeader();
+    header.biPlanes = 1;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biBitCount = bitCount;
+    return header;
+}
+
 int64_t DibStride(int32_t width, uint16_t bitCount) {
     const int64_t stride = (static_cast<int64_t>(width) * (bitCount / 8) + 3) & ~int64_t{3};
     return stride > kMaxImageBytes ? -1 : stride;
@@ -112,12 +121,7 @@ bool CDibImage::ValidSize(int32_t width, int32_t height, uint16_t bitCount) {
 }
 
 void CDibImage::SetFormat(int32_t width, int32_t height, uint16_t bitCount) {
-    header_ = EmptyHeader();
-    header_.biPlanes = 1;
-    header_.biWidth = width;
-    header_.biHeight = height;
-    header_.biBitCount = bitCount;
-    header_.biCompression = 0;
+    header_ = DibHeader(width, height, bitCount);
     width_ = width;
     height_ = height;
     bitCount_ = bitCount;

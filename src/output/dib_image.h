@@ -38,6 +38,9 @@ inline constexpr uint32_t kColorTableEntries = 256;
 // row would not fit in 31 bits.
 int64_t DibStride(int32_t width, uint16_t bitCount);
 
+// The header of an uncompressed image: one plane, the rest zero.
+BitmapInfoHeader DibHeader(int32_t width, int32_t height, uint16_t bitCount);
+
 // Writes the header's 40 bytes little-endian into out.
 void AppendInfoHeader(const BitmapInfoHeader &header, uint8_t out[40]);
 

@@ -11,12 +11,11 @@
 namespace kalvex {
 namespace {
 
-using dibtest::Header;
 using platform::RgbQuad;
 
 TEST(DibSurfaces, RefusalsWithoutSurfacesOrArguments) {
     // Null handles and arguments fail on every platform, and never crash.
-    const BitmapInfoHeader h = Header(4, 4, 24);
+    const BitmapInfoHeader h = DibHeader(4, 4, 24);
     void *bits = &bits;
     EXPECT_EQ(platform::DibCreateSection(nullptr, nullptr, &bits), nullptr);
     EXPECT_EQ(bits, nullptr);

@@ -17,7 +17,6 @@ namespace kalvex {
 namespace {
 
 using dibtest::Fill;
-using dibtest::Header;
 using dibtest::Palette;
 using dibtest::SamePixels;
 using platform::RgbQuad;
@@ -28,7 +27,7 @@ class WithSurfaces : public ::testing::Test {
 };
 
 TEST_F(WithSurfaces, SectionInAMemoryDcWithColourTableAndBlit) {
-    const BitmapInfoHeader h8 = Header(6, 3, 8);
+    const BitmapInfoHeader h8 = DibHeader(6, 3, 8);
     void *bits = nullptr;
     platform::GdiObject *section = platform::DibCreateSection(nullptr, &h8, &bits);
     ASSERT_NE(section, nullptr);

@@ -1,4 +1,4 @@
-// What the DIB surface tests share: headers, a colour table and pixel
+// What the DIB surface tests share: a colour table and pixel
 // patterns, and a comparison of pixels that ignores the rows' padding.
 #pragma once
 
@@ -12,16 +12,6 @@
 namespace kalvex::dibtest {
 
 using platform::RgbQuad;
-
-inline BitmapInfoHeader Header(int32_t width, int32_t height, uint16_t bits) {
-    BitmapInfoHeader h{};
-    h.biSize = kBitmapInfoHeaderSize;
-    h.biWidth = width;
-    h.biHeight = height;
-    h.biPlanes = 1;
-    h.biBitCount = bits;
-    return h;
-}
 
 inline std::vector<RgbQuad> Palette() {
     std::vector<RgbQuad> table(kColorTableEntries);
