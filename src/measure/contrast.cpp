@@ -28,6 +28,34 @@ uint32_t AtPosition(const ColourOptions &o, const HueTable &hue, uint32_t positi
     const Palette &p = o.palette == kCustomPalette ? o.custom : NamedPalette(o.palette);
     return p[position >> 8];
 }
+
+// The frame through the lookup, row by row in output order; with perPixel,
+// the isotherms then painted from each pixel's own temperature (an
+// emissivity map makes it differ from its raw value's).
+void WriteRows(const RawFrame &frame, const CThermoTableState &table, bool reversed,
+               const ColourOptions &o, bool perPixel, const uint32_t *lut, uint8_t *dst) {
+    const size_t rowBytes = static_cast<size_t>(frame.width) * 3;
+    std::vector<float> celsius(perPixel ? static_cast<size_t>(frame.width) : 0);
+    for (int r = 0; r < frame.height; ++r) {
+        const int source = reversed ? frame.height - 1 - r : r;
+        const uint16_t *src =
+            frame.raw + static_cast<size_t>(source) * static_cast<size_t>(frame.width);
+        uint8_t *out = dst + static_cast<size_t>(r) * rowBytes;
+        MapRowThroughLut(src, out, frame.width, lut);
+        if (!perPixel) continue;
+        table.LookupRow(src, source, celsius.data(), frame.width);
+        for (int c = 0; c < frame.width; ++c) {
+            for (int k = 0; k < o.isothermCount; ++k) {
+                if (!o.isotherms[k].Holds(celsius[static_cast<size_t>(c)])) continue;
+                const uint32_t w = OutputWord(o.isotherms[k].rgb, o.rgb);
+                out[3 * c] = static_cast<uint8_t>(w);
+                out[3 * c + 1] = static_cast<uint8_t>(w >> 8);
+                out[3 * c + 2] = static_cast<uint8_t>(w >> 16);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 void HistogramLiteral(const uint16_t *raw, size_t n, std::vector<uint32_t> &bins) {
@@ -207,26 +235,7 @@ void ColourFrameLiteral(const RawFrame &frame, const CThermoTableState &table, c
     if (o.rgb)
         for (uint32_t &w : rgbOf) w = OutputWord(w, true);
 
-    const size_t rowBytes = static_cast<size_t>(frame.width) * 3;
-    std::vector<float> celsius(perPixel ? static_cast<size_t>(frame.width) : 0);
-    for (int r = 0; r < frame.height; ++r) {
-        const int source = reversed ? frame.height - 1 - r : r;
-        const uint16_t *src =
-            frame.raw + static_cast<size_t>(source) * static_cast<size_t>(frame.width);
-        uint8_t *out = dst + static_cast<size_t>(r) * rowBytes;
-        MapRowThroughLut(src, out, frame.width, rgbOf.data());
-        if (!perPixel) continue;
-        table.LookupRow(src, source, celsius.data(), frame.width);
-        for (int c = 0; c < frame.width; ++c) {
-            for (int k = 0; k < o.isothermCount; ++k) {
-                if (!o.isotherms[k].Holds(celsius[static_cast<size_t>(c)])) continue;
-                const uint32_t w = OutputWord(o.isotherms[k].rgb, o.rgb);
-                out[3 * c] = static_cast<uint8_t>(w);
-                out[3 * c + 1] = static_cast<uint8_t>(w >> 8);
-                out[3 * c + 2] = static_cast<uint8_t>(w >> 16);
-            }
-        }
-    }
+    WriteRows(frame, table, reversed, o, perPixel, rgbOf.data(), dst);
 }
 
 namespace {
@@ -414,26 +423,7 @@ void ColourFrame(const RawFrame &frame, const CThermoTableState &table, const Hu
         }
     }
 
-    const size_t rowBytes = static_cast<size_t>(frame.width) * 3;
-    std::vector<float> celsius(perPixel ? static_cast<size_t>(frame.width) : 0);
-    for (int r = 0; r < frame.height; ++r) {
-        const int source = reversed ? frame.height - 1 - r : r;
-        const uint16_t *src =
-            frame.raw + static_cast<size_t>(source) * static_cast<size_t>(frame.width);
-        uint8_t *out = dst + static_cast<size_t>(r) * rowBytes;
-        MapRowThroughLut(src, out, frame.width, lut);
-        if (!perPixel) continue;
-        table.LookupRow(src, source, celsius.data(), frame.width);
-        for (int c = 0; c < frame.width; ++c) {
-            for (int k = 0; k < o.isothermCount; ++k) {
-                if (!o.isotherms[k].Holds(celsius[static_cast<size_t>(c)])) continue;
-                const uint32_t w = OutputWord(o.isotherms[k].rgb, o.rgb);
-                out[3 * c] = static_cast<uint8_t>(w);
-                out[3 * c + 1] = static_cast<uint8_t>(w >> 8);
-                out[3 * c + 2] = static_cast<uint8_t>(w >> 16);
-            }
-        }
-    }
+    WriteRows(frame, table, reversed, o, perPixel, lut, dst);
 }
 
 }  // namespace kalvex::measure
